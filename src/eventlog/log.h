@@ -1,0 +1,33 @@
+// The one writer of the system's event log.
+//
+// Every message for an operator goes through LogInfo, LogWarning or
+// LogError; each writes exactly one entry with the application title as
+// source and a fixed type and id. Nothing is kept between calls and no call
+// ever fails visibly: a lost sink loses the entry, never the caller's work.
+//
+// Delivery on this platform (decided afresh on every call):
+//   QUORVEX_EVENT_LOG names a file  -> one JSON object per line appended
+//   a systemd journal is running    -> sd_journal_send
+//   otherwise                       -> syslog(3)
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace quorvex {
+
+inline constexpr std::uint16_t kEventError = 1;
+inline constexpr std::uint16_t kEventWarning = 2;
+inline constexpr std::uint16_t kEventInformation = 4;
+
+inline constexpr std::uint32_t kEventIdInformation = 1001;
+inline constexpr std::uint32_t kEventIdWarning = 1002;
+inline constexpr std::uint32_t kEventIdError = 1003;
+
+void WriteEventLog(std::string_view message, std::uint16_t event_type, std::uint32_t event_id);
+
+void LogInfo(std::string_view message);
+void LogWarning(std::string_view message);
+void LogError(std::string_view message);
+
+}  // namespace quorvex

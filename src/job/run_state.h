@@ -1,0 +1,54 @@
+// The process-wide state of one run of the job.
+//
+// Main creates one RunState and hands it to everyone who needs a piece of
+// it; nothing here is global, so a test builds its own run from parts.
+// Field names are the names the rest of the system uses for these values.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/database.h"
+
+namespace quorvex {
+
+// Title of the application: event source, message box title, APP= of the
+// connection string.
+inline constexpr char kApplicationTitle[] = "Quorvex";
+
+// Host of the central update service used when the installation names none
+// in Configuracion. The namespace of the service is derived from it.
+#define QUORVEX_DEFAULT_SERVICE_HOST "central.quorvex.example"
+inline constexpr char kDefaultWebServiceUrl[] =
+    "http://" QUORVEX_DEFAULT_SERVICE_HOST "/update/update.asmx";
+inline constexpr char ServiceNamespace[] = "http://" QUORVEX_DEFAULT_SERVICE_HOST "/";
+
+// Values read from section CONEXION of the settings file. Filled once by
+// bLoadSettings, read-only afterwards.
+struct ConnectionSettings {
+  std::string Server;
+  std::string UserId;
+  std::string Password;  // plain, after decoding
+  std::string Database;
+  std::int16_t PingMode = 0;
+  std::string PsPingExe;
+  std::string PsPingCommand;
+  std::string TcPingExe;
+  std::string TcPingCommand;
+  std::string PingPort;
+};
+
+struct RunState {
+  // Folder that holds the running executable; tools and the settings file
+  // are found there.
+  std::string ProgramFolder;
+
+  ConnectionSettings Settings;
+  std::unique_ptr<Connection> DbConnection;
+  std::string SqlText;
+  std::string WebServiceUrl;
+  std::string LastErrorText;
+};
+
+}  // namespace quorvex

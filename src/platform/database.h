@@ -1,0 +1,107 @@
+// The database session: our stand-in for an ADO connection with
+// forward-only record sets.
+//
+// A Connection is opened from an ADO-style connection string
+// ("Provider=...;Password=...;User ID=...;Initial Catalog=...;
+// Data Source=...;APP=..."). The "Data Source" item picks the backend:
+//   sqlite:<path>   the embedded SQLite database (a relative path is taken
+//                   from the program folder);
+//   odbc:<dsn>      any ODBC data source, "User ID"/"Password" as UID/PWD;
+//   anything else   SQL Server through the first installed ODBC driver of
+//                   "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL
+//                   Server", "FreeTDS".
+//
+// Every failure is thrown as DatabaseError whose what() is the backend's
+// own description (the driver's diagnostic records for ODBC), so that the
+// jobs can trap it and write it to the event log unchanged.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quorvex {
+
+class DatabaseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A field value as text; std::nullopt is SQL NULL. Dates come back as
+// "YYYY-MM-DD hh:mm:ss[.fff]", numbers in plain decimal notation.
+using FieldValue = std::optional<std::string>;
+
+// The rows a statement returned, read forward only. All rows are fetched
+// when the statement runs, so the session is free for the next statement
+// while a caller is still walking the rows (SQL Server without MARS needs
+// this).
+class RowSet {
+ public:
+  RowSet() = default;
+  RowSet(std::vector<std::string> columns, std::vector<std::vector<FieldValue>> rows);
+
+  // True when there is no current row (no rows at all, or past the last).
+  bool Eof() const { return position_ >= rows_.size(); }
+  // Moves to the next row. REQUIRES: !Eof().
+  void MoveNext();
+  // The current row's value of the named column, matched without regard to
+  // letter case. Throws DatabaseError when the column does not exist or
+  // there is no current row.
+  const FieldValue& Field(std::string_view column) const;
+
+  std::size_t RowCount() const { return rows_.size(); }
+  const std::vector<std::string>& Columns() const { return columns_; }
+
+ private:
+  std::vector<std::string> columns_;
+  std::vector<std::vector<FieldValue>> rows_;
+  std::size_t position_ = 0;
+};
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Runs one statement and returns its rows (empty for statements that
+  // return none). Throws DatabaseError on any failure, including a
+  // statement that runs longer than the command time-out.
+  virtual RowSet Execute(std::string_view sql) = 0;
+
+  // Applies to every later Execute. Throws DatabaseError if the backend
+  // cannot take it.
+  virtual void SetCommandTimeout(std::chrono::seconds timeout) = 0;
+
+  // Which backend serves this session ("sqlite", "odbc", "sqlserver").
+  virtual std::string BackendName() const = 0;
+
+ protected:
+  Connection() = default;
+};
+
+// One item of an ADO connection string, name as written.
+struct ConnectionItem {
+  std::string name;
+  std::string value;
+};
+
+// Splits "Name=Value;Name=Value" into items. Values may be enclosed in
+// double quotes or braces to hold ';'. Names are trimmed.
+std::vector<ConnectionItem> ParseConnectionString(std::string_view text);
+
+// Value of the named item (case-insensitive), or empty when absent.
+std::string ConnectionItemValue(const std::vector<ConnectionItem>& items, std::string_view name);
+
+// Opens a session from an ADO-style connection string. program_folder is
+// the folder relative sqlite: paths are taken from. Throws DatabaseError
+// (login refused, server unreachable, database missing, no driver).
+std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
+                                           const std::string& program_folder);
+
+}  // namespace quorvex

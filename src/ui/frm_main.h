@@ -1,0 +1,172 @@
+// frmMain: the main window of the system, as a model that needs no display.
+//
+// It has two roles. For the job it is the host of the three job operations
+// (GetPingTimbrado, Get_Transaccion_Uso, Get_Operadores_Info) and of the
+// console runner objDOS whose output lands in the output box txtSalida, the
+// capture buffer of the latency probe. For an operator it is a small
+// console: type a command line into txtNombreHost and press Ping.
+//
+// The controls are plain data (caption, geometry in twips, tab order,
+// enabled state, text). An on-screen view may attach itself; until one does,
+// "process pending window events" does nothing and nothing is drawn.
+//
+// The job operations are declared here and implemented beside the
+// subsystems they belong to: probe/ (the latency sweep and its tools) and
+// reporting/ (the two reports).
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "job/run_state.h"
+#include "platform/message_box.h"
+#include "probe/dos_outputs.h"
+
+namespace quorvex {
+
+enum class ControlKind { kLabel, kTextBox, kMultiLineTextBox, kCommandButton };
+
+// Geometry in twips from the top left corner of the client area.
+struct TwipRect {
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+};
+
+inline constexpr int kTwipsPerPixel = 15;
+
+class Control;
+
+// What an on-screen view offers the model.
+class WindowView {
+ public:
+  virtual ~WindowView() = default;
+  // Runs all pending window events (repaint and input) once, then returns.
+  virtual void ProcessPendingEvents() = 0;
+  // The control's text changed: either `appended` was added at its end
+  // (append == true) or the whole text was replaced.
+  virtual void TextChanged(const Control& control, std::string_view appended, bool append) = 0;
+};
+
+class frmMain;
+
+class Control {
+ public:
+  Control(frmMain& form, std::string name, ControlKind kind, std::string caption, TwipRect rect,
+          int tab_index, bool enabled, bool takes_focus);
+  Control(const Control&) = delete;
+  Control& operator=(const Control&) = delete;
+
+  const std::string& Name() const { return name_; }
+  ControlKind Kind() const { return kind_; }
+  const std::string& Caption() const { return caption_; }
+  const TwipRect& Rect() const { return rect_; }
+  int TabIndex() const { return tab_index_; }
+  bool Enabled() const { return enabled_; }
+  bool TakesFocus() const { return takes_focus_; }
+
+  // Text of a text box (empty for labels and buttons).
+  const std::string& Text() const { return text_; }
+  // Replaces the text; runs the control's change handler.
+  void SetText(std::string text);
+  // Appends to the text without copying what is there; runs the change
+  // handler.
+  void AppendText(std::string_view more);
+
+  // Caret position (selection start), in bytes from the start of the text.
+  std::size_t SelStart() const { return sel_start_; }
+  void SetSelStart(std::size_t position) { sel_start_ = position; }
+
+ private:
+  void Changed(std::string_view appended, bool append);
+
+  frmMain& form_;
+  std::string name_;
+  ControlKind kind_;
+  std::string caption_;
+  TwipRect rect_;
+  int tab_index_;
+  bool enabled_;
+  bool takes_focus_;
+  std::string text_;
+  std::size_t sel_start_ = 0;
+};
+
+class frmMain final : private DOSOutputsListener {
+ public:
+  // run and boxes must outlive the form.
+  frmMain(RunState& run, MessageBoxPresenter& boxes);
+  ~frmMain() override;
+  frmMain(const frmMain&) = delete;
+  frmMain& operator=(const frmMain&) = delete;
+
+  static constexpr char kCaption[] = "Quorvex Server";
+  static constexpr int kClientWidthTwips = 6780;
+  static constexpr int kClientHeightTwips = 4785;
+
+  // Controls, in tab order.
+  Control Label1;
+  Control txtNombreHost;
+  Control Label2;
+  Control txtPaquete;
+  Control txtSalida;
+  Control cmdPing;
+  Control cmdTrace;
+
+  // All controls in tab order.
+  std::vector<const Control*> Controls() const;
+  // The controls the focus visits, in order.
+  std::vector<const Control*> FocusOrder() const;
+
+  // Attaches (or with nullptr detaches) the on-screen view. Not owned.
+  void AttachView(WindowView* view) { view_ = view; }
+
+  // Window events.
+  void Form_Load();         // creates objDOS
+  void Form_QueryUnload();  // releases objDOS
+  void cmdPing_Click();
+  void cmdTrace_Click();
+  void objDOS_ReceiveOutputs(std::string_view CommandOutputs);
+  void txtSalida_Change();
+
+  // The runner, present between Form_Load and Form_QueryUnload.
+  DOSOutputs* objDOS() { return objDOS_.get(); }
+
+  // Job operations.
+  void GetPingTimbrado();
+  void Get_Transaccion_Uso();
+  void Get_Operadores_Info();
+
+  // The latency probe's tool operations.
+  std::string bPSPING();
+  std::string bTcPing();
+  bool bCheckConnection(const std::string& url);
+  std::string ExecCMD(const std::string& tool_path, const std::string& options,
+                      const std::string& target);
+  static std::string GetTextBetween(const std::string& text, const std::string& start_marker,
+                                    const std::string& end_marker);
+  double PsPingResp(const std::string& host);
+  double TcPingResp(const std::string& host);
+
+  RunState& Run() { return run_; }
+  MessageBoxPresenter& Boxes() { return boxes_; }
+
+ private:
+  friend class Control;
+  void ReceiveOutputs(std::string_view CommandOutputs) override {
+    objDOS_ReceiveOutputs(CommandOutputs);
+  }
+  void ControlChanged(Control& control, std::string_view appended, bool append);
+  // The system ping of the sweep: latency of host, or -1.
+  double SystemPingResp(const std::string& host);
+
+  RunState& run_;
+  MessageBoxPresenter& boxes_;
+  WindowView* view_ = nullptr;
+  std::unique_ptr<DOSOutputs> objDOS_;
+};
+
+}  // namespace quorvex
