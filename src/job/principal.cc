@@ -1,0 +1,156 @@
+#include "job/principal.h"
+
+#include <chrono>
+#include <exception>
+#include <memory>
+
+#include "eventlog/log.h"
+#include "job/password_cipher.h"
+#include "job/settings_file_reader.h"
+#include "platform/locale_number.h"
+#include "platform/message_box.h"
+#include "platform/process_info.h"
+#include "ui/frm_main.h"
+
+namespace quorvex {
+namespace {
+
+constexpr char kSection[] = "CONEXION";
+constexpr char kConnectionTemplate[] =
+    "Provider=SQLOLEDB.1;Password=*PASSWORD*;Persist Security Info=True;User ID=*USER-ID*;"
+    "Initial Catalog=*DATABASE*;Data Source=*SERVER*;APP=";
+constexpr char kFailureHead[] = "SE HA DETECTADO EL SIGUIENTE ERROR:";
+constexpr char kFailureTail[] = "ERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!";
+
+void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
+  std::size_t at = 0;
+  while ((at = text.find(what, at)) != std::string::npos) {
+    text.replace(at, what.size(), with);
+    at += with.size();
+  }
+}
+
+std::string TrimSpaces(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string FailureText(const std::string& description) {
+  return std::string(kFailureHead) + "\r\n" + description + "\r\n" + kFailureTail;
+}
+
+}  // namespace
+
+std::string BuildConnectionString(const ConnectionSettings& settings) {
+  std::string text = std::string(kConnectionTemplate) + kApplicationTitle;
+  ReplaceAll(text, "*SERVER*", settings.Server);
+  ReplaceAll(text, "*USER-ID*", settings.UserId);
+  ReplaceAll(text, "*PASSWORD*", settings.Password);
+  ReplaceAll(text, "*DATABASE*", settings.Database);
+  return text;
+}
+
+bool bConnectDatabase(RunState& run) {
+  const std::string connection_string = BuildConnectionString(run.Settings);
+  try {
+    run.DbConnection = OpenConnection(connection_string, run.ProgramFolder);
+  } catch (const std::exception& e) {
+    // The backend could not be chosen, the server could not be reached or
+    // the login was refused: an operator needs the backend's own words.
+    run.DbConnection.reset();
+    run.LastErrorText = FailureText(e.what());
+    return false;
+  }
+  // Both settings are best effort: a server that refuses them still serves
+  // the run.
+  try {
+    run.DbConnection->Execute("SET DATEFORMAT YMD");
+  } catch (const std::exception&) {
+  }
+  try {
+    run.DbConnection->SetCommandTimeout(std::chrono::seconds(300));
+  } catch (const std::exception&) {
+  }
+  return true;
+}
+
+bool bLoadSettings(RunState& run, const ServerNameProvider& names) {
+  ConnectionSettings& s = run.Settings;
+  try {
+    std::string stored_password;
+    {
+      SettingsFileReader reader;
+      const std::string file = reader.SettingsFilePath(run.ProgramFolder);
+      auto read = [&](const char* key, const std::string& fallback) {
+        return reader.ReadSetting(file, kSection, key, fallback);
+      };
+      s.Server = read("SERVERDB", "");
+      if (TrimSpaces(s.Server).empty()) s.Server = read("SERVER", names.GetServerName());
+      s.UserId = read("USER-ID", "sa");
+      stored_password = read("PASSWORD", "");
+      s.Database = read("DATABASE", "EMPRESAS");
+      const std::string ping_mode = read("PING-MODE", "1");
+      try {
+        s.PingMode = ToInteger16(ping_mode);
+      } catch (const NumberConversionError& e) {
+        throw NumberConversionError(std::string(e.what()) +
+                                    " (key PING-MODE of section CONEXION in " + file + ")");
+      }
+      s.PsPingExe = read("PSPING", "psping.exe");
+      s.PsPingCommand = read("PSPING-COMMAND", "-n 4 -i 0 -w 0");
+      s.TcPingExe = read("TCPING", "tcping.exe");
+      s.TcPingCommand = read("TCPING-COMMAND", "-i 0");
+      s.PingPort = read("PING-PORT", "80");
+      if (s.PingPort.empty()) s.PingPort = "80";
+    }
+    {
+      PasswordCipher cipher;
+      cipher.SetKey(InstallationPasswordKey());
+      s.Password = cipher.Decode(stored_password);
+    }
+    if (bConnectDatabase(run)) return true;
+    LogError(run.LastErrorText);
+    return false;
+  } catch (const std::exception& e) {
+    LogError(e.what());
+    return false;
+  }
+}
+
+int Main() {
+  const std::string executable = ExecutablePath();
+  const std::unique_ptr<SingleInstanceGuard> guard = SingleInstanceGuard::TryAcquire(executable);
+  if (!guard) {
+    LogWarning(kSingleInstanceMessage);
+    return kExitAnotherInstance;
+  }
+
+  const ServerNameProvider names;
+  // A batch job on this platform has no entry in a desktop task list, so
+  // there is nothing to remove it from.
+
+  RunState run;
+  run.ProgramFolder = ExecutableFolder();
+  if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
+
+  run.SqlText = kAddressQuery;
+  RowSet address = run.DbConnection->Execute(run.SqlText);
+  if (!address.Eof()) {
+    const FieldValue& value = address.Field("Cf_Valor");
+    if (!value) throw DatabaseError("Invalid use of Null: Configuracion.Cf_Valor");
+    run.WebServiceUrl = *value;
+  }
+  if (run.WebServiceUrl.empty()) run.WebServiceUrl = kDefaultWebServiceUrl;
+
+  const std::unique_ptr<MessageBoxPresenter> boxes = MakeConsoleMessageBox();
+  frmMain form(run, *boxes);
+  form.Form_Load();
+  form.GetPingTimbrado();
+  form.Get_Transaccion_Uso();
+  form.Get_Operadores_Info();
+  form.Form_QueryUnload();
+  return kExitRunFinished;
+}
+
+}  // namespace quorvex

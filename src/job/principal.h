@@ -1,0 +1,49 @@
+// Principal: the run of the job, from process start to end.
+//
+// One start of the process is one run: refuse to run beside another
+// instance, load the settings and open the database session, find the
+// address of the central web service, then run the three jobs of the main
+// window one after the other (latency sweep, transaction usage report,
+// operator roster report), and end.
+#pragma once
+
+#include <string>
+
+#include "job/run_state.h"
+#include "job/server_name_provider.h"
+
+namespace quorvex {
+
+// Exit status of the process, for the service manager that starts it.
+enum ExitStatus : int {
+  kExitRunFinished = 0,         // the run reached its end; job failures are in the event log
+  kExitSoftware = 70,           // one of Main's own steps failed (printed to standard error)
+  kExitAnotherInstance = 75,    // another instance was running; nothing was done
+  kExitSettingsOrDatabase = 78  // settings or database session failed (one error entry)
+};
+
+inline constexpr char kSingleInstanceMessage[] =
+    "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!";
+inline constexpr char kAddressQuery[] =
+    "SELECT Cf_Valor FROM Configuracion WHERE Cf_Variable = 'GEN_WEBSERVICE_UPDATE_URL'";
+
+// The whole run. Returns the exit status. Failures of Main's own steps
+// (the address query, loading or unloading the window) are not trapped:
+// they propagate as exceptions, and the caller ends the process with
+// kExitSoftware.
+int Main();
+
+// Fills run.Settings from the settings file in run.ProgramFolder, decodes
+// the password and opens the database session. True when all of it
+// succeeded; otherwise false after exactly one error entry.
+bool bLoadSettings(RunState& run, const ServerNameProvider& names);
+
+// Opens run.DbConnection from run.Settings. True when the session is open;
+// false with run.LastErrorText describing the failure.
+bool bConnectDatabase(RunState& run);
+
+// The connection string built from the settings (template, application
+// title, placeholders replaced in order).
+std::string BuildConnectionString(const ConnectionSettings& settings);
+
+}  // namespace quorvex

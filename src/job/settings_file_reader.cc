@@ -1,0 +1,125 @@
+#include "job/settings_file_reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string_view>
+
+namespace quorvex {
+namespace {
+
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
+
+std::string_view TrimBlanks(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Offset of the first byte that does not belong to valid UTF-8, or npos.
+std::size_t FirstInvalidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
+                                    : (c >> 3) == 0x1E  ? 4 : 0;
+    if (length == 0 || c == 0xC0 || c == 0xC1 || i + length > text.size()) return i;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return i;
+    }
+    i += length;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string SettingsFileReader::SettingsFilePath(const std::string& program_folder) const {
+  if (!program_folder.empty() && program_folder.back() == '/') {
+    return program_folder + kSettingsFileName;
+  }
+  return program_folder + "/" + kSettingsFileName;
+}
+
+void SettingsFileReader::Load(const std::string& file_path) {
+  sections_.clear();
+  loaded_path_ = file_path;
+  std::ifstream in(file_path, std::ios::binary);
+  if (!in) {
+    if (errno == ENOENT) return;  // no file: every key takes its default
+    throw SettingsFileError("The settings file " + file_path +
+                            " cannot be read: " + std::strerror(errno));
+  }
+  std::string content;
+  content.reserve(4096);
+  char buffer[4096];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    content.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (content.size() > kMaxSettingsFileBytes) {
+      throw SettingsFileError("The settings file " + file_path + " is larger than " +
+                              std::to_string(kMaxSettingsFileBytes) +
+                              " bytes; it is not a settings file");
+    }
+  }
+  if (in.bad()) {
+    throw SettingsFileError("The settings file " + file_path +
+                            " cannot be read: " + std::strerror(errno));
+  }
+  if (const std::size_t nul = content.find('\0'); nul != std::string::npos) {
+    throw SettingsFileError("The settings file " + file_path +
+                            " is not a text file (a NUL byte at offset " + std::to_string(nul) +
+                            ")");
+  }
+  std::string_view text(content);
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 mark
+  if (const std::size_t bad = FirstInvalidUtf8(text); bad != std::string_view::npos) {
+    throw SettingsFileError("The settings file " + file_path +
+                            " is not UTF-8 text (an invalid byte at offset " +
+                            std::to_string(bad) + "); save it as UTF-8");
+  }
+
+  Section* current = nullptr;
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = TrimBlanks(text.substr(0, end));
+    text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    if (line.empty() || line.front() == ';' || line.front() == '#') continue;
+    if (line.front() == '[') {
+      const std::size_t close = line.find(']');
+      const std::string_view name =
+          TrimBlanks(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      current = &sections_[Upper(name)];
+      continue;
+    }
+    const std::size_t equals = line.find('=');
+    if (current == nullptr || equals == std::string_view::npos) continue;
+    const std::string key = Upper(TrimBlanks(line.substr(0, equals)));
+    std::string_view value = TrimBlanks(line.substr(equals + 1));
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
+      value = value.substr(1, value.size() - 2);
+    }
+    current->emplace(key, std::string(value));  // the first occurrence wins
+  }
+}
+
+std::string SettingsFileReader::ReadSetting(const std::string& file_path,
+                                            const std::string& section, const std::string& key,
+                                            const std::string& default_value) {
+  if (!loaded_path_ || *loaded_path_ != file_path) Load(file_path);
+  const auto s = sections_.find(Upper(section));
+  if (s == sections_.end()) return default_value;
+  const auto k = s->second.find(Upper(key));
+  if (k == s->second.end()) return default_value;
+  return k->second;
+}
+
+}  // namespace quorvex

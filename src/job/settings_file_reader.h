@@ -1,0 +1,53 @@
+// SettingsFileReader: finds and reads the job's settings file.
+//
+// The file is QuorvexServer.ini in the program folder, in INI syntax:
+// "[SECTION]" lines and "KEY=value" lines, ';' or '#' starting a comment
+// line. Section and key names are matched without regard to letter case;
+// a value has the white space around it trimmed and then one pair of
+// enclosing double quotes removed, so SERVERDB="  db1  " keeps its blanks.
+// When a key appears twice in a section the first one counts.
+//
+// A missing file or section gives every key its default. A file that
+// cannot be read, is not text (a NUL byte or bytes that are not UTF-8) or
+// is larger than kMaxSettingsFileBytes makes ReadSetting throw
+// SettingsFileError with a description an operator can act on.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace quorvex {
+
+class SettingsFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+inline constexpr char kSettingsFileName[] = "QuorvexServer.ini";
+inline constexpr std::size_t kMaxSettingsFileBytes = 1 << 20;
+
+class SettingsFileReader {
+ public:
+  SettingsFileReader() = default;
+  SettingsFileReader(const SettingsFileReader&) = delete;
+  SettingsFileReader& operator=(const SettingsFileReader&) = delete;
+
+  // The settings file's location for the given program folder.
+  std::string SettingsFilePath(const std::string& program_folder) const;
+
+  // The key's value, or default_value when the file gives the key no value
+  // (file, section or key missing). The file is read once, on first use.
+  std::string ReadSetting(const std::string& file_path, const std::string& section,
+                          const std::string& key, const std::string& default_value);
+
+ private:
+  using Section = std::map<std::string, std::string>;  // upper-cased key -> value
+  void Load(const std::string& file_path);
+
+  std::optional<std::string> loaded_path_;
+  std::map<std::string, Section> sections_;  // upper-cased section name
+};
+
+}  // namespace quorvex

@@ -1,0 +1,30 @@
+// Where event-log entries go on this platform.
+//
+// DeliverEvent never throws and never reports failure: an entry that no
+// sink takes is lost, and the caller's work goes on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+struct EventEntry {
+  std::string_view source;
+  std::uint16_t type;  // 4 information, 2 warning, 1 error
+  std::uint32_t id;    // 1001, 1002, 1003
+  std::string_view message;
+};
+
+// Delivers one entry. With QUORVEX_EVENT_LOG naming a file the entry is
+// appended there as one JSON object per line; otherwise it goes to the
+// systemd journal, or to syslog where no journal runs.
+void DeliverEvent(const EventEntry& entry) noexcept;
+
+// The JSON object written to the file sink for entry (no line break): keys
+// source, type, id, message, time. Bytes of the message that are not valid
+// UTF-8 become '?'. Exposed for tests.
+std::string FormatEventJson(const EventEntry& entry, std::string_view time);
+
+}  // namespace quorvex

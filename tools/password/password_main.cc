@@ -1,0 +1,65 @@
+// quorvex-password: prints the text to put under PASSWORD in section
+// CONEXION of QuorvexServer.ini for a plain database password.
+//
+//   quorvex-password            reads the password from standard input
+//                               (one line; no echo when it is a terminal)
+//   quorvex-password --decode   reads an encoded text and prints the plain
+//                               password, to check a settings file
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+
+#include "job/password_cipher.h"
+
+namespace {
+
+std::string ReadLine(bool hide) {
+  termios saved{};
+  const bool terminal = hide && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (terminal) {
+    termios quiet = saved;
+    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::fprintf(stderr, "Password: ");
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  if (terminal) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::fprintf(stderr, "\n");
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool decode = false;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--decode") == 0) {
+      decode = true;
+    } else {
+      std::fprintf(stderr,
+                   "usage: quorvex-password [--decode]\n"
+                   "Reads a plain password from standard input and prints the text to put\n"
+                   "under PASSWORD in section CONEXION of QuorvexServer.ini.\n"
+                   "With --decode, reads such a text and prints the plain password.\n");
+      return 2;
+    }
+  }
+  try {
+    quorvex::PasswordCipher cipher;
+    cipher.SetKey(quorvex::InstallationPasswordKey());
+    const std::string input = ReadLine(!decode);
+    std::cout << (decode ? cipher.Decode(input) : cipher.Encode(input)) << '\n';
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quorvex-password: %s\n", e.what());
+    return 1;
+  }
+}
