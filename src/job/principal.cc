@@ -118,6 +118,17 @@ bool bLoadSettings(RunState& run, const ServerNameProvider& names) {
   }
 }
 
+void LocateWebService(RunState& run) {
+  run.SqlText = kAddressQuery;
+  RowSet address = run.DbConnection->Execute(run.SqlText);
+  if (!address.Eof()) {
+    const FieldValue& value = address.Field("Cf_Valor");
+    if (!value) throw DatabaseError("Invalid use of Null: Configuracion.Cf_Valor");
+    run.WebServiceUrl = *value;
+  }
+  if (run.WebServiceUrl.empty()) run.WebServiceUrl = kDefaultWebServiceUrl;
+}
+
 int Main() {
   const std::string executable = ExecutablePath();
   const std::unique_ptr<SingleInstanceGuard> guard = SingleInstanceGuard::TryAcquire(executable);
@@ -134,14 +145,7 @@ int Main() {
   run.ProgramFolder = ExecutableFolder();
   if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
 
-  run.SqlText = kAddressQuery;
-  RowSet address = run.DbConnection->Execute(run.SqlText);
-  if (!address.Eof()) {
-    const FieldValue& value = address.Field("Cf_Valor");
-    if (!value) throw DatabaseError("Invalid use of Null: Configuracion.Cf_Valor");
-    run.WebServiceUrl = *value;
-  }
-  if (run.WebServiceUrl.empty()) run.WebServiceUrl = kDefaultWebServiceUrl;
+  LocateWebService(run);
 
   const std::unique_ptr<MessageBoxPresenter> boxes = MakeConsoleMessageBox();
   frmMain form(run, *boxes);

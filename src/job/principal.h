@@ -42,6 +42,12 @@ bool bLoadSettings(RunState& run, const ServerNameProvider& names);
 // false with run.LastErrorText describing the failure.
 bool bConnectDatabase(RunState& run);
 
+// Steps of Main that find the central web service: the address query on
+// Configuracion, then the default address when that gave the empty text.
+// Throws what the database throws (Main traps nothing), and DatabaseError
+// for a NULL value.
+void LocateWebService(RunState& run);
+
 // The connection string built from the settings (template, application
 // title, placeholders replaced in order).
 std::string BuildConnectionString(const ConnectionSettings& settings);

@@ -1,0 +1,156 @@
+// The real QuorvexServer in a throw-away program folder, on a real SQLite
+// database, with its event entries read back from the event-log file.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "job/principal.h"
+#include "job/run_state.h"
+#include "support/installation.h"
+
+namespace quorvex {
+namespace {
+
+using testing::Installation;
+using testing::LoggedEvent;
+
+constexpr int kError = 1, kWarning = 2;
+
+// An installation with nothing to do: every table empty.
+class JobRunTest : public ::testing::Test {
+ protected:
+  Installation install_;
+};
+
+TEST_F(JobRunTest, SecondInstanceIsRefusedBeforeReadingAnything) {
+  // Hold the lock that a running instance holds.
+  const int fd = ::open((install_.Folder() / "QuorvexServer").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  // A settings file that would fail loudly if it were read.
+  install_.WriteSettings("[CONEXION]\nPING-MODE=not a number\n");
+
+  const auto result = install_.RunJob();
+  ::close(fd);
+
+  EXPECT_EQ(result.exit_code, kExitAnotherInstance) << result.output;
+  const auto events = install_.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, kWarning);
+  EXPECT_EQ(events[0].id, 1002);
+  EXPECT_EQ(events[0].source, "Quorvex");
+  EXPECT_EQ(events[0].message, kSingleInstanceMessage);
+
+  // Once the holder is gone the lock is free again: the kernel released it.
+  install_.WriteSettings(Installation::SqliteSettings());
+  EXPECT_EQ(install_.RunJob().exit_code, kExitRunFinished);
+}
+
+TEST_F(JobRunTest, EmptyInstallationRunsToTheEndWithoutErrors) {
+  const auto result = install_.RunJob();
+  EXPECT_EQ(result.exit_code, kExitRunFinished) << result.output;
+  for (const LoggedEvent& e : install_.Events()) {
+    EXPECT_NE(e.type, kError) << e.message;
+  }
+}
+
+struct SettingsFailure {
+  const char* name;
+  std::string ini;
+  std::string expected_in_message;
+};
+
+class SettingsFailureTest : public ::testing::TestWithParam<SettingsFailure> {};
+
+TEST_P(SettingsFailureTest, OneErrorEntryAndTheDatabaseIsNeverOpened) {
+  Installation install(/*with_database=*/false);
+  install.WriteSettings(GetParam().ini);
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
+  const auto events = install.Events();
+  ASSERT_EQ(events.size(), 1u) << result.output;
+  EXPECT_EQ(events[0].type, kError);
+  EXPECT_EQ(events[0].id, 1003);
+  EXPECT_NE(events[0].message.find(GetParam().expected_in_message), std::string::npos)
+      << events[0].message;
+}
+
+// The database file does not exist in these installations: a settings
+// failure must end the run before the session is tried, so the one entry
+// names the settings problem and not the missing database.
+INSTANTIATE_TEST_SUITE_P(
+    Settings, SettingsFailureTest,
+    ::testing::Values(
+        SettingsFailure{"PingModeWord", Installation::SqliteSettings("PING-MODE=tcping\n"),
+                        "Type mismatch: \"tcping\" is not a number"},
+        SettingsFailure{"PingModeOverflow", Installation::SqliteSettings("PING-MODE=40000\n"),
+                        "Overflow"},
+        SettingsFailure{"PasswordNotEncoded", Installation::SqliteSettings("PASSWORD=plain\n"),
+                        "quorvex-password"},
+        SettingsFailure{"NotText", std::string("[CONEXION]\nSERVERDB=a\0b\n", 24),
+                        "not a text file"},
+        SettingsFailure{"DatabaseMissing", Installation::SqliteSettings(),
+                        "SE HA DETECTADO EL SIGUIENTE ERROR:\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DatabaseFailureTest, TheEntryCarriesTheFailureFrame) {
+  Installation install(/*with_database=*/false);
+  const auto result = install.RunJob();
+  const auto events = install.Events();
+  ASSERT_EQ(events.size(), 1u) << result.output;
+  const std::string& m = events[0].message;
+  EXPECT_EQ(m.rfind("SE HA DETECTADO EL SIGUIENTE ERROR:\r\n", 0), 0u) << m;
+  EXPECT_GT(m.size(), std::string("SE HA DETECTADO EL SIGUIENTE ERROR:\r\n\r\n").size() +
+                          std::string("ERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!").size())
+      << "the backend's description must stand between the two lines";
+  EXPECT_TRUE(m.ends_with("\r\nERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!")) << m;
+}
+
+TEST(AddressQueryTest, NullAddressEndsTheRunUntrappedBeforeAnyJob) {
+  Installation install;
+  install.Exec(
+      "INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', NULL)");
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, kExitSoftware);
+  EXPECT_NE(result.output.find("Quorvex: the run ended early"), std::string::npos)
+      << result.output;
+  EXPECT_TRUE(install.Events().empty()) << "Main itself writes nothing on this path";
+}
+
+// The address steps of Main, on a real session.
+class LocateWebServiceTest : public ::testing::Test {
+ protected:
+  std::string Locate() {
+    RunState run;
+    run.DbConnection = OpenConnection(
+        "Data Source=sqlite:" + install_.DatabasePath().string() + ";APP=Quorvex",
+        install_.Folder().string());
+    LocateWebService(run);
+    EXPECT_EQ(run.SqlText, kAddressQuery);
+    return run.WebServiceUrl;
+  }
+  Installation install_;
+};
+
+TEST_F(LocateWebServiceTest, DefaultOnlyForNoRowOrTheExactEmptyText) {
+  EXPECT_EQ(Locate(), kDefaultWebServiceUrl);
+  install_.Exec("INSERT INTO Configuracion VALUES ('OTHER', 'http://x/')");
+  EXPECT_EQ(Locate(), kDefaultWebServiceUrl);
+  install_.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '')");
+  EXPECT_EQ(Locate(), kDefaultWebServiceUrl);
+  install_.Exec("UPDATE Configuracion SET Cf_Valor = '   ' WHERE Cf_Variable = "
+                "'GEN_WEBSERVICE_UPDATE_URL'");
+  EXPECT_EQ(Locate(), "   ");
+  install_.Exec("DELETE FROM Configuracion");
+  install_.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://first/')");
+  install_.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://second/')");
+  EXPECT_EQ(Locate(), "http://first/");
+  EXPECT_EQ(std::string(ServiceNamespace), "http://central.quorvex.example/");
+}
+
+}  // namespace
+}  // namespace quorvex

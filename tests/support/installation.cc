@@ -1,0 +1,219 @@
+#include "support/installation.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace quorvex::testing {
+namespace fs = std::filesystem;
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Reads one JSON string starting at text[i] == '"'; leaves i after it.
+std::string ReadJsonString(const std::string& text, std::size_t& i) {
+  std::string out;
+  ++i;
+  while (i < text.size() && text[i] != '"') {
+    char c = text[i++];
+    if (c != '\\') {
+      out += c;
+      continue;
+    }
+    c = text[i++];
+    switch (c) {
+      case 'n':
+        out += '\n';
+        break;
+      case 'r':
+        out += '\r';
+        break;
+      case 't':
+        out += '\t';
+        break;
+      case 'u':
+        out += static_cast<char>(std::stoi(text.substr(i, 4), nullptr, 16));
+        i += 4;
+        break;
+      default:
+        out += c;
+    }
+  }
+  ++i;
+  return out;
+}
+
+LoggedEvent ParseEvent(const std::string& line) {
+  LoggedEvent event;
+  std::size_t i = 0;
+  while ((i = line.find('"', i)) != std::string::npos) {
+    const std::string key = ReadJsonString(line, i);
+    i = line.find(':', i) + 1;
+    if (line[i] == '"') {
+      const std::string value = ReadJsonString(line, i);
+      if (key == "source") event.source = value;
+      if (key == "message") event.message = value;
+    } else {
+      const int value = std::atoi(line.c_str() + i);
+      if (key == "type") event.type = value;
+      if (key == "id") event.id = value;
+      i = line.find_first_of(",}", i);
+    }
+  }
+  return event;
+}
+
+std::vector<std::string> Environment(const std::map<std::string, std::string>& extra) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    const std::string name = entry.substr(0, entry.find('='));
+    if (extra.count(name) == 0) env.push_back(entry);
+  }
+  for (const auto& [name, value] : extra) env.push_back(name + "=" + value);
+  return env;
+}
+
+int Spawn(const std::string& program, const std::vector<std::string>& args,
+          const std::map<std::string, std::string>& extra_env, int output_fd) {
+  std::vector<std::string> argv_text = {program};
+  argv_text.insert(argv_text.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_text) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> env_text = Environment(extra_env);
+  std::vector<char*> envp;
+  for (std::string& e : env_text) envp.push_back(e.data());
+  envp.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (output_fd >= 0) {
+    posix_spawn_file_actions_adddup2(&actions, output_fd, 1);
+    posix_spawn_file_actions_adddup2(&actions, output_fd, 2);
+  }
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + program);
+  return pid;
+}
+
+}  // namespace
+
+Installation::Installation(bool with_database) {
+  const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(std::rand());
+  folder_ = fs::temp_directory_path() / ("quorvex-install-" + unique);
+  fs::create_directories(folder_);
+  const fs::path build = QUORVEX_BINARY_DIR;
+  for (const char* program : {"QuorvexServer", "tcping.exe", "psping.exe", "ping",
+                              "quorvex-password"}) {
+    if (fs::exists(build / program)) fs::copy_file(build / program, folder_ / program);
+  }
+  if (with_database) {
+    // SQLite makes the file on open; the job itself never does.
+    const std::string schema = ReadFile(fs::path(QUORVEX_SOURCE_DIR) / "sql/sqlite/schema.sql");
+    const std::string make = "sqlite3 '" + DatabasePath().string() + "' < '" +
+                             (fs::path(QUORVEX_SOURCE_DIR) / "sql/sqlite/schema.sql").string() +
+                             "'";
+    ProcessResult r = RunProgram("/bin/sh", {"-c", make});
+    if (r.exit_code != 0 || schema.empty()) {
+      throw std::runtime_error("cannot make the test database: " + r.output);
+    }
+  }
+  WriteSettings(SqliteSettings());
+}
+
+Installation::~Installation() {
+  db_.reset();
+  std::error_code ignored;
+  fs::remove_all(folder_, ignored);
+}
+
+void Installation::WriteSettings(const std::string& content) {
+  std::ofstream(folder_ / "QuorvexServer.ini", std::ios::binary) << content;
+}
+
+std::string Installation::SqliteSettings(const std::string& extra_lines) {
+  return "[CONEXION]\nSERVERDB=sqlite:database.sqlite3\nDATABASE=EMPRESAS\n" + extra_lines;
+}
+
+Connection& Installation::Db() {
+  if (!db_) {
+    db_ = OpenConnection("Provider=SQLOLEDB.1;Password=;User ID=sa;Initial Catalog=EMPRESAS;"
+                         "Data Source=sqlite:" + DatabasePath().string() + ";APP=QuorvexTest",
+                         folder_.string());
+  }
+  return *db_;
+}
+
+std::string Installation::Scalar(const std::string& sql) {
+  RowSet rows = Db().Execute(sql);
+  if (rows.Eof()) return "NO ROW";
+  const FieldValue& value = rows.Field(rows.Columns().at(0));
+  return value ? *value : "NULL";
+}
+
+int Installation::StartJob(const std::map<std::string, std::string>& extra_env) const {
+  std::map<std::string, std::string> env = extra_env;
+  env.emplace("QUORVEX_EVENT_LOG", EventLogPath().string());
+  const int out = ::open((folder_ / "job-output.txt").c_str(),
+                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int pid = Spawn((folder_ / "QuorvexServer").string(), {}, env, out);
+  ::close(out);
+  return pid;
+}
+
+ProcessResult Installation::Wait(int pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  ProcessResult result;
+  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+ProcessResult Installation::RunJob(const std::map<std::string, std::string>& extra_env) const {
+  fs::remove(folder_ / "job-output.txt");
+  ProcessResult result = Wait(StartJob(extra_env));
+  result.output = ReadFile(folder_ / "job-output.txt");
+  return result;
+}
+
+std::vector<LoggedEvent> Installation::Events() const {
+  std::vector<LoggedEvent> events;
+  std::istringstream lines(ReadFile(EventLogPath()));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty()) events.push_back(ParseEvent(line));
+  }
+  return events;
+}
+
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& extra_env) {
+  char path[] = "/tmp/quorvex-run-XXXXXX";
+  const int out = ::mkstemp(path);
+  const int pid = Spawn(program, args, extra_env, out);
+  ::close(out);
+  ProcessResult result = Installation::Wait(pid);
+  result.output = ReadFile(path);
+  ::unlink(path);
+  return result;
+}
+
+}  // namespace quorvex::testing

@@ -1,0 +1,77 @@
+// A throw-away installation for whole-program tests.
+//
+// The constructor makes a program folder under the temporary folder and
+// copies the built programs into it (QuorvexServer and its companion tools,
+// whichever exist in the build folder), so that the job finds its settings
+// file and tools beside itself exactly as it does when installed. The
+// database is a real SQLite file made from sql/sqlite/schema.sql. Event
+// entries go to a file through QUORVEX_EVENT_LOG and are read back exactly.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/database.h"
+
+namespace quorvex::testing {
+
+struct LoggedEvent {
+  std::string source;
+  int type = 0;
+  int id = 0;
+  std::string message;
+};
+
+struct ProcessResult {
+  int exit_code = -1;  // -1 when killed by a signal
+  std::string output;  // standard output and standard error
+};
+
+class Installation {
+ public:
+  // with_database: create database.sqlite3 from the schema script.
+  explicit Installation(bool with_database = true);
+  ~Installation();
+  Installation(const Installation&) = delete;
+  Installation& operator=(const Installation&) = delete;
+
+  const std::filesystem::path& Folder() const { return folder_; }
+  std::filesystem::path DatabasePath() const { return folder_ / "database.sqlite3"; }
+  std::filesystem::path EventLogPath() const { return folder_ / "events.jsonl"; }
+
+  // Writes QuorvexServer.ini. With the default settings the job uses the
+  // SQLite database of this installation.
+  void WriteSettings(const std::string& content);
+  // The [CONEXION] section pointing at this installation's database, plus
+  // extra lines.
+  static std::string SqliteSettings(const std::string& extra_lines = "");
+
+  // A session on this installation's database, for arranging and checking
+  // rows.
+  Connection& Db();
+  void Exec(const std::string& sql) { Db().Execute(sql); }
+  // The value of one column of the first row of sql, "NULL" for NULL.
+  std::string Scalar(const std::string& sql);
+
+  // Runs the installed QuorvexServer with the event log redirected.
+  ProcessResult RunJob(const std::map<std::string, std::string>& extra_env = {}) const;
+  // Starts the job without waiting; returns its process id.
+  int StartJob(const std::map<std::string, std::string>& extra_env = {}) const;
+  static ProcessResult Wait(int pid);
+
+  // Entries written so far, in order.
+  std::vector<LoggedEvent> Events() const;
+
+ private:
+  std::filesystem::path folder_;
+  std::unique_ptr<Connection> db_;
+};
+
+// Runs program with args (no shell) and collects its output.
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& extra_env = {});
+
+}  // namespace quorvex::testing
