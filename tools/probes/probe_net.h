@@ -1,0 +1,59 @@
+// Shared pieces of the TCP latency probes (tcping.exe, psping.exe) and the
+// ping stand-in: option values, name resolution, one timed TCP connect, and
+// numbers written with a full stop whatever the locale.
+//
+// The probes print what the job reads back ("Average = X.XXXms"), so every
+// number goes through FormatFixed, which never consults the locale.
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quorvex::probes {
+
+// Address family preference given by -4 / -6 (kAny prefers IPv4).
+enum class Family { kAny, kIPv4, kIPv6 };
+
+// One resolved endpoint, ready for connect().
+struct Endpoint {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  std::string ip;  // numeric form, e.g. "127.0.0.1" or "::1"
+
+  // "ip:port", IPv6 addresses between brackets ("[::1]:80").
+  std::string Text(int port) const;
+};
+
+// Resolves host once for a TCP connection to port. With Family::kAny the
+// first IPv4 answer is taken, else the first answer. Returns nullopt when
+// the name does not resolve to an address of the wanted family.
+std::optional<Endpoint> Resolve(const std::string& host, int port, Family family);
+
+// Outcome of one connect attempt.
+struct ConnectResult {
+  enum class Kind { kOpen, kRefused, kTimedOut, kError } kind = Kind::kError;
+  double elapsed_ms = 0;  // monotonic time from connect() to its outcome
+};
+
+// Opens one TCP connection to endpoint with a non-blocking connect bounded
+// by timeout_s seconds, times it on CLOCK_MONOTONIC, and closes it again.
+// REQUIRES: timeout_s > 0.
+ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s);
+
+// Sleeps for seconds (fractional); does nothing for 0 or less.
+void SleepSeconds(double seconds);
+
+// value with exactly `decimals` digits after a full stop ("0.123").
+std::string FormatFixed(double value, int decimals);
+
+// Option values as typed on a command line. Each returns nullopt when the
+// whole text is not such a value.
+std::optional<int> ParseCount(std::string_view text);       // 1..2^31-1
+std::optional<int> ParsePort(std::string_view text);        // 1..65535
+std::optional<double> ParseSeconds(std::string_view text);  // finite, >= 0
+
+}  // namespace quorvex::probes
