@@ -1,0 +1,148 @@
+#include "platform/http_request.h"
+
+#include <curl/curl.h>
+
+#include <string>
+
+namespace quorvex {
+
+namespace {
+
+// libcurl wants its global state set up once per process before the first
+// handle; the function-local static makes that happen exactly once, also
+// when requests are made from several threads (as the tests do).
+void EnsureCurlGlobalInit() {
+  struct Init {
+    Init() { curl_global_init(CURL_GLOBAL_DEFAULT); }
+    ~Init() { curl_global_cleanup(); }
+  };
+  static const Init init;
+}
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+}  // namespace
+
+struct HttpRequest::CurlHandles {
+  std::unique_ptr<CURL, EasyDeleter> easy;
+  std::unique_ptr<curl_slist, ListDeleter> headers;
+  char error[CURL_ERROR_SIZE] = {};
+};
+
+HttpRequest::HttpRequest() : curl_(std::make_unique<CurlHandles>()) {
+  EnsureCurlGlobalInit();
+  curl_->easy.reset(curl_easy_init());
+  if (!curl_->easy) throw HttpError("libcurl could not create a request handle");
+}
+
+HttpRequest::~HttpRequest() = default;
+
+void HttpRequest::Open(std::string_view method, std::string_view url) {
+  CURL* h = curl_->easy.get();
+  curl_easy_setopt(h, CURLOPT_URL, std::string(url).c_str());
+  if (method == "POST") {
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+  } else if (method != "GET") {
+    curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, std::string(method).c_str());
+  }
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, static_cast<long>(kConnectTimeout.count()));
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kStallTimeout.count()));
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curl_->error);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HttpRequest::OnHeader);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpRequest::OnBody);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+  // No "Expect: 100-continue" round trip for large bodies: the request goes
+  // out in one piece, as its two headers promise.
+  curl_->headers.reset(curl_slist_append(nullptr, "Expect:"));
+  ready_state_ = kOpened;
+}
+
+void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {
+  std::string line(name);
+  line += ": ";
+  line += value;
+  curl_slist* list = curl_slist_append(curl_->headers.get(), line.c_str());
+  if (list == nullptr) throw HttpError("out of memory while adding a request header");
+  curl_->headers.release();
+  curl_->headers.reset(list);
+}
+
+void HttpRequest::Send(std::string_view body) {
+  CURL* h = curl_->easy.get();
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, curl_->headers.get());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_->error[0] = '\0';
+  CURLcode code = curl_easy_perform(h);
+  if (code == CURLE_OK) {
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status_);
+    ready_state_ = kCompleted;
+    return;
+  }
+  if (response_started_) {
+    ready_state_ = kReceiving;
+    return;
+  }
+  std::string description = curl_easy_strerror(code);
+  if (curl_->error[0] != '\0') {
+    description += " (";
+    description += curl_->error;
+    description += ")";
+  }
+  throw HttpError(description);
+}
+
+size_t HttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
+  auto* request = static_cast<HttpRequest*>(self);
+  std::string_view line(data, size * count);
+  if (line.starts_with("HTTP/")) {
+    // "HTTP/1.1 404 Not Found\r\n": the reason phrase is what follows the
+    // second blank, up to the line break. A later status line (after a 1xx
+    // interim answer) replaces an earlier one.
+    request->response_started_ = true;
+    request->status_text_.clear();
+    request->status_ = 0;
+    std::size_t first = line.find(' ');
+    if (first != std::string_view::npos) {
+      std::size_t second = line.find(' ', first + 1);
+      std::string_view code = line.substr(first + 1, second == std::string_view::npos
+                                                          ? std::string_view::npos
+                                                          : second - first - 1);
+      long value = 0;
+      for (char c : code) {
+        if (c < '0' || c > '9') break;
+        value = value * 10 + (c - '0');
+      }
+      request->status_ = value;
+      if (second != std::string_view::npos) {
+        std::string_view reason = line.substr(second + 1);
+        while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) {
+          reason.remove_suffix(1);
+        }
+        request->status_text_ = reason;
+      }
+    }
+  }
+  return size * count;
+}
+
+size_t HttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
+  auto* request = static_cast<HttpRequest*>(self);
+  request->response_started_ = true;
+  request->response_text_.append(data, size * count);
+  return size * count;
+}
+
+}  // namespace quorvex

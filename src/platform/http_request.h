@@ -1,0 +1,92 @@
+// A synchronous HTTP request: our stand-in for the XMLHTTP request object of
+// the SOAP call, built on libcurl.
+//
+// One object is one exchange: Open, SetRequestHeader as often as needed,
+// Send, then read the outcome. The exchange always speaks HTTP/1.1, so the
+// status line carries the reason phrase that StatusText() gives back. https
+// URLs verify the server's certificate and host name against the system's
+// trust store.
+//
+// The HTTP layer's own limits (the call sets none of its own):
+//   - connecting (name resolution, TCP and TLS handshakes) may take at most
+//     kConnectTimeout;
+//   - once connected, the exchange is abandoned when fewer than one byte per
+//     second arrives or leaves for kStallTimeout in a row. A service that
+//     keeps sending never times out.
+// Redirects are not followed; proxies come from the usual environment
+// variables (http_proxy, https_proxy, no_proxy).
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+// A failure before any response arrived (name not resolved, connection
+// refused or reset, connect time-out, certificate not trusted, the service
+// closed the connection without answering). what() is libcurl's description
+// followed by its detail.
+class HttpError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class HttpRequest {
+ public:
+  static constexpr std::chrono::seconds kConnectTimeout{60};
+  static constexpr std::chrono::seconds kStallTimeout{30};
+
+  // Ready states, as the request object reports them.
+  static constexpr int kUninitialized = 0;
+  static constexpr int kOpened = 1;
+  static constexpr int kReceiving = 3;  // a response began but did not complete
+  static constexpr int kCompleted = 4;
+
+  // Throws HttpError when libcurl cannot make a handle.
+  HttpRequest();
+  ~HttpRequest();
+  HttpRequest(const HttpRequest&) = delete;
+  HttpRequest& operator=(const HttpRequest&) = delete;
+
+  // Prepares an exchange with method ("POST", "GET", ...) and an absolute
+  // URL. Nothing is sent yet.
+  void Open(std::string_view method, std::string_view url);
+
+  // Adds a request header; headers go out in the order they were set,
+  // after the ones HTTP itself needs (Host, Content-Length). REQUIRES: Open
+  // was called.
+  void SetRequestHeader(std::string_view name, std::string_view value);
+
+  // Sends body (bytes as given; not copied, so it must outlive the call)
+  // and returns when the exchange has ended. Throws HttpError when it ended
+  // before any response arrived. When a response began but did not
+  // complete (connection closed in the middle of the body, stall time-out
+  // after the headers) it returns normally with ReadyState() == kReceiving.
+  // REQUIRES: Open was called; Send is called at most once.
+  void Send(std::string_view body);
+
+  int ReadyState() const { return ready_state_; }
+  // Status code and reason phrase of the last status line received (the
+  // final one after any interim 1xx answers); 0 and "" before any.
+  long Status() const { return status_; }
+  const std::string& StatusText() const { return status_text_; }
+  // The response body as received, bytes unchanged.
+  const std::string& ResponseText() const { return response_text_; }
+
+ private:
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static size_t OnBody(char* data, size_t size, size_t count, void* self);
+
+  struct CurlHandles;
+  std::unique_ptr<CurlHandles> curl_;
+  int ready_state_ = kUninitialized;
+  long status_ = 0;
+  std::string status_text_;
+  std::string response_text_;
+  bool response_started_ = false;
+};
+
+}  // namespace quorvex

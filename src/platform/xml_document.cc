@@ -1,0 +1,158 @@
+#include "platform/xml_document.h"
+
+#include <cstring>
+#include <pugixml.hpp>
+#include <vector>
+
+namespace quorvex {
+
+namespace {
+
+pugi::xml_node Wrap(pugi::xml_node_struct* node) { return pugi::xml_node(node); }
+
+void AppendText(const pugi::xml_node& node, std::string& out) {
+  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
+    switch (child.type()) {
+      case pugi::node_pcdata:
+      case pugi::node_cdata:
+        out += child.value();
+        break;
+      case pugi::node_element:
+        AppendText(child, out);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+// Depth-first search for the first element reached by steps[index...] below
+// parent, backtracking over siblings of the same name.
+pugi::xml_node FindPath(const pugi::xml_node& parent, const std::vector<std::string_view>& steps,
+                        std::size_t index) {
+  if (index == steps.size()) return parent;
+  for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element || steps[index] != child.name()) continue;
+    pugi::xml_node found = FindPath(child, steps, index + 1);
+    if (found) return found;
+  }
+  return pugi::xml_node();
+}
+
+// Collects the serialization and writes every carriage return as "&#13;".
+// The documents handled here are parsed with end-of-line normalization, so a
+// CR in the tree can only stand in text or attribute values, where the
+// character reference is the right spelling; pugixml already escapes CR in
+// attribute values, so any raw CR in the output is text content.
+class CrEscapingWriter final : public pugi::xml_writer {
+ public:
+  explicit CrEscapingWriter(std::string* out) : out_(out) {}
+  void write(const void* data, size_t size) override {
+    const char* p = static_cast<const char*>(data);
+    const char* end = p + size;
+    while (p < end) {
+      const char* cr = static_cast<const char*>(memchr(p, '\r', static_cast<size_t>(end - p)));
+      if (cr == nullptr) {
+        Emit(p, static_cast<size_t>(end - p));
+        break;
+      }
+      Emit(p, static_cast<size_t>(cr - p));
+      Emit("&#13;", 5);
+      p = cr + 1;
+    }
+  }
+  std::size_t size() const { return size_; }
+
+ private:
+  void Emit(const char* p, size_t n) {
+    if (out_ != nullptr) out_->append(p, n);
+    size_ += n;
+  }
+  std::string* out_;
+  std::size_t size_ = 0;
+};
+
+constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration;
+constexpr unsigned kFormatOptions = pugi::format_raw;
+
+}  // namespace
+
+std::string XmlNode::Name() const { return Wrap(node_).name(); }
+
+std::string XmlNode::Text() const {
+  std::string out;
+  AppendText(Wrap(node_), out);
+  return out;
+}
+
+bool XmlNode::SetText(std::string_view text) {
+  pugi::xml_node node = Wrap(node_);
+  while (node.first_child()) node.remove_child(node.first_child());
+  pugi::xml_node data = node.append_child(pugi::node_pcdata);
+  if (!data) return false;
+  return data.set_value(text.data(), text.size());
+}
+
+std::size_t XmlNode::AttributeCount() const {
+  std::size_t count = 0;
+  for (pugi::xml_attribute a = Wrap(node_).first_attribute(); a; a = a.next_attribute()) ++count;
+  return count;
+}
+
+std::string XmlNode::AttributeValue(std::size_t index) const {
+  pugi::xml_attribute a = Wrap(node_).first_attribute();
+  for (std::size_t i = 0; i < index && a; ++i) a = a.next_attribute();
+  return a ? a.value() : "";
+}
+
+XmlDocument::XmlDocument() : doc_(std::make_unique<pugi::xml_document>()) {}
+XmlDocument::~XmlDocument() = default;
+
+bool XmlDocument::LoadXml(std::string_view text) {
+  parse_error_.clear();
+  pugi::xml_parse_result result =
+      doc_->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
+  if (result && !doc_->document_element()) {
+    parse_error_ = "no root element";
+  } else if (!result) {
+    parse_error_ = std::string(result.description()) + " at offset " +
+                   std::to_string(static_cast<long long>(result.offset));
+  }
+  if (!parse_error_.empty()) {
+    doc_->reset();
+    return false;
+  }
+  return true;
+}
+
+XmlNode XmlDocument::SelectSingleNode(std::string_view path) const {
+  if (path.empty() || path.front() != '/') return XmlNode();
+  std::vector<std::string_view> steps;
+  std::size_t start = 1;
+  while (start <= path.size()) {
+    std::size_t slash = path.find('/', start);
+    if (slash == std::string_view::npos) slash = path.size();
+    steps.push_back(path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  pugi::xml_node found = FindPath(*doc_, steps, 0);
+  return XmlNode(found.internal_object());
+}
+
+XmlNode XmlDocument::DocumentElement() const {
+  return XmlNode(doc_->document_element().internal_object());
+}
+
+std::string XmlDocument::Xml() const {
+  // Measure first so the text is allocated once at its final size: the
+  // request body of a large report must not be copied while it grows.
+  CrEscapingWriter counter(nullptr);
+  doc_->save(counter, "", kFormatOptions, pugi::encoding_utf8);
+  std::string out;
+  out.reserve(counter.size());
+  CrEscapingWriter writer(&out);
+  doc_->save(writer, "", kFormatOptions, pugi::encoding_utf8);
+  return out;
+}
+
+}  // namespace quorvex

@@ -1,0 +1,94 @@
+// An XML document: our stand-in for the MSXML document object of the SOAP
+// call, built on pugixml.
+//
+// What it offers is what the call needs and no more: parse from text
+// without raising, select one element by an absolute path, read and set an
+// element's text content, read an element's attributes by position, and
+// serialize the whole document.
+//
+// Paths are matched on element names exactly as they are written: the step
+// "soap:Body" matches an element written with the prefix "soap" and the
+// local name "Body", the step "DOCUMENTO" matches an element written without
+// a prefix whatever default namespace is in force for it. No namespace
+// bindings take part in the selection.
+//
+// Serialization carries text content byte for byte through any XML parser:
+// besides '<', '>' and '&', a carriage return is written as "&#13;" (a
+// parser turns a raw CR LF into LF). A document owns its nodes; an XmlNode
+// is a handle that is valid while its document lives and is not reparsed.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace pugi {
+class xml_document;
+struct xml_node_struct;
+}  // namespace pugi
+
+namespace quorvex {
+
+class XmlNode {
+ public:
+  XmlNode() = default;
+
+  // False for the node of a selection that matched nothing.
+  explicit operator bool() const { return node_ != nullptr; }
+
+  // Name as written, prefix included. REQUIRES: *this.
+  std::string Name() const;
+
+  // Concatenated character data (text and CDATA) of the element and all its
+  // descendants, in document order. REQUIRES: *this.
+  std::string Text() const;
+
+  // Replaces every child of the element with one text node holding text.
+  // Returns false only when memory runs out. REQUIRES: *this.
+  bool SetText(std::string_view text);
+
+  // Number of attributes of the element, and the value of the one at
+  // position index (0 is the first as written). REQUIRES: *this and
+  // index < AttributeCount().
+  std::size_t AttributeCount() const;
+  std::string AttributeValue(std::size_t index) const;
+
+ private:
+  friend class XmlDocument;
+  explicit XmlNode(pugi::xml_node_struct* node) : node_(node) {}
+  pugi::xml_node_struct* node_ = nullptr;
+};
+
+class XmlDocument {
+ public:
+  XmlDocument();
+  ~XmlDocument();
+  XmlDocument(const XmlDocument&) = delete;
+  XmlDocument& operator=(const XmlDocument&) = delete;
+
+  // Replaces the content with the parse of text. Returns false, leaving the
+  // document empty and a description in ParseError(), when text is not
+  // well-formed XML with one root element. Never throws.
+  bool LoadXml(std::string_view text);
+  const std::string& ParseError() const { return parse_error_; }
+
+  // The first element, in document order, reached by an absolute path of
+  // element names ("/a/b/c"). A null node when none matches or path does
+  // not start with '/'.
+  XmlNode SelectSingleNode(std::string_view path) const;
+
+  // The root element; a null node for an empty document.
+  XmlNode DocumentElement() const;
+
+  // The whole document as text, without added indentation or line breaks,
+  // the declaration kept as parsed. Throws std::bad_alloc when memory runs
+  // out.
+  std::string Xml() const;
+
+ private:
+  std::unique_ptr<pugi::xml_document> doc_;
+  std::string parse_error_;
+};
+
+}  // namespace quorvex

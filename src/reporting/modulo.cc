@@ -1,0 +1,277 @@
+#include "reporting/modulo.h"
+
+#include <cstdio>
+#include <ctime>
+#include <exception>
+#include <stdexcept>
+#include <string_view>
+
+#include "platform/http_request.h"
+#include "platform/xml_document.h"
+
+namespace quorvex {
+
+namespace {
+
+// An error of the call itself (a node that is not there, an element without
+// the attribute it must carry); caught by the call's trap like any error of
+// the XML and HTTP layers.
+class CallError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::string TrimSpaces(std::string_view text) {
+  std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return std::string();
+  std::size_t last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+XmlNode RequireNode(const XmlDocument& doc, const std::string& path, std::string_view what) {
+  XmlNode node = doc.SelectSingleNode(path);
+  if (!node) {
+    std::string description = "no node matches ";
+    description += path;
+    description += " in ";
+    description += what;
+    throw CallError(description);
+  }
+  return node;
+}
+
+std::string FirstAttribute(const XmlNode& node, const std::string& path) {
+  if (node.AttributeCount() == 0) throw CallError("element " + path + " has no attributes");
+  return node.AttributeValue(0);
+}
+
+std::string BuildEnvelope(const std::string& method, const std::string& service_namespace) {
+  std::string envelope;
+  envelope += "<?xml version=\"1.0\" encoding=\"utf-8\"?>";
+  envelope +=
+      "<soap:Envelope"
+      " xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\""
+      " xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\""
+      " xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\"> ";
+  envelope += "  <soap:Body>";
+  envelope += "    <";
+  envelope += method;
+  envelope += " xmlns=\"";
+  envelope += service_namespace;
+  envelope += "\">";
+  envelope += "    <DOCUMENTO>0</DOCUMENTO>";
+  envelope += "    </";
+  envelope += method;
+  envelope += ">";
+  envelope += "  </soap:Body>";
+  envelope += "</soap:Envelope>";
+  return envelope;
+}
+
+// The call up to its verdict. Expected outcomes set LastErrorText and return;
+// anything else throws and ends in the trap of Consumir_WebService.
+bool Exchange(RunState& run, const std::string& report_document, const std::string& address,
+              const std::string& method, std::string& answer_code,
+              const std::string& service_namespace) {
+  if (report_document.empty()) {
+    run.LastErrorText = "NO SE HA ENVIADO UN DOCUMENTO XML CORRECTO";
+    return false;
+  }
+
+  std::string body;
+  {
+    XmlDocument request;
+    if (!request.LoadXml(BuildEnvelope(method, service_namespace))) {
+      run.LastErrorText = "IMPOSIBLE GENERAR XML PARA ENVIO";
+      return false;
+    }
+    const std::string path = "/soap:Envelope/soap:Body/" + method + "/DOCUMENTO";
+    XmlNode documento = RequireNode(request, path, "the request envelope");
+    if (!documento.SetText(report_document)) throw std::bad_alloc();
+    body = request.Xml();
+  }
+
+  HttpRequest http;
+  http.Open("POST", address);
+  http.SetRequestHeader("Content-Type", "text/xml; charset=utf-8");
+  http.SetRequestHeader("SOAPAction", service_namespace + method);
+  http.Send(body);
+
+  if (http.ReadyState() != HttpRequest::kCompleted) {
+    run.LastErrorText = "IMPOSIBLE ESTABLECER CONEXION CON LA URL: " + address;
+    return false;
+  }
+  if (http.Status() == 404) {
+    run.LastErrorText = "NO SE ENCONTRO EL SITIO: " + address;
+    return false;
+  }
+  const std::string& raw = http.ResponseText();
+  if (TrimSpaces(raw).empty()) {
+    run.LastErrorText = "EL SERVIDOR " + address + ", NO RESPONDE";
+    return false;
+  }
+  if (http.Status() == 500) {
+    XmlDocument fault;
+    fault.LoadXml(raw);
+    XmlNode faultstring =
+        RequireNode(fault, "/soap:Envelope/soap:Body/soap:Fault/faultstring", "the response");
+    run.LastErrorText = http.StatusText() + ". " + faultstring.Text();
+    return false;
+  }
+  if (http.Status() != 200) {
+    run.LastErrorText = http.StatusText() + ". " + raw;
+    return false;
+  }
+
+  std::string result_text;
+  {
+    XmlDocument response;
+    response.LoadXml(raw);
+    const std::string path =
+        "/soap:Envelope/soap:Body/" + method + "Response/" + method + "Result";
+    result_text = RequireNode(response, path, "the response").Text();
+  }
+  if (result_text.empty()) {
+    run.LastErrorText = "EL WEBSERVICE " + address + ", NO REGRESO NINGUN TIPO DE RESPUESTA";
+    return false;
+  }
+
+  std::string status;
+  {
+    XmlDocument answer;
+    if (!answer.LoadXml(result_text)) {
+      run.LastErrorText = "EL WEBSERVICE " + address + ", RESPONDIO INCORRECTAMENTE" + ". " + raw;
+      return false;
+    }
+    status = FirstAttribute(RequireNode(answer, "/Respuesta", "the answer document"), "/Respuesta");
+    XmlNode mensaje = RequireNode(answer, "/Respuesta/Mensaje", "the answer document");
+    answer_code = FirstAttribute(mensaje, "/Respuesta/Mensaje");
+    run.LastErrorText = mensaje.Text();
+  }
+
+  if (UpperCase(status) == "RECHAZADO") {
+    run.LastErrorText = "EL WEBSERVICE HA RECHAZADO LA PETICION" + std::string(". ") +
+                        run.LastErrorText;
+    return false;
+  }
+  return true;
+}
+
+FechaHora LocalToday() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  FechaHora today;
+  today.year = local.tm_year + 1900;
+  today.month = local.tm_mon + 1;
+  today.day = local.tm_mday;
+  return today;
+}
+
+bool ReadNumber(const std::string& text, std::size_t& pos, std::size_t digits, int& out) {
+  if (pos + digits > text.size()) return false;
+  int value = 0;
+  for (std::size_t i = 0; i < digits; ++i) {
+    char c = text[pos + i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  pos += digits;
+  out = value;
+  return true;
+}
+
+bool Expect(const std::string& text, std::size_t& pos, char c) {
+  if (pos >= text.size() || text[pos] != c) return false;
+  ++pos;
+  return true;
+}
+
+int DaysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+}  // namespace
+
+bool Consumir_WebService(RunState& run, const std::string& report_document,
+                         const std::string& address, const std::string& method,
+                         std::string& answer_code, const std::string& service_namespace) {
+  run.LastErrorText.clear();
+  try {
+    return Exchange(run, report_document, address, method, answer_code, service_namespace);
+  } catch (const std::exception& error) {
+    run.LastErrorText = std::string("Funciones - Consumir_WebService()") + ". " +
+                        "NO FUE POSIBLE CONSUMIR EL WEBSERVICE" + ". " + error.what();
+  } catch (...) {
+    run.LastErrorText = std::string("Funciones - Consumir_WebService()") + ". " +
+                        "NO FUE POSIBLE CONSUMIR EL WEBSERVICE" + ". " + "unknown error";
+  }
+  return false;
+}
+
+bool ParseFechaHora(const std::string& text, FechaHora& out) {
+  FechaHora f;
+  std::size_t pos = 0;
+  if (!ReadNumber(text, pos, 4, f.year) || !Expect(text, pos, '-') ||
+      !ReadNumber(text, pos, 2, f.month) || !Expect(text, pos, '-') ||
+      !ReadNumber(text, pos, 2, f.day)) {
+    return false;
+  }
+  if (pos < text.size()) {
+    if (text[pos] != ' ' && text[pos] != 'T') return false;
+    ++pos;
+    if (!ReadNumber(text, pos, 2, f.hour) || !Expect(text, pos, ':') ||
+        !ReadNumber(text, pos, 2, f.minute) || !Expect(text, pos, ':') ||
+        !ReadNumber(text, pos, 2, f.second)) {
+      return false;
+    }
+    if (pos < text.size()) {
+      if (text[pos] != '.' || pos + 1 == text.size()) return false;
+      for (++pos; pos < text.size(); ++pos) {
+        if (text[pos] < '0' || text[pos] > '9') return false;
+      }
+    }
+  }
+  if (f.month < 1 || f.month > 12 || f.day < 1 || f.day > DaysInMonth(f.year, f.month) ||
+      f.hour > 23 || f.minute > 59 || f.second > 59) {
+    return false;
+  }
+  out = f;
+  return true;
+}
+
+FechaHora Get_FechaServidor(RunState& run) {
+  try {
+    if (run.DbConnection) {
+      const std::string sql = "SELECT GetDate() as Fecha";
+      RowSet rows = run.DbConnection->Execute(sql);
+      if (!rows.Eof()) {
+        const FieldValue& value = rows.Field("Fecha");
+        FechaHora fecha;
+        if (value && ParseFechaHora(*value, fecha)) return fecha;
+      }
+    }
+  } catch (const std::exception&) {
+    // Falls through to the local date: the cut-off is then the start of
+    // today, which can only hold back records, never mark uncounted ones.
+  }
+  return LocalToday();
+}
+
+std::string Formato_Fecha(const FechaHora& fecha) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", fecha.year, fecha.month,
+                fecha.day, fecha.hour, fecha.minute, fecha.second);
+  return text;
+}
+
+}  // namespace quorvex
