@@ -91,11 +91,16 @@ struct ConnectionItem {
   std::string value;
 };
 
-// Splits "Name=Value;Name=Value" into items. Values may be enclosed in
-// double quotes or braces to hold ';'. Names are trimmed.
+// Splits "Name=Value;Name=Value" into items. A value runs from the first
+// '=' of its item to the next ';', so it may itself hold '='; it may be
+// enclosed in double or single quotes (the quote doubled inside) or in
+// braces ('}' doubled inside) to hold ';'. Names are trimmed of blanks;
+// unquoted values are kept as written. Empty items (";;") are skipped.
+// Throws DatabaseError for an item without '=' or an unterminated quote.
 std::vector<ConnectionItem> ParseConnectionString(std::string_view text);
 
-// Value of the named item (case-insensitive), or empty when absent.
+// Value of the named item (case-insensitive; the last one wins when the
+// name is repeated), or empty when absent.
 std::string ConnectionItemValue(const std::vector<ConnectionItem>& items, std::string_view name);
 
 // Opens a session from an ADO-style connection string. program_folder is

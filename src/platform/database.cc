@@ -1,0 +1,153 @@
+// The row set, the choice of backend from "Data Source", and the TOP
+// rewrite shared by the backends that are not SQL Server.
+#include "platform/database.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <string>
+#include <utility>
+
+#include "platform/database_backends.h"
+
+namespace quorvex {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// True when `word` (a keyword) stands at text[pos] as a whole word.
+bool WordAt(std::string_view text, std::size_t pos, std::string_view word) {
+  if (pos + word.size() > text.size()) return false;
+  if (!EqualsNoCase(text.substr(pos, word.size()), word)) return false;
+  if (pos > 0 && IsWordChar(text[pos - 1])) return false;
+  std::size_t after = pos + word.size();
+  return after == text.size() || !IsWordChar(text[after]);
+}
+
+bool HasWord(std::string_view text, std::string_view word) {
+  for (std::size_t pos = 0; pos + word.size() <= text.size(); ++pos) {
+    if (WordAt(text, pos, word)) return true;
+  }
+  return false;
+}
+
+std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
+  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  return pos;
+}
+
+}  // namespace
+
+RowSet::RowSet(std::vector<std::string> columns, std::vector<std::vector<FieldValue>> rows)
+    : columns_(std::move(columns)), rows_(std::move(rows)) {}
+
+void RowSet::MoveNext() {
+  if (position_ < rows_.size()) ++position_;
+}
+
+const FieldValue& RowSet::Field(std::string_view column) const {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    if (!EqualsNoCase(columns_[i], column)) continue;
+    if (Eof()) {
+      throw DatabaseError("Either BOF or EOF is True, or the current record has been deleted (" +
+                          std::string(column) + ")");
+    }
+    return rows_[position_][i];
+  }
+  throw DatabaseError(
+      "Item cannot be found in the collection corresponding to the requested name or "
+      "ordinal: " +
+      std::string(column));
+}
+
+std::string TranslateTopToLimit(std::string_view sql) {
+  std::string unchanged(sql);
+  std::size_t pos = SkipBlanks(sql, 0);
+  if (!WordAt(sql, pos, "SELECT")) return unchanged;
+  std::size_t select_end = pos + 6;
+  pos = SkipBlanks(sql, select_end);
+  if (pos == select_end || !WordAt(sql, pos, "TOP")) return unchanged;
+  pos = SkipBlanks(sql, pos + 3);
+  bool parenthesized = pos < sql.size() && sql[pos] == '(';
+  if (parenthesized) pos = SkipBlanks(sql, pos + 1);
+  std::size_t digits = pos;
+  while (pos < sql.size() && std::isdigit(static_cast<unsigned char>(sql[pos]))) ++pos;
+  std::string count(sql.substr(digits, pos - digits));
+  if (count.empty()) return unchanged;
+  if (parenthesized) {
+    pos = SkipBlanks(sql, pos);
+    if (pos >= sql.size() || sql[pos] != ')') return unchanged;
+    ++pos;
+  } else if (pos < sql.size() && !IsBlank(sql[pos])) {
+    return unchanged;
+  }
+  std::string_view rest = sql.substr(SkipBlanks(sql, pos));
+  if (rest.empty() || WordAt(rest, 0, "PERCENT") || WordAt(rest, 0, "WITH") ||
+      HasWord(rest, "LIMIT")) {
+    return unchanged;
+  }
+  while (!rest.empty() && (IsBlank(rest.back()) || rest.back() == ';')) rest.remove_suffix(1);
+  std::string out(sql.substr(0, select_end));
+  out += ' ';
+  out += rest;
+  out += " LIMIT ";
+  out += count;
+  return out;
+}
+
+std::string CommandTimeoutMessage(std::chrono::seconds timeout) {
+  return "Query timeout expired: the statement ran longer than the command time-out of " +
+         std::to_string(timeout.count()) + " s";
+}
+
+std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
+                                           const std::string& program_folder) {
+  std::vector<ConnectionItem> items = ParseConnectionString(connection_string);
+  std::string source = ConnectionItemValue(items, "Data Source");
+  std::string user_id = ConnectionItemValue(items, "User ID");
+  std::string password = ConnectionItemValue(items, "Password");
+  // The OLE DB provider this stands in for waits 15 s for a login.
+  constexpr std::chrono::seconds kLoginTimeout{15};
+
+  auto has_prefix = [&source](std::string_view prefix) {
+    return source.size() >= prefix.size() &&
+           EqualsNoCase(std::string_view(source).substr(0, prefix.size()), prefix);
+  };
+  if (has_prefix("sqlite:")) {
+    std::filesystem::path path(source.substr(7));
+    if (path.empty()) throw DatabaseError("Data Source sqlite: names no database file");
+    if (path.is_relative()) path = std::filesystem::path(program_folder) / path;
+    return OpenSqliteConnection(path.string());
+  }
+  if (has_prefix("odbc:")) {
+    std::string dsn = source.substr(5);
+    if (dsn.empty()) throw DatabaseError("Data Source odbc: names no data source");
+    return OpenOdbcConnection(BuildDsnOdbcString(dsn, user_id, password), "odbc", true,
+                              kLoginTimeout);
+  }
+  if (source.empty()) throw DatabaseError("The connection string names no Data Source");
+  std::optional<std::string> driver = ChooseSqlServerDriver(InstalledOdbcDrivers());
+  if (!driver) {
+    std::string names;
+    for (std::string_view name : kSqlServerDrivers) {
+      names += names.empty() ? "\"" : ", \"";
+      names += name;
+      names += '"';
+    }
+    throw DatabaseError("No ODBC driver for SQL Server is installed (looked for " + names + ")");
+  }
+  SqlServerLogin login{source, ConnectionItemValue(items, "Initial Catalog"), user_id, password,
+                       ConnectionItemValue(items, "APP")};
+  return OpenOdbcConnection(BuildSqlServerOdbcString(*driver, login), "sqlserver", false,
+                            kLoginTimeout);
+}
+
+}  // namespace quorvex

@@ -1,0 +1,169 @@
+// The ODBC session against a real PostgreSQL server (see pg_harness.sh),
+// reached through the data source "QuorvexPgTest" in the harness's
+// odbc.ini (ODBCINI). The job's own statements must run unchanged.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <string>
+
+#include "platform/database.h"
+
+namespace quorvex {
+namespace {
+
+std::string ConnectionString(const std::string& source, const std::string& password) {
+  return "Provider=SQLOLEDB.1;Password=" + password +
+         ";Persist Security Info=True;User ID=quorvex;Initial Catalog=quorvex_test;"
+         "Data Source=" +
+         source + ";APP=Quorvex";
+}
+
+std::unique_ptr<Connection> Open() {
+  return OpenConnection(ConnectionString("odbc:QuorvexPgTest", "quorvex"), "/");
+}
+
+std::string OpenError(const std::string& source, const std::string& password) {
+  try {
+    OpenConnection(ConnectionString(source, password), "/");
+  } catch (const DatabaseError& e) {
+    return e.what();
+  }
+  return "opened";
+}
+
+FieldValue Scalar(Connection& db, const std::string& sql) {
+  RowSet rows = db.Execute(sql);
+  EXPECT_EQ(rows.RowCount(), 1u) << sql;
+  if (rows.Eof()) return std::nullopt;
+  return rows.Field(rows.Columns().at(0));
+}
+
+class PostgresSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("ODBCINI"), nullptr) << "run through ctest (pg_harness.sh)";
+    db_ = Open();
+    for (const char* table :
+         {"Configuracion", "Servidor_Timbrado", "Transaccion_Uso", "Operadores"}) {
+      db_->Execute(std::string("DELETE FROM ") + table);
+    }
+  }
+  std::unique_ptr<Connection> db_;
+};
+
+TEST_F(PostgresSession, RunsTheJobsStatementsUnchanged) {
+  Connection& db = *db_;
+  ASSERT_EQ(db.BackendName(), "odbc");
+  // The session settings: the server rejects SET DATEFORMAT (ignored by
+  // the job), the time-out is taken.
+  EXPECT_THROW(db.Execute("SET DATEFORMAT YMD"), DatabaseError);
+  db.SetCommandTimeout(std::chrono::seconds(300));
+
+  db.Execute(
+      "INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://h/update.asmx')");
+  db.Execute(
+      "INSERT INTO Servidor_Timbrado VALUES ('1','http://a/x','AC',NULL), "
+      "('2','http://b/x','BA',5)");
+  db.Execute(
+      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES "
+      "('T','S-OLD','2026-01-01 10:00:00','SI'), ('T','S-MID','2026-02-01 10:00:00','NO'), "
+      "('C','S-MID','2026-02-02 10:00:00','NO'), ('T','S-NEW','2099-01-01 00:00:00','NO')");
+  db.Execute("INSERT INTO Operadores VALUES ('CONFIG','c',NULL), ('ANA','Ana',NULL)");
+
+  // PostgreSQL hands back lower-case column names; lookup ignores case.
+  EXPECT_EQ(Scalar(db,
+                   "SELECT Cf_Valor FROM Configuracion WHERE Cf_Variable = "
+                   "'GEN_WEBSERVICE_UPDATE_URL'"),
+            "http://h/update.asmx");
+
+  RowSet servers =
+      db.Execute("SELECT St_ID,    St_Url FROM Servidor_Timbrado WHERE Es_Cve_Estado <> 'BA' ");
+  ASSERT_EQ(servers.RowCount(), 1u);
+  EXPECT_EQ(servers.Field("St_Url"), "http://a/x");
+  db.Execute("UPDATE Servidor_Timbrado SET    St_Ping =  12.25 WHERE St_ID = '1' ");
+  db.Execute("UPDATE Servidor_Timbrado SET    St_Ping = -1 WHERE St_ID = '' ");
+  EXPECT_EQ(Scalar(db, "SELECT St_Ping FROM Servidor_Timbrado WHERE St_ID = '1'"), "12.2500");
+  EXPECT_EQ(Scalar(db, "SELECT St_Ping FROM Servidor_Timbrado WHERE St_ID = '2'"), "5.0000");
+
+  for (const char* table : {"Operadores", "Transaccion_Uso"}) {
+    EXPECT_EQ(Scalar(db, std::string("SELECT 'SI' AS Existe FROM sysobjects WHERE "
+                                     "sysobjects.Name = '") +
+                             table + "' AND type = 'U'"),
+              "SI");
+  }
+  EXPECT_TRUE(db.Execute("SELECT 'SI' AS Existe FROM sysobjects WHERE sysobjects.Name = "
+                         "'NoSuchTable' AND type = 'U'")
+                  .Eof());
+
+  EXPECT_EQ(Scalar(db, " SELECT TOP 1   Server_Id  FROM Transaccion_Uso  ORDER BY Fecha DESC "),
+            "S-NEW");
+  RowSet roster = db.Execute(
+      " SELECT   Operador, Nombre, Email  FROM Operadores  WHERE    Operador NOT IN "
+      "('CONFIG','DESARROLLO') ");
+  ASSERT_EQ(roster.RowCount(), 1u);
+  EXPECT_EQ(roster.Field("Operador"), "ANA");
+  EXPECT_EQ(roster.Field("Email"), std::nullopt);
+
+  FieldValue now = Scalar(db, "SELECT GetDate() as Fecha");
+  ASSERT_TRUE(now.has_value());
+  EXPECT_TRUE(std::regex_match(*now, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << *now;
+
+  const std::string cutoff = "2026-06-01 00:00:00";
+  RowSet counts = db.Execute(
+      " SELECT Transaccion,      Server_Id,      COUNT(Id) AS Accesos  FROM Transaccion_Uso  "
+      "WHERE Fecha <= '" +
+      cutoff +
+      "' AND      Enviado = 'NO'  GROUP BY Transaccion,      Server_Id  ORDER BY Accesos DESC ");
+  ASSERT_EQ(counts.RowCount(), 2u);
+  EXPECT_EQ(counts.Field("accesos"), "1");
+  db.Execute("UPDATE Transaccion_Uso  SET Enviado = 'SI'  WHERE Fecha <= '" + cutoff +
+             "' AND      Enviado = 'NO' ");
+  EXPECT_EQ(Scalar(db, "SELECT COUNT(*) AS n FROM Transaccion_Uso WHERE Enviado = 'NO'"), "1");
+
+  // Values longer than one read come back whole.
+  std::string long_text;
+  for (int i = 0; i < 5000; ++i) long_text += "abc";
+  EXPECT_EQ(Scalar(db, "SELECT repeat('abc', 5000) AS long_text"), long_text);
+}
+
+TEST_F(PostgresSession, CommandTimeoutCancelsALongStatement) {
+  db_->SetCommandTimeout(std::chrono::seconds(1));
+  try {
+    db_->Execute("SELECT pg_sleep(60)");
+    FAIL() << "the statement must be cancelled";
+  } catch (const DatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("cancel"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(Scalar(*db_, "SELECT 1 AS one"), "1");
+}
+
+TEST_F(PostgresSession, SessionKilledBetweenStatements) {
+  FieldValue pid = Scalar(*db_, "SELECT pg_backend_pid() AS pid");
+  ASSERT_TRUE(pid.has_value());
+  auto other = Open();
+  EXPECT_EQ(Scalar(*other, "SELECT pg_terminate_backend(" + *pid + ") AS done"), "1");
+  try {
+    db_->Execute("SELECT Cf_Valor FROM Configuracion");
+    FAIL() << "the session was terminated";
+  } catch (const DatabaseError& e) {
+    std::string error = e.what();
+    EXPECT_NE(error.find("terminat"), std::string::npos) << error;
+  }
+  // No reconnection: the session stays dead.
+  EXPECT_THROW(db_->Execute("SELECT 1"), DatabaseError);
+}
+
+TEST(PostgresLogin, RefusedLoginCarriesTheServersText) {
+  std::string error = OpenError("odbc:QuorvexPgTest", "wrong");
+  EXPECT_NE(error.find("password authentication failed for user \"quorvex\""), std::string::npos)
+      << error;
+}
+
+TEST(PostgresLogin, ServerDownFailsAtOnce) {
+  std::string error = OpenError("odbc:QuorvexPgDown", "quorvex");
+  EXPECT_NE(error.find("Connection refused"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace quorvex
