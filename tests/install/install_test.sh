@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# install_test.sh BUILD_DIR SOURCE_DIR
+set -euo pipefail
+build=$1
+source=$2
+work=$(mktemp -d /tmp/quorvex-install-test-XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passes=0
+check() {  # check DESCRIPTION COMMAND...
+  local what=$1
+  shift
+  if "$@" >/dev/null 2>&1; then
+    passes=$((passes + 1))
+  else
+    echo "FAILED: $what"
+    failures=$((failures + 1))
+  fi
+}
+
+# Runs the job installed in the program folder $1 on a fresh SQLite
+# database and checks that the run ends cleanly.
+run_installed_job() {
+  local folder=$1 label=$2
+  sqlite3 "$folder/database.sqlite3" < "$folder/sql/sqlite/schema.sql"
+  sed -e 's/^SERVERDB=.*/SERVERDB=sqlite:database.sqlite3/' \
+    "$folder/QuorvexServer.ini.example" > "$folder/QuorvexServer.ini"
+  sqlite3 "$folder/database.sqlite3" \
+    "INSERT INTO Servidor_Timbrado VALUES ('9', 'http://127.0.0.1:9/x', 'AC', 5)"
+  local status=0
+  QUORVEX_EVENT_LOG=$folder/events.jsonl "$folder/QuorvexServer" || status=$?
+  check "$label: the installed job ends with status 0 (got $status)" test "$status" -eq 0
+  check "$label: the run wrote no error entry" \
+    bash -c "! grep -q '\"type\":1,' '$folder/events.jsonl' 2>/dev/null"
+  check "$label: the sweep stored -1 for an unreachable server" \
+    test "$(sqlite3 "$folder/database.sqlite3" "SELECT St_Ping FROM Servidor_Timbrado")" = "-1"
+}
+
+layout=(opt/quorvex/QuorvexServer opt/quorvex/tcping.exe opt/quorvex/psping.exe
+  opt/quorvex/ping opt/quorvex/quorvex-password opt/quorvex/QuorvexServer.ini.example
+  opt/quorvex/README.md opt/quorvex/sql/sqlite/schema.sql opt/quorvex/sql/sqlserver/schema.sql
+  lib/systemd/system/quorvex-server.service lib/systemd/system/quorvex-server.timer
+  usr/lib/sysusers.d/quorvex.conf)
+if [ -e "$build/QuorvexConsole" ]; then layout+=(opt/quorvex/QuorvexConsole); fi
+
+# 1. cmake --install into a temporary root.
+cmake --install "$build" --prefix "$work/root" >/dev/null
+for f in "${layout[@]}"; do check "cmake --install lays out /$f" test -e "$work/root/$f"; done
+check "the job needs no display libraries" \
+  bash -c "! ldd '$work/root/opt/quorvex/QuorvexServer' | grep -E 'libX|fltk'"
+check "every key of CONEXION is in the settings example" bash -c \
+  "for k in SERVERDB SERVER USER-ID PASSWORD DATABASE PING-MODE PSPING PSPING-COMMAND TCPING TCPING-COMMAND PING-PORT; do grep -q \"\$k=\" '$work/root/opt/quorvex/QuorvexServer.ini.example' || exit 1; done"
+check "the service maps status 75 to success" \
+  grep -qx 'SuccessExitStatus=75' "$work/root/lib/systemd/system/quorvex-server.service"
+check "the service is hardened" bash -c "grep -qx 'NoNewPrivileges=yes' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'ProtectSystem=strict' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'PrivateTmp=yes' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'User=quorvex' '$work/root/lib/systemd/system/quorvex-server.service'"
+if command -v systemd-analyze >/dev/null 2>&1; then
+  check "systemd accepts the units" systemd-analyze verify --root="$work/root" \
+    "$work/root/lib/systemd/system/quorvex-server.service" \
+    "$work/root/lib/systemd/system/quorvex-server.timer"
+fi
+run_installed_job "$work/root/opt/quorvex" "cmake --install"
+
+# 2. The Debian package, unpacked into a throw-away root.
+(cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/pkg" >/dev/null)
+deb=$(ls "$work"/pkg/quorvex-server_*.deb 2>/dev/null | head -1)
+check "cpack builds a .deb" test -n "$deb"
+if [ -n "$deb" ]; then
+  check "the package declares its library dependencies" \
+    bash -c "dpkg-deb -f '$deb' Depends | grep -q libsqlite3"
+  check "the package carries the maintainer scripts" \
+    bash -c "dpkg-deb -I '$deb' | grep -q postinst"
+  dpkg-deb -x "$deb" "$work/debroot"
+  for f in "${layout[@]}"; do check "the package installs /$f" test -e "$work/debroot/$f"; done
+  run_installed_job "$work/debroot/opt/quorvex" "package"
+fi
+
+echo "$passes passed, $failures failed"
+[ "$failures" -eq 0 ]
