@@ -11,6 +11,13 @@
 //                   "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL
 //                   Server", "FreeTDS".
 //
+// The backends that are not SQL Server are made to run the job's SQL Server
+// statements unchanged: "SELECT TOP n ..." is rewritten to "... LIMIT n".
+// The embedded database also gets a GetDate() function (the local clock as
+// "YYYY-MM-DD hh:mm:ss") and a session-scoped sysobjects view (Name, type;
+// user tables are type 'U'); a server reached through odbc: gets both from
+// its schema script (sql/postgres/schema.sql).
+//
 // Every failure is thrown as DatabaseError whose what() is the backend's
 // own description (the driver's diagnostic records for ODBC), so that the
 // jobs can trap it and write it to the event log unchanged.
@@ -71,11 +78,13 @@ class Connection {
 
   // Runs one statement and returns its rows (empty for statements that
   // return none). Throws DatabaseError on any failure, including a
-  // statement that runs longer than the command time-out.
+  // statement that runs longer than the command time-out and a session the
+  // server has dropped (there is no reconnection).
   virtual RowSet Execute(std::string_view sql) = 0;
 
-  // Applies to every later Execute. Throws DatabaseError if the backend
-  // cannot take it.
+  // Applies to every later Execute; zero means no limit, which is also the
+  // state before the first call. Throws DatabaseError if the backend cannot
+  // take it.
   virtual void SetCommandTimeout(std::chrono::seconds timeout) = 0;
 
   // Which backend serves this session ("sqlite", "odbc", "sqlserver").
