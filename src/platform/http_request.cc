@@ -117,9 +117,9 @@ size_t HttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) 
     std::size_t first = line.find(' ');
     if (first != std::string_view::npos) {
       std::size_t second = line.find(' ', first + 1);
-      std::string_view code = line.substr(first + 1, second == std::string_view::npos
-                                                          ? std::string_view::npos
-                                                          : second - first - 1);
+      std::string_view code =
+          line.substr(first + 1, second == std::string_view::npos ? std::string_view::npos
+                                                                  : second - first - 1);
       long value = 0;
       for (char c : code) {
         if (c < '0' || c > '9') break;

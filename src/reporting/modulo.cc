@@ -8,6 +8,7 @@
 
 #include "platform/http_request.h"
 #include "platform/xml_document.h"
+#include "reporting/report_frame.h"
 
 namespace quorvex {
 
@@ -20,13 +21,6 @@ class CallError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-std::string TrimSpaces(std::string_view text) {
-  std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return std::string();
-  std::size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
 
 std::string UpperCase(std::string text) {
   for (char& c : text) {
@@ -134,8 +128,7 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
   {
     XmlDocument response;
     response.LoadXml(raw);
-    const std::string path =
-        "/soap:Envelope/soap:Body/" + method + "Response/" + method + "Result";
+    const std::string path = "/soap:Envelope/soap:Body/" + method + "Response/" + method + "Result";
     result_text = RequireNode(response, path, "the response").Text();
   }
   if (result_text.empty()) {
@@ -157,8 +150,8 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
   }
 
   if (UpperCase(status) == "RECHAZADO") {
-    run.LastErrorText = "EL WEBSERVICE HA RECHAZADO LA PETICION" + std::string(". ") +
-                        run.LastErrorText;
+    run.LastErrorText =
+        "EL WEBSERVICE HA RECHAZADO LA PETICION" + std::string(". ") + run.LastErrorText;
     return false;
   }
   return true;

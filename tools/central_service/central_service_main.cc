@@ -121,9 +121,9 @@ struct Mode {
 // reason for an unknown name or a malformed option.
 bool ParseMode(const std::string& text, Mode& mode, std::string& error) {
   static const std::vector<std::string> kNames = {
-      "accept",       "status",  "fault",         "empty",      "blank",
-      "result",       "no-result", "empty-result", "not-xml",   "no-attributes",
-      "code-first",   "rechazado-lower", "rechazado-blank", "partial", "refuse"};
+      "accept",     "status",          "fault",           "empty",   "blank",
+      "result",     "no-result",       "empty-result",    "not-xml", "no-attributes",
+      "code-first", "rechazado-lower", "rechazado-blank", "partial", "refuse"};
   Mode parsed;
   std::size_t newline = text.find('\n');
   std::string line = text.substr(0, newline);
@@ -170,11 +170,20 @@ std::string Escape(const std::string& text) {
   out.reserve(text.size() + text.size() / 8);
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\r': out += "&#13;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -262,9 +271,8 @@ class Service {
       : ns_(std::move(ns)), record_dir_(std::move(record_dir)), mode_(std::move(mode)) {}
 
   void Install(httplib::Server& server) {
-    server.Post(kPath, [this](const httplib::Request& req, httplib::Response& res) {
-      Handle(req, res);
-    });
+    server.Post(kPath,
+                [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
     server.Post("/__control", [this](const httplib::Request& req, httplib::Response& res) {
       Mode mode;
       std::string error;
@@ -336,8 +344,7 @@ class Service {
     }
     pugi::xml_node method = envelope.child("soap:Body").child(kMethod);
     if (!method || method.attribute("xmlns").value() != ns_) {
-      fault = std::string("The request holds no ") + kMethod + " element in namespace " + ns_ +
-              ".";
+      fault = std::string("The request holds no ") + kMethod + " element in namespace " + ns_ + ".";
       return false;
     }
     pugi::xml_node documento = method.child("DOCUMENTO");
@@ -375,10 +382,9 @@ class Service {
       res.set_content(mode.payload, "text/html; charset=utf-8");
     } else if (m == "fault") {
       res.status = 500;
-      res.set_content(
-          FaultEnvelope(mode.payload.empty() ? "Server was unable to process request."
-                                             : mode.payload),
-          xml);
+      res.set_content(FaultEnvelope(mode.payload.empty() ? "Server was unable to process request."
+                                                         : mode.payload),
+                      xml);
     } else if (m == "empty") {
       res.set_content("", xml);
     } else if (m == "blank") {
@@ -407,15 +413,14 @@ class Service {
       res.set_content(ResultEnvelope(ns_, Answer(" RECHAZADO", "4", "CON BLANCO")), xml);
     } else if (m == "partial") {
       auto full = std::make_shared<std::string>(ResultEnvelope(ns_, Judge(document)));
-      res.set_content_provider(
-          full->size() * 2, xml,
-          [full](size_t offset, size_t, httplib::DataSink& sink) {
-            if (offset == 0) {
-              sink.write(full->data(), full->size() / 2);
-              return true;
-            }
-            return false;
-          });
+      res.set_content_provider(full->size() * 2, xml,
+                               [full](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset == 0) {
+                                   sink.write(full->data(), full->size() / 2);
+                                   return true;
+                                 }
+                                 return false;
+                               });
     } else if (m == "refuse") {
       CloseConnectionOf(req);
     }
@@ -507,8 +512,8 @@ int main(int argc, char** argv) {
   Service service(ns, record_dir, mode);
   service.Install(*server);
 
-  int bound = port == 0 ? server->bind_to_any_port(bind)
-                        : (server->bind_to_port(bind, port) ? port : -1);
+  int bound =
+      port == 0 ? server->bind_to_any_port(bind) : (server->bind_to_port(bind, port) ? port : -1);
   if (bound <= 0) {
     std::cerr << "cannot listen on " << bind << ":" << port << "\n";
     return 1;

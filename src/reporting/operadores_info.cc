@@ -1,0 +1,71 @@
+// frmMain::Get_Operadores_Info: the operator roster report.
+//
+// Sends every operator account but the two reserved ones as an
+// OPERADOR-INFO report document; each line carries the identifier of this
+// server installation, taken from the latest usage record. Nothing is
+// marked: the whole roster goes out at every run.
+#include <exception>
+#include <string>
+
+#include "eventlog/log.h"
+#include "reporting/report_frame.h"
+#include "ui/frm_main.h"
+
+namespace quorvex {
+
+namespace {
+
+constexpr char kProcedure[] = "Get_Operadores_Info";
+constexpr char kRootStartTag[] =
+    "<Documento Tipo='OPERADOR-INFO' Usuario='' Password='' Empresa='' > ";
+
+void Report(RunState& run) {
+  if (!TableExists(run, "Transaccion_Uso")) {
+    LogWarning(EntryText(kProcedure, "TABLA Transaccion_Uso NO EXISTE!"));
+    return;
+  }
+  if (!TableExists(run, "Operadores")) {
+    LogWarning(EntryText(kProcedure, "TABLA Operadores NO EXISTE!"));
+    return;
+  }
+
+  RowSet latest = ExecuteSql(run, std::string(" SELECT TOP 1 ") + "  Server_Id " +
+                                      " FROM Transaccion_Uso " + " ORDER BY Fecha DESC ");
+  if (latest.Eof()) {
+    LogInfo(EntryText(kProcedure, "NO SE PUDO HAYAR EL SERVER ID"));
+    return;
+  }
+  const FieldValue& server_id = latest.Field("Server_Id");
+  if (!server_id) throw RunTimeError(kErrInvalidUseOfNull, kErrInvalidUseOfNullText);
+  const std::string sid = TrimSpaces(*server_id);
+
+  RowSet roster =
+      ExecuteSql(run, std::string(" SELECT ") + "  Operador, Nombre, Email " + " FROM Operadores " +
+                          " WHERE " + "   Operador NOT IN ('CONFIG','DESARROLLO') ");
+  ReportDocument document(kRootStartTag, "Operadores");
+  for (; !roster.Eof(); roster.MoveNext()) {
+    document.AddRow({"  <Operador ", " SID=\"", sid, "\" ", " Operador=\"",
+                     FieldText(roster.Field("Operador")), "\" ", " Nombre=\"",
+                     FieldText(roster.Field("Nombre")), "\" ", " Email=\"",
+                     FieldText(roster.Field("Email")), "\" />"});
+  }
+  if (document.Empty()) return;
+
+  if (SendReport(run, document.Finish())) {
+    LogInfo(EntryText(kProcedure, "OK"));
+  } else {
+    LogWarning(EntryText(kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE"));
+  }
+}
+
+}  // namespace
+
+void frmMain::Get_Operadores_Info() {
+  try {
+    Report(run_);
+  } catch (const std::exception& error) {
+    LogError(EntryText(kProcedure, error.what()));
+  }
+}
+
+}  // namespace quorvex
