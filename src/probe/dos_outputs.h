@@ -6,11 +6,17 @@
 // and each piece is handed to the listener before the next read; the run
 // ends when every holder of the write end has closed it, and the listener
 // then receives one last, empty piece. There is no time limit.
+//
+// A program named without a folder is looked up in the program folder, then
+// in the current directory, then along PATH (see FindProgram). A child that
+// closed its output but keeps running does not hold up the run: it is
+// collected later, without waiting, by this object's reaper.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "platform/child_process.h"
 #include "platform/message_box.h"
 
 namespace quorvex {
@@ -25,8 +31,11 @@ class DOSOutputsListener {
 class DOSOutputs {
  public:
   // Neither listener nor boxes is owned; both must outlive this object.
-  // listener may be null (output is still accumulated).
-  DOSOutputs(DOSOutputsListener* listener, MessageBoxPresenter& boxes);
+  // listener may be null (output is still accumulated). program_folder is
+  // where bare program names are looked up first; empty means the folder of
+  // the running executable.
+  DOSOutputs(DOSOutputsListener* listener, MessageBoxPresenter& boxes,
+             std::string program_folder = {});
   DOSOutputs(const DOSOutputs&) = delete;
   DOSOutputs& operator=(const DOSOutputs&) = delete;
 
@@ -40,13 +49,22 @@ class DOSOutputs {
   // empty). Returns the run's whole output, or empty text after showing one
   // of the three failure messages ("Command Line empty", "CreatePipe failed.
   // Error: <n>", "File or command not found").
+  // The failures raise no event and leave Outputs as it was. An exception
+  // thrown by the listener passes to the caller; the child is then still
+  // released and collected as on a normal end.
   std::string ExecuteCommand(std::string_view CommandLine = {});
+
+  // Children that closed their output but were still running when their run
+  // ended, not yet collected.
+  std::size_t PendingChildren() const { return reaper_.Pending(); }
 
  private:
   DOSOutputsListener* listener_;
   MessageBoxPresenter& boxes_;
+  std::string program_folder_;
   std::string command_line_;
   std::string outputs_;
+  ChildReaper reaper_;
 };
 
 }  // namespace quorvex

@@ -16,8 +16,10 @@
 #pragma once
 
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "job/run_state.h"
@@ -37,6 +39,27 @@ struct TwipRect {
 };
 
 inline constexpr int kTwipsPerPixel = 15;
+
+// A run-time failure as the window's handlers report it: a description, a
+// source and a number (the message box of cmdPing_Click shows all three).
+class RunTimeError : public std::runtime_error {
+ public:
+  RunTimeError(int number, const std::string& description, std::string source = kApplicationTitle)
+      : std::runtime_error(description), number_(number), source_(std::move(source)) {}
+  int Number() const { return number_; }
+  const std::string& Source() const { return source_; }
+
+ private:
+  int number_;
+  std::string source_;
+};
+
+// Number and description of using the runner while the window is not
+// loaded, and of reading a NULL field as text.
+inline constexpr int kErrObjectNotSet = 91;
+inline constexpr char kErrObjectNotSetText[] = "Object variable or With block variable not set";
+inline constexpr int kErrInvalidUseOfNull = 94;
+inline constexpr char kErrInvalidUseOfNullText[] = "Invalid use of Null";
 
 class Control;
 
@@ -106,6 +129,10 @@ class frmMain final : private DOSOutputsListener {
   static constexpr char kCaption[] = "Quorvex Server";
   static constexpr int kClientWidthTwips = 6780;
   static constexpr int kClientHeightTwips = 4785;
+  // The font of the window and of every control.
+  static constexpr char kFontName[] = "Franklin Gothic Medium";
+  static constexpr double kFontPoints = 8.25;
+  static constexpr int kFontWeight = 400;
 
   // Controls, in tab order.
   Control Label1;
@@ -134,6 +161,9 @@ class frmMain final : private DOSOutputsListener {
 
   // The runner, present between Form_Load and Form_QueryUnload.
   DOSOutputs* objDOS() { return objDOS_.get(); }
+  // The runner; throws RunTimeError (kErrObjectNotSet) when the window is
+  // not loaded.
+  DOSOutputs& Runner();
 
   // Job operations.
   void GetPingTimbrado();
@@ -160,8 +190,12 @@ class frmMain final : private DOSOutputsListener {
     objDOS_ReceiveOutputs(CommandOutputs);
   }
   void ControlChanged(Control& control, std::string_view appended, bool append);
-  // The system ping of the sweep: latency of host, or -1.
+  // The system ping of the sweep: latency of host, or -1. Traps nothing.
   double SystemPingResp(const std::string& host);
+  // bPSPING and bTcPing: the tool setting, its key text, the entry label.
+  std::string LocateTool(const std::string& setting, std::string_view key, std::string_view label);
+  // PsPingResp and TcPingResp.
+  double MeasureWithTool(const std::string& host, bool psping);
 
   RunState& run_;
   MessageBoxPresenter& boxes_;

@@ -1,0 +1,109 @@
+// Child processes with their output joined into one pipe.
+//
+// The console runner starts each command line as a hidden child process:
+// standard output and standard error both go to the write end of one pipe,
+// standard input is the null device, no command interpreter is involved and
+// no other descriptor of ours reaches the child. The command line is one
+// text, split into arguments by the rules Windows programs apply to theirs,
+// so a tool path written between double quotes works as it does there.
+//
+// A child is reaped without ever blocking on it: when its output has ended
+// it gets a short, bounded moment to exit; one that lives on after closing
+// its output is handed to a ChildReaper, which collects it on a later run or
+// when the reaper goes away, again without waiting.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/process_info.h"
+
+namespace quorvex {
+
+// Splits a command line into arguments by the Windows rules:
+//   - spaces and tabs outside double quotes separate arguments;
+//   - a double quote starts or ends a quoted part, which may hold spaces;
+//   - 2n backslashes followed by a double quote give n backslashes, and the
+//     quote starts or ends a quoted part;
+//   - 2n+1 backslashes followed by a double quote give n backslashes and a
+//     literal double quote;
+//   - backslashes not followed by a double quote are taken literally.
+// The first argument, the program name, is read as process creation reads
+// it: when it starts with a double quote it runs to the next double quote,
+// otherwise to the first space or tab; backslashes in it are plain text.
+// An empty or all-blank line gives no arguments.
+std::vector<std::string> SplitCommandLine(std::string_view command_line);
+
+// Finds the program a command line names, as process creation does.
+// A backslash in program is taken as "/". A name holding "/" is returned as
+// it is (relative names count from the current directory); a bare name is
+// looked up in program_folder (skipped when empty), then in the current
+// directory, then in each folder of PATH, and the first executable ordinary
+// file found is returned. Returns empty text when a bare name is found
+// nowhere or program is empty.
+std::string FindProgram(std::string_view program, const std::string& program_folder);
+
+// ExecutableFolder() lives in platform/process_info.h.
+
+// Children whose output ended while they were still running. Each is
+// collected as soon as it has exited, by ReapFinished or by the destructor;
+// neither waits. A child still running when the reaper goes away is left to
+// the system, which reparents it and collects it when it ends.
+class ChildReaper {
+ public:
+  ChildReaper() = default;
+  ~ChildReaper();
+  ChildReaper(const ChildReaper&) = delete;
+  ChildReaper& operator=(const ChildReaper&) = delete;
+
+  // Takes over a child that has not exited yet.
+  void Adopt(std::intptr_t process);
+  // Collects every adopted child that has exited; never blocks.
+  void ReapFinished();
+  // How many adopted children have not been collected yet.
+  std::size_t Pending() const { return pending_.size(); }
+
+ private:
+  std::vector<std::intptr_t> pending_;
+};
+
+// One started child and the read end of its output pipe.
+class ChildProcess {
+ public:
+  enum class StartStatus {
+    kStarted,
+    kPipeFailed,  // the pipe could not be created; error() holds the code
+    kNotFound,    // no program, or the program could not be started
+  };
+
+  // reaper must outlive this object; it receives the child if the child is
+  // still running when this object goes away.
+  explicit ChildProcess(ChildReaper& reaper) : reaper_(reaper) {}
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Starts command_line (see SplitCommandLine and FindProgram). On any
+  // result but kStarted nothing is left open and no child exists.
+  // REQUIRES: not started before.
+  StartStatus Start(std::string_view command_line, const std::string& program_folder);
+  // The system error code of the failed pipe creation.
+  int error() const { return error_; }
+
+  // Reads up to size bytes of the child's output, waiting for them.
+  // Returns the count read; 0 at the end of the output (every holder of
+  // the write end closed it) or when reading fails. Interrupted reads are
+  // retried. REQUIRES: Start returned kStarted.
+  std::size_t Read(char* buffer, std::size_t size);
+
+ private:
+  ChildReaper& reaper_;
+  int read_fd_ = -1;
+  std::intptr_t process_ = -1;
+  int error_ = 0;
+};
+
+}  // namespace quorvex

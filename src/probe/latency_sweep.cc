@@ -1,0 +1,75 @@
+// GetPingTimbrado: every active server of the stamping service gets its
+// latency, or -1, in St_Ping.
+//
+// The selected rows are all read before the first UPDATE runs (the session
+// serves one statement at a time), but each row is still handled on its own
+// and in the order delivered: a row that cannot be handled ends the sweep
+// there, with the rows before it updated and the rows after it untouched.
+#include <exception>
+#include <string>
+
+#include "eventlog/log.h"
+#include "platform/locale_number.h"
+#include "probe/reply_text.h"
+#include "ui/frm_main.h"
+
+namespace quorvex {
+
+double frmMain::SystemPingResp(const std::string& host) {
+  txtSalida.SetText({});
+  DOSOutputs& runner = Runner();
+  runner.CommandLine("ping " + TrimSpaces(host));
+  runner.ExecuteCommand();
+  std::string reply = TrimSpaces(GetTextBetween(txtSalida.Text(), "Media =", "ms"));
+  if (reply.empty()) reply = "-1";
+  return IsNumeric(reply) ? ToDouble(reply) : -1;
+}
+
+void frmMain::GetPingTimbrado() {
+  std::string& sql = run_.SqlText;
+  try {
+    sql.clear();
+    sql += "SELECT St_ID, ";
+    sql += "   St_Url ";
+    sql += "FROM Servidor_Timbrado ";
+    sql += "WHERE Es_Cve_Estado <> 'BA' ";
+    if (!run_.DbConnection) throw RunTimeError(kErrObjectNotSet, kErrObjectNotSetText);
+    RowSet servers = run_.DbConnection->Execute(sql);
+    while (!servers.Eof()) {
+      const FieldValue& url = servers.Field("St_Url");
+      if (!url) throw RunTimeError(kErrInvalidUseOfNull, kErrInvalidUseOfNullText);
+      const std::string host = HostFromUrl(*url);
+      double latency = -1;
+      if (bCheckConnection(*url)) {
+        switch (run_.Settings.PingMode) {
+          case 1:
+            latency = TcPingResp(host);
+            break;
+          case 2:
+            latency = PsPingResp(host);
+            break;
+          default:
+            latency = SystemPingResp(host);
+            break;
+        }
+      }
+      const FieldValue& id = servers.Field("St_ID");
+      sql.clear();
+      sql += "UPDATE Servidor_Timbrado SET ";
+      sql += "   St_Ping = ";
+      sql += SqlNumber(latency);
+      sql += " ";
+      sql += "WHERE St_ID = '";
+      sql += SqlQuoted(id ? *id : std::string());
+      sql += "' ";
+      run_.DbConnection->Execute(sql);
+      servers.MoveNext();
+    }
+  } catch (const std::exception& failure) {
+    std::string message = "GetPingTimbrado()\r\n";
+    message += failure.what();
+    LogError(message);
+  }
+}
+
+}  // namespace quorvex

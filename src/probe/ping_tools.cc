@@ -1,0 +1,144 @@
+// The window's tool operations of the latency probe: finding tcping and
+// psping in the program folder, the reachability check, running a tool
+// through objDOS with txtSalida as the capture buffer, and reading the
+// average out of the tool's summary.
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "eventlog/log.h"
+#include "platform/connectivity.h"
+#include "platform/locale_number.h"
+#include "probe/reply_text.h"
+#include "ui/frm_main.h"
+
+namespace quorvex {
+namespace {
+
+constexpr char kAverageMarker[] = "Average =";
+constexpr char kEndMarker[] = "ms";
+
+void LogFailure(std::string_view label, const std::exception& failure) {
+  std::string message(label);
+  message += "\r\n";
+  message += failure.what();
+  LogError(message);
+}
+
+// True for an existing ordinary file: a regular file (after links) whose
+// name does not start with a dot, the hidden files of this platform.
+// Missing files and folders give false; a path the file system rejects
+// (too long, looping links, an embedded NUL) throws.
+bool IsOrdinaryFile(const std::string& path) {
+  if (path.find('\0') != std::string::npos) {
+    throw RunTimeError(52, "Bad file name or number");
+  }
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return false;
+    throw RunTimeError(52, std::string("Bad file name or number: ") + std::strerror(errno));
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+  if (name < path.size() && path[name] == '.') return false;
+  return S_ISREG(info.st_mode);
+}
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+// The reply of a tool read as a latency: empty becomes "-1", a number is
+// read under the user's regional settings, anything else gives -1.
+double ReadLatency(const std::string& reply_text) {
+  std::string reply = reply_text.empty() ? std::string("-1") : reply_text;
+  if (!IsNumeric(reply)) return -1;
+  return ToDouble(reply);
+}
+
+}  // namespace
+
+std::string frmMain::LocateTool(const std::string& setting, std::string_view key,
+                                std::string_view label) {
+  std::string result;
+  try {
+    if (UpperCase(setting).find(key) == std::string::npos) return result;
+    std::string folder = run_.ProgramFolder;
+    if (folder.empty()) return result;
+    if (folder.back() != '/') folder += '/';
+    // A backslash in the setting separates folders as "/" does.
+    std::string name = setting;
+    for (char& c : name) {
+      if (c == '\\') c = '/';
+    }
+    result = folder + name;
+    if (!IsOrdinaryFile(result)) result.clear();
+  } catch (const std::exception& failure) {
+    LogFailure(label, failure);
+  }
+  return result;
+}
+
+std::string frmMain::bPSPING() {
+  return LocateTool(run_.Settings.PsPingExe, "PSPING", "bPSPING()");
+}
+
+std::string frmMain::bTcPing() {
+  return LocateTool(run_.Settings.TcPingExe, "TCPING.EXE", "bTcPing()");
+}
+
+bool frmMain::bCheckConnection(const std::string& url) { return CanConnect(url); }
+
+std::string frmMain::ExecCMD(const std::string& tool_path, const std::string& options,
+                             const std::string& target) {
+  std::string result;
+  try {
+    const std::string command_line =
+        "\"" + tool_path + "\" " + TrimSpaces(options) + " " + TrimSpaces(target);
+    txtSalida.SetText({});
+    DOSOutputs& runner = Runner();
+    runner.CommandLine(command_line);
+    runner.ExecuteCommand();
+    result = txtSalida.Text();
+  } catch (const std::exception& failure) {
+    LogFailure("ExecCMD()", failure);
+  }
+  return result;
+}
+
+std::string frmMain::GetTextBetween(const std::string& text, const std::string& start_marker,
+                                    const std::string& end_marker) {
+  return TextBetween(text, start_marker, end_marker);
+}
+
+double frmMain::MeasureWithTool(const std::string& host, bool psping) {
+  double value = -1;
+  try {
+    const std::string tool_path = psping ? bPSPING() : bTcPing();
+    if (TrimSpaces(tool_path).empty()) return value;
+    const ConnectionSettings& settings = run_.Settings;
+    std::string target = host;
+    if (IsNumeric(settings.PingPort)) {
+      target = TrimSpaces(host) + (psping ? ":" : " ") + settings.PingPort;
+    }
+    const std::string output = ExecCMD(
+        tool_path, psping ? settings.PsPingCommand : settings.TcPingCommand, TrimSpaces(target));
+    value = ReadLatency(TrimSpaces(GetTextBetween(output, kAverageMarker, kEndMarker)));
+  } catch (const std::exception& failure) {
+    LogFailure(psping ? "PsPingResp()" : "TcPingResp()", failure);
+  }
+  return value;
+}
+
+double frmMain::PsPingResp(const std::string& host) { return MeasureWithTool(host, true); }
+
+double frmMain::TcPingResp(const std::string& host) { return MeasureWithTool(host, false); }
+
+}  // namespace quorvex
