@@ -1,6 +1,9 @@
 // The real QuorvexServer in a throw-away program folder, on a real SQLite
 // database, with its event entries read back from the event-log file.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -48,6 +51,46 @@ TEST_F(JobRunTest, SecondInstanceIsRefusedBeforeReadingAnything) {
   // Once the holder is gone the lock is free again: the kernel released it.
   install_.WriteSettings(Installation::SqliteSettings());
   EXPECT_EQ(install_.RunJob().exit_code, kExitRunFinished);
+}
+
+TEST_F(JobRunTest, TwentySimultaneousStartsGiveOneRun) {
+  // Keep the one run busy for a second: a server that answers the
+  // connectivity check and a tcping tool that takes its time.
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 64), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  const auto tool = install_.Folder() / "slow-tcping.exe";
+  std::ofstream(tool) << "#!/bin/sh\nsleep 1\necho 'Average = 1.000ms'\n";
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  install_.WriteSettings(Installation::SqliteSettings("TCPING=slow-tcping.exe\n"));
+  install_.Exec("INSERT INTO Servidor_Timbrado VALUES ('1', 'http://127.0.0.1:" + port +
+                "/', 'AC', 0)");
+
+  std::vector<int> pids;
+  for (int i = 0; i < 20; ++i) pids.push_back(install_.StartJob());
+  int finished = 0, refused = 0;
+  for (int pid : pids) {
+    const int code = Installation::Wait(pid).exit_code;
+    finished += code == kExitRunFinished;
+    refused += code == kExitAnotherInstance;
+  }
+  ::close(listener);
+  EXPECT_EQ(finished, 1);
+  EXPECT_EQ(refused, 19);
+  int warnings = 0;
+  for (const LoggedEvent& e : install_.Events()) {
+    warnings += e.type == kWarning && e.message == kSingleInstanceMessage;
+    EXPECT_NE(e.type, kError) << e.message;
+  }
+  EXPECT_EQ(warnings, 19);
+  EXPECT_EQ(install_.Scalar("SELECT St_Ping FROM Servidor_Timbrado"), "1")
+      << "the one run measured the server";
 }
 
 TEST_F(JobRunTest, EmptyInstallationRunsToTheEndWithoutErrors) {
