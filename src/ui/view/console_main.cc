@@ -1,0 +1,104 @@
+// QuorvexConsole: the operator console. Opens the main window of the job on
+// screen, with a live runner, so that an operator can type a command line
+// into the host-name box and press Ping. It runs until the window is
+// closed. It reads no arguments and touches neither the database nor the
+// settings file.
+//
+// Test hook: when the environment variable QUORVEX_CONSOLE_STATE names a
+// file, the console rewrites that file (through a temporary file and a
+// rename, so a reader never sees half of it) whenever what the window shows
+// changes: the texts of the boxes, the output box's caret, the focused
+// control and the message boxes on screen, in the format of
+// MainWindowView::DescribeState. Tests drive the window with real X input
+// and read the outcome from there.
+#include <FL/Fl.H>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <string>
+
+#include "job/run_state.h"
+#include "platform/process_info.h"
+#include "ui/frm_main.h"
+#include "ui/view/fltk_message_box.h"
+#include "ui/view/main_window_view.h"
+#include "ui/view/window_font.h"
+#include "ui/view/window_icon.h"
+
+namespace quorvex {
+namespace {
+
+// Writes the view's state to a file each time it changes, checked once per
+// turn of the event loop.
+class StateFile {
+ public:
+  StateFile(const MainWindowView& view, std::string path) : view_(view), path_(std::move(path)) {
+    Fl::add_check(Check, this);
+  }
+  ~StateFile() { Fl::remove_check(Check, this); }
+  StateFile(const StateFile&) = delete;
+  StateFile& operator=(const StateFile&) = delete;
+
+ private:
+  static void Check(void* data) { static_cast<StateFile*>(data)->WriteIfChanged(); }
+
+  void WriteIfChanged() {
+    std::string state = view_.DescribeState();
+    if (state == last_) return;
+    const std::string temporary = path_ + ".tmp";
+    {
+      std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+      out << state;
+      if (!out.flush()) return;
+    }
+    if (std::rename(temporary.c_str(), path_.c_str()) == 0) last_ = std::move(state);
+  }
+
+  const MainWindowView& view_;
+  std::string path_;
+  std::string last_;
+};
+
+int RunConsole() {
+  std::setlocale(LC_ALL, "");
+
+  RunState run;
+  try {
+    run.ProgramFolder = ExecutableFolder();
+  } catch (const std::exception&) {
+    // Bare program names are then looked up in the current folder and PATH.
+  }
+
+  const WindowFont font = ResolveWindowFont();
+  const WindowIcons icons;
+  icons.MakeDefault();
+  FltkMessageBox boxes(font);
+  frmMain form(run, boxes);
+  form.Form_Load();
+  {
+    MainWindowView view(form, font);
+    view.OnCloseRequested([&view] {
+      // A command still running holds this process inside its read loop;
+      // closing the window ends the console, and the command ends at its
+      // next write, having lost its reader.
+      if (view.CommandRunning()) std::exit(EXIT_SUCCESS);
+      view.Window().hide();
+    });
+    std::unique_ptr<StateFile> state;
+    if (const char* path = std::getenv("QUORVEX_CONSOLE_STATE"); path != nullptr && *path) {
+      state = std::make_unique<StateFile>(view, path);
+    }
+    view.Show();
+    Fl::run();
+  }
+  form.Form_QueryUnload();
+  return EXIT_SUCCESS;
+}
+
+}  // namespace
+}  // namespace quorvex
+
+int main() { return quorvex::RunConsole(); }
