@@ -22,7 +22,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "iputils-ping, systemd")
+# Loaded on first use rather than linked, so shlibdeps cannot see them.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libcurl4, libodbc2, libsystemd0, iputils-ping, systemd")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "tdsodbc, odbc-postgresql, sqlite3")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/debian/postinst

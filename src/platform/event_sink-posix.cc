@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <syslog.h>
+#define SD_JOURNAL_SUPPRESS_LOCATION  // entries carry no source location
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
