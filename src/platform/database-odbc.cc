@@ -73,7 +73,10 @@ std::string Diagnostics(const OdbcHandle& handle) {
 
 OdbcHandle MakeEnvironment() {
   OdbcHandle environment(SQL_HANDLE_ENV, SQL_NULL_HANDLE);
-  if (!environment) throw DatabaseError("The ODBC environment cannot be created");
+  if (!environment)
+    throw DatabaseError(
+        "The ODBC environment cannot be created (is the unixODBC driver manager, libodbc, "
+        "installed?)");
   SQLRETURN rc = SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
                                reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
   if (!SQL_SUCCEEDED(rc)) Fail(environment, "ODBC 3 cannot be selected");

@@ -79,6 +79,7 @@ class SqliteSession : public ::testing::Test {
 
 TEST_F(SqliteSession, RunsTheJobsStatementsUnchanged) {
   ASSERT_EQ(connection_->BackendName(), "sqlite");
+  EXPECT_EQ(Scalar("PRAGMA journal_mode"), "wal");
   Connection& db = *connection_;
   db.Execute(
       "INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://h/update.asmx')");
