@@ -1,0 +1,69 @@
+// The real QuorvexServer on the throw-away PostgreSQL server, through the
+// odbc: data source the harness wrote.
+#include <gtest/gtest.h>
+
+#include "job/password_cipher.h"
+#include "job/principal.h"
+#include "support/installation.h"
+
+namespace quorvex {
+namespace {
+
+using testing::Installation;
+
+std::string Encoded(const std::string& plain) {
+  PasswordCipher cipher;
+  cipher.SetKey(InstallationPasswordKey());
+  return cipher.Encode(plain);
+}
+
+std::string PostgresSettings(const std::string& password) {
+  return "[CONEXION]\nSERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" +
+         Encoded(password) + "\nDATABASE=quorvex_test\n";
+}
+
+TEST(JobOnPostgresTest, RunsToTheEndThroughAnOdbcDataSource) {
+  Installation install(/*with_database=*/false);
+  install.WriteSettings(PostgresSettings("quorvex"));
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, kExitRunFinished) << result.output;
+  for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << e.message;
+}
+
+TEST(JobOnPostgresTest, RefusedLoginIsOneErrorEntryAndNoJobRuns) {
+  Installation install(/*with_database=*/false);
+  install.WriteSettings(PostgresSettings("wrong password"));
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
+  const auto events = install.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, 1);
+  EXPECT_NE(events[0].message.find("password authentication failed"), std::string::npos)
+      << events[0].message;
+}
+
+TEST(JobOnPostgresTest, ServerDownIsOneErrorEntry) {
+  Installation install(/*with_database=*/false);
+  install.WriteSettings(
+      "[CONEXION]\nSERVERDB=odbc:QuorvexPgDown\nUSER-ID=quorvex\nPASSWORD=" +
+      Encoded("quorvex") + "\n");
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
+  const auto events = install.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_NE(events[0].message.find("Connection refused"), std::string::npos)
+      << events[0].message;
+}
+
+TEST(JobOnSqlServerTest, FreeTdsToANonListeningPortFailsFastWithItsOwnWords) {
+  Installation install(/*with_database=*/false);
+  install.WriteSettings("[CONEXION]\nSERVERDB=127.0.0.1,1\n");
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
+  const auto events = install.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_NE(events[0].message.find("[FreeTDS]"), std::string::npos) << events[0].message;
+}
+
+}  // namespace
+}  // namespace quorvex
