@@ -80,8 +80,9 @@ TEST(PasswordCipherTest, RoundTripsAndRefusesTextItDidNotMake) {
   EXPECT_THROW(cipher.SetKey("short"), PasswordCipherError);
   cipher.SetKey(InstallationPasswordKey());
   EXPECT_EQ(InstallationPasswordKey().size(), 9u);
-  for (const std::string plain : {"s3cret", "with;semicolon and \"quotes\"", "\xC3\xB1and\xC3\xBA",
-                                  std::string(200, 'a')}) {
+  const std::string plains[] = {"s3cret", "with;semicolon and \"quotes\"",
+                                "\xC3\xB1" "and" "\xC3\xBA", std::string(200, 'a')};
+  for (const std::string& plain : plains) {
     const std::string stored = cipher.Encode(plain);
     EXPECT_EQ(stored.find(plain), std::string::npos) << "the plain text must not show";
     EXPECT_EQ(cipher.Decode(stored), plain);
@@ -89,8 +90,8 @@ TEST(PasswordCipherTest, RoundTripsAndRefusesTextItDidNotMake) {
   EXPECT_EQ(cipher.Decode(""), "");
   std::string tampered = cipher.Encode("s3cret");
   tampered[6] = tampered[6] == '0' ? '1' : '0';
-  for (const std::string bad : {std::string("s3cret"), std::string("QX1:"),
-                                std::string("QX1:ZZ00"), tampered}) {
+  const std::string bad_texts[] = {"s3cret", "QX1:", "QX1:ZZ00", tampered};
+  for (const std::string& bad : bad_texts) {
     try {
       cipher.Decode(bad);
       FAIL() << "accepted " << bad;
