@@ -164,6 +164,23 @@ xwd -root -silent | convert xwd:- "png:$artifacts/file_not_found.png"
 dismiss_box
 [ "$(value txtSalida.text)" = "$before" ] || fail "a failed command changed the output box"
 
+# While a command runs, its output shows piece by piece and the window
+# keeps taking input between pieces: the command prints a line, then a dot
+# every 50 ms until a file appears that the test creates only after the
+# window has reacted to a key, then another line.
+enter_command '/bin/sh -c "echo first; while [ ! -e go ]; do sleep 0.05; printf .; done; echo second"'
+click "${ping_button[@]}"
+wait_until "the first line while the command runs" \
+  grep -q '^txtSalida.text=.*400\\nfirst\\n\.*$' "$state"
+has "command_running=1" || fail "the command ended before it was told to"
+xdotool key Tab
+wait_until "Tab handled during the run" has "focus=txtNombreHost"
+has "command_running=1" || fail "the command ended before it was told to"
+touch go
+wait_until "the second line" grep -q '^txtSalida.text=.*400\\nfirst\\n\.*second\\n$' "$state"
+wait_until "the end of the run" idle
+has "txtSalida.insert=$(value txtSalida.length)" || fail "caret not at the end after the run"
+
 # The ping stand-in beside the console, for the screenshot: the output box
 # after a clear and a real ping of the loopback address.
 folder=$(dirname "$console")
@@ -195,4 +212,32 @@ wait "$console_pid"
 status=$?
 console_pid=
 [ "$status" -eq 0 ] || fail "the console ended with status $status"
+# Closing the window while a command still runs ends the console at once;
+# the command, its reader gone, ends at its next write.
+rm -f "$state" go
+QUORVEX_CONSOLE_STATE=$state "$console" &
+console_pid=$!
+window=$(timeout 20 xdotool search --sync --name '^Quorvex Server$' | head -1)
+[ -n "$window" ] || fail "the window did not appear a second time"
+wait_until "focus in txtNombreHost" has "focus=txtNombreHost"
+type_text '/bin/sh -c "echo endless; while [ ! -e go ]; do sleep 0.05; printf .; done"'
+click "${ping_button[@]}"
+wait_until "the endless command running" grep -q '^txtSalida.text=endless' "$state"
+has "command_running=1" || fail "the endless command is not running"
+"$send_close" "$window" || fail "could not ask the window to close"
+for _ in $(seq 100); do
+  kill -0 "$console_pid" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$console_pid" 2>/dev/null && fail "the console did not end when closed during a run"
+wait "$console_pid"
+status=$?
+console_pid=
+[ "$status" -eq 0 ] || fail "the console closed during a run ended with status $status"
+for _ in $(seq 100); do
+  pgrep -f 'echo endless' >/dev/null || break
+  sleep 0.1
+done
+pgrep -f 'echo endless' >/dev/null && fail "the command outlived the console"
+
 echo "PASS (screenshots in $artifacts)"
