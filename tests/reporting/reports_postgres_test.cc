@@ -1,0 +1,118 @@
+// The two usage reports through the ODBC session against the throw-away
+// PostgreSQL server of tests/postgres (data source "QuorvexPgTest" in the
+// harness's odbc.ini), with the reference central service over loopback.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <regex>
+#include <string>
+
+#include "central_service_fixture.h"
+#include "event_log_reader.h"
+#include "platform/message_box.h"
+#include "ui/frm_main.h"
+
+namespace quorvex {
+namespace {
+
+using testing::CentralService;
+using testing::Entry;
+using testing::ReadEntries;
+using testing::TempDir;
+
+class ReportsPostgresTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(std::getenv("ODBCINI"), nullptr) << "run through ctest (pg_harness.sh)";
+    log_path_ = dir_.path() + "/events.jsonl";
+    setenv("QUORVEX_EVENT_LOG", log_path_.c_str(), 1);
+    run_.DbConnection = OpenConnection(
+        "Provider=SQLOLEDB.1;Password=quorvex;Persist Security Info=True;User ID=quorvex;"
+        "Initial Catalog=quorvex_test;Data Source=odbc:QuorvexPgTest;APP=Quorvex",
+        "/");
+    for (const char* table : {"Transaccion_Uso", "Operadores"}) {
+      run_.DbConnection->Execute(std::string("DELETE FROM ") + table);
+    }
+    run_.WebServiceUrl = service_.Url();
+    form_ = std::make_unique<frmMain>(run_, *boxes_);
+  }
+  void TearDown() override {
+    form_.reset();
+    unsetenv("QUORVEX_EVENT_LOG");
+  }
+
+  std::string Column(const std::string& sql, const std::string& column) {
+    std::string out;
+    for (RowSet rows = run_.DbConnection->Execute(sql); !rows.Eof(); rows.MoveNext()) {
+      out += rows.Field(column).value_or("<NULL>") + " ";
+    }
+    return out;
+  }
+
+  CentralService service_;
+  TempDir dir_;
+  std::string log_path_;
+  std::unique_ptr<MessageBoxPresenter> boxes_ = MakeConsoleMessageBox();
+  RunState run_;
+  std::unique_ptr<frmMain> form_;
+};
+
+TEST_F(ReportsPostgresTest, CountsSendsAndMarksThenSendsTheRoster) {
+  run_.DbConnection->Execute(
+      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES "
+      "('TIMBRADO', ' SRV-1 ', '2026-01-01 10:00:00', 'NO'), "
+      "('TIMBRADO', ' SRV-1 ', '2026-01-01 11:00:00', 'NO'), "
+      "('CANCELACION', ' SRV-1 ', '2026-01-02 10:00:00', 'NO'), "
+      "('TIMBRADO', 'SRV-0', '2025-12-01 10:00:00', 'SI'), "
+      "('TIMBRADO', 'SRV-9', '2099-01-01 00:00:00', 'NO')");
+  run_.DbConnection->Execute(
+      "INSERT INTO Operadores VALUES ('CONFIG', 'c', NULL), ('ANA', 'Ana', NULL), "
+      "('DESARROLLO', 'd', NULL)");
+
+  form_->Get_Transaccion_Uso();
+  form_->Get_Operadores_Info();
+
+  ASSERT_EQ(service_.Received(), 2);
+  const std::string usage = service_.Document(1);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(usage, m, std::regex("Fecha=\"([^\"]*)\"")));
+  const std::string cutoff = m[1];
+  EXPECT_EQ(usage,
+            "<Documento Tipo='TRANSACCION-USO' Usuario='' Password='' Empresa='' > \r\n"
+            " <Transacciones>\r\n"
+            "  <Transaccion Nombre=\"TIMBRADO\"  SID=\"SRV-1\"  Fecha=\"" +
+                cutoff +
+                "\"  Accesos=\"2\" />\r\n"
+                "  <Transaccion Nombre=\"CANCELACION\"  SID=\"SRV-1\"  Fecha=\"" +
+                cutoff +
+                "\"  Accesos=\"1\" />\r\n"
+                "  </Transacciones>\r\n </Documento>");
+  // The latest record (in 2099, not yet reported) gives the roster's SID.
+  EXPECT_EQ(service_.Document(2),
+            "<Documento Tipo='OPERADOR-INFO' Usuario='' Password='' Empresa='' > \r\n"
+            " <Operadores>\r\n"
+            "  <Operador  SID=\"SRV-9\"  Operador=\"ANA\"  Nombre=\"Ana\"  Email=\"\" />\r\n"
+            "  </Operadores>\r\n </Documento>");
+  EXPECT_EQ(Column("SELECT Enviado FROM Transaccion_Uso ORDER BY Fecha", "Enviado"),
+            "SI SI SI SI NO ");
+  EXPECT_EQ(ReadEntries(log_path_), (std::vector<Entry>{{4, "Get_Operadores_Info()\r\nOK"}}));
+}
+
+TEST_F(ReportsPostgresTest, RejectedCallMarksNothing) {
+  run_.DbConnection->Execute(
+      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES "
+      "('TIMBRADO', 'SRV-1', '2026-01-01 10:00:00', 'NO')");
+  service_.SetMode("rechazado-lower");
+  form_->Get_Transaccion_Uso();
+  EXPECT_EQ(Column("SELECT Enviado FROM Transaccion_Uso", "Enviado"), "NO ");
+  auto entries = ReadEntries(log_path_);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].type, 2);
+  EXPECT_TRUE(entries[0].message.starts_with(
+      "Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE20"))
+      << entries[0].message;
+}
+
+}  // namespace
+}  // namespace quorvex
