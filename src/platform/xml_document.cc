@@ -72,7 +72,10 @@ class CrEscapingWriter final : public pugi::xml_writer {
   std::size_t size_ = 0;
 };
 
-constexpr unsigned kParseOptions = pugi::parse_default | pugi::parse_declaration;
+// Parsed as a fragment so that text beside the root stays visible and can be
+// refused (pugixml drops it otherwise).
+constexpr unsigned kParseOptions =
+    pugi::parse_default | pugi::parse_declaration | pugi::parse_fragment;
 constexpr unsigned kFormatOptions = pugi::format_raw;
 
 }  // namespace
@@ -112,9 +115,21 @@ bool XmlDocument::LoadXml(std::string_view text) {
   parse_error_.clear();
   pugi::xml_parse_result result =
       doc_->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
-  if (result && !doc_->document_element()) {
-    parse_error_ = "no root element";
-  } else if (!result) {
+  if (result) {
+    // pugixml tolerates text beside the root and several roots; an XML
+    // document has exactly one root element and nothing but markup around
+    // it.
+    int elements = 0;
+    for (pugi::xml_node node = doc_->first_child(); node; node = node.next_sibling()) {
+      if (node.type() == pugi::node_element) {
+        ++elements;
+      } else if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) {
+        parse_error_ = "text outside the root element";
+      }
+    }
+    if (elements == 0) parse_error_ = "no root element";
+    if (elements > 1) parse_error_ = "more than one root element";
+  } else {
     parse_error_ = std::string(result.description()) + " at offset " +
                    std::to_string(static_cast<long long>(result.offset));
   }
