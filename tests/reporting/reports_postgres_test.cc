@@ -114,5 +114,42 @@ TEST_F(ReportsPostgresTest, RejectedCallMarksNothing) {
       << entries[0].message;
 }
 
+// A count above 2^31 - 1 cannot be had from real rows in a test, so the
+// session is pointed at a schema of its own whose Transaccion_Uso.Id has a
+// type of its own, with a count(...) aggregate for that type that adds three
+// thousand million per row. The job's statements run unchanged; PostgreSQL
+// picks the exact-type aggregate for COUNT(Id).
+TEST_F(ReportsPostgresTest, CountBeyond32BitsEndsInTheErrorEntryAndMarksNothing) {
+  Connection& db = *run_.DbConnection;
+  db.Execute("DROP SCHEMA IF EXISTS desborde CASCADE");
+  db.Execute("CREATE SCHEMA desborde");
+  db.Execute("SET search_path TO desborde, public");
+  db.Execute("CREATE TYPE desborde.id_grande AS (v integer)");
+  db.Execute(
+      "CREATE FUNCTION desborde.cuenta_grande(bigint, desborde.id_grande) RETURNS bigint "
+      "LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + 3000000000 $$");
+  db.Execute(
+      "CREATE AGGREGATE desborde.count(desborde.id_grande) "
+      "(SFUNC = desborde.cuenta_grande, STYPE = bigint, INITCOND = '0')");
+  db.Execute(
+      "CREATE TABLE desborde.Transaccion_Uso (Id desborde.id_grande, Transaccion text, "
+      "Server_Id text, Fecha timestamp, Enviado text)");
+  db.Execute(
+      "INSERT INTO desborde.Transaccion_Uso VALUES (ROW(1), 'TIMBRADO', 'SRV-1', "
+      "'2026-01-01 10:00:00', 'NO')");
+
+  form_->Get_Transaccion_Uso();
+
+  const std::string enviado = Column("SELECT Enviado FROM desborde.Transaccion_Uso", "Enviado");
+  db.Execute("SET search_path TO public");
+  db.Execute("DROP SCHEMA desborde CASCADE");
+  EXPECT_EQ(enviado, "NO ");
+  EXPECT_EQ(service_.Received(), 0);
+  EXPECT_EQ(ReadEntries(log_path_),
+            (std::vector<Entry>{{1,
+                                 "Get_Transaccion_Uso()\r\nOverflow: 3000000000 does not fit "
+                                 "a 32-bit signed whole number"}}));
+}
+
 }  // namespace
 }  // namespace quorvex
