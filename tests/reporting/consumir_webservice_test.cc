@@ -170,6 +170,12 @@ TEST_F(ConsumirWebServiceTest, DocumentArrivesByteForByteWithTheSoapAction) {
   EXPECT_EQ(request.find('\r'), std::string::npos) << "a raw CR would not survive the parse";
   EXPECT_NE(request.find("&#13;"), std::string::npos);
   EXPECT_TRUE(request.starts_with("<?xml version=\"1.0\" encoding=\"utf-8\"?><soap:Envelope"));
+  const std::string headers = service_->Record(number, ".headers");
+  EXPECT_TRUE(headers.starts_with("POST /update/update.asmx HTTP/1.1\n")) << headers;
+  EXPECT_NE(headers.find("\nContent-Type: text/xml; charset=utf-8\n"), std::string::npos);
+  EXPECT_NE(headers.find("\nContent-Length: " + std::to_string(request.size()) + "\n"),
+            std::string::npos);
+  EXPECT_EQ(headers.find("Expect:"), std::string::npos) << headers;
   // The service parsed the document itself: the report is malformed XML on
   // purpose (quotes inside an attribute), so it is rejected for that.
   EXPECT_FALSE(out.result);

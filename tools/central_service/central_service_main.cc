@@ -21,6 +21,8 @@
 //                        the envelope could not be read)
 //   DIR/NNNN.soapaction  the SOAPAction header as received
 //   DIR/NNNN.request     the whole request body as received
+//   DIR/NNNN.headers     the request line and the headers (in name order;
+//                        the order on the wire is not kept by the server)
 // Each file is complete (written and renamed into place) before the answer
 // goes out.
 //
@@ -89,7 +91,7 @@ constexpr char kUsage[] =
     "                           [--cert PEM --key PEM]\n"
     "Reference central update service: serves RecibeDocumento (SOAP 1.1) with\n"
     "POST at /update/update.asmx, records every received document in\n"
-    "--record-dir as NNNN.xml (plus NNNN.soapaction and NNNN.request), and\n"
+    "--record-dir as NNNN.xml (plus NNNN.soapaction, .request, .headers), and\n"
     "accepts well-formed report documents of Tipo TRANSACCION-USO or\n"
     "OPERADOR-INFO; anything else is answered RECHAZADO with the reason.\n"
     "\n"
@@ -309,8 +311,7 @@ class Service {
     std::rename(temp.c_str(), path.c_str());
   }
 
-  void Record(const std::string& document, const std::string& soap_action,
-              const std::string& request) {
+  void Record(const std::string& document, const httplib::Request& req) {
     if (record_dir_.empty()) return;
     int number;
     {
@@ -319,8 +320,18 @@ class Service {
     }
     char stem[16];
     std::snprintf(stem, sizeof stem, "%04d", number);
-    WriteFile(std::string(stem) + ".request", request);
-    WriteFile(std::string(stem) + ".soapaction", soap_action);
+    std::string head = req.method + " " + req.target + " " + req.version + "\n";
+    for (const auto& [name, value] : req.headers) {
+      // httplib adds the peer's address as a header of its own.
+      if (name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" ||
+          name == "LOCAL_PORT") {
+        continue;
+      }
+      head += name + ": " + value + "\n";
+    }
+    WriteFile(std::string(stem) + ".headers", head);
+    WriteFile(std::string(stem) + ".request", req.body);
+    WriteFile(std::string(stem) + ".soapaction", req.get_header_value("SOAPAction"));
     WriteFile(std::string(stem) + ".xml", document);
   }
 
@@ -365,7 +376,7 @@ class Service {
     std::string document;
     std::string fault;
     bool understood = ReadRequest(req, document, fault);
-    Record(document, req.get_header_value("SOAPAction"), req.body);
+    Record(document, req);
     if (mode.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(mode.delay_ms));
 
     const std::string xml = "text/xml; charset=utf-8";
