@@ -2,15 +2,18 @@
 // beyond 0, 1 and 2, default signal handling and an empty signal mask, as a
 // freshly created process would have.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -116,8 +119,27 @@ bool TryReap(pid_t pid) {
   }
 }
 
-// Gives a child whose output has ended a bounded moment to exit.
+// Gives a child whose output has ended a bounded moment to exit. A process
+// descriptor wakes us the moment it exits; where the kernel offers none we
+// look again after growing pauses.
 bool ReapWithinGrace(pid_t pid) {
+  if (TryReap(pid)) return true;
+#ifdef SYS_pidfd_open
+  const int process_fd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (process_fd >= 0) {
+    UniqueFd owned(process_fd);
+    pollfd exited{process_fd, POLLIN, 0};
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::nanoseconds(kExitGraceNanoseconds);
+    while (true) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      const int ready = poll(&exited, 1, static_cast<int>(std::max<long>(left.count(), 0)));
+      if (ready < 0 && errno == EINTR) continue;
+      return TryReap(pid);
+    }
+  }
+#endif
   long waited = 0;
   long step = 10'000;
   while (!TryReap(pid)) {

@@ -2,8 +2,8 @@
 // its joined standard output and standard error to a listener.
 //
 // The child gets the write end of one pipe as fds 1 and 2 and /dev/null as
-// fd 0; no shell is involved. Output is read in pieces of at most 256 bytes
-// and each piece is handed to the listener before the next read; the run
+// fd 0; no shell is involved. Output is handed to the listener in pieces of
+// at most 256 bytes, each before the pipe is read again; the run
 // ends when every holder of the write end has closed it, and the listener
 // then receives one last, empty piece. There is no time limit.
 //
@@ -48,11 +48,13 @@ class DOSOutputs {
   // Runs CommandLine (replaced first by the argument when that is not
   // empty). Returns the run's whole output, or empty text after showing one
   // of the three failure messages ("Command Line empty", "CreatePipe failed.
-  // Error: <n>", "File or command not found").
+  // Error: <n>", "File or command not found"). The result is a view of the
+  // accumulated output (no copy of a possibly large text); it stays valid
+  // until the next call.
   // The failures raise no event and leave Outputs as it was. An exception
   // thrown by the listener passes to the caller; the child is then still
   // released and collected as on a normal end.
-  std::string ExecuteCommand(std::string_view CommandLine = {});
+  const std::string& ExecuteCommand(std::string_view CommandLine = {});
 
   // Children that closed their output but were still running when their run
   // ended, not yet collected.
