@@ -69,6 +69,10 @@ void HttpRequest::Open(std::string_view method, std::string_view url) {
   ready_state_ = kOpened;
 }
 
+void HttpRequest::SetStallTimeout(std::chrono::seconds timeout) {
+  curl_easy_setopt(curl_->easy.get(), CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout.count()));
+}
+
 void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {
   std::string line(name);
   line += ": ";

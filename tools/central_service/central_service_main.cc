@@ -47,6 +47,8 @@
 //   partial              200 whose Content-Length announces more than is
 //                        sent: half the answer goes out, then the connection
 //                        is closed
+//   stall MS             like partial, but after half the answer nothing more
+//                        is sent for MS milliseconds before the close
 //   refuse               the connection is closed without any response
 // delay=MS waits MS milliseconds before answering (after recording); once
 // makes the mode apply to the next request only, after which the service
@@ -99,7 +101,7 @@ constexpr char kUsage[] =
     "  \"NAME [ARG] [delay=MS] [once]\" then optionally a line break and a payload\n"
     "  accept | status CODE | fault | empty | blank | result | no-result |\n"
     "  empty-result | not-xml | no-attributes | code-first | rechazado-lower |\n"
-    "  rechazado-blank | partial | refuse\n"
+    "  rechazado-blank | partial | stall MS | refuse\n"
     "  status CODE answers with the payload as body; fault puts the payload in\n"
     "  faultstring; result sends the payload as the result text; partial\n"
     "  closes the connection in the middle of the body; refuse closes it\n"
@@ -123,9 +125,10 @@ struct Mode {
 // reason for an unknown name or a malformed option.
 bool ParseMode(const std::string& text, Mode& mode, std::string& error) {
   static const std::vector<std::string> kNames = {
-      "accept",     "status",          "fault",           "empty",   "blank",
-      "result",     "no-result",       "empty-result",    "not-xml", "no-attributes",
-      "code-first", "rechazado-lower", "rechazado-blank", "partial", "refuse"};
+      "accept",          "status",        "fault",      "empty",
+      "blank",           "result",        "no-result",  "empty-result",
+      "not-xml",         "no-attributes", "code-first", "rechazado-lower",
+      "rechazado-blank", "partial",       "stall",      "refuse"};
   Mode parsed;
   std::size_t newline = text.find('\n');
   std::string line = text.substr(0, newline);
@@ -430,6 +433,18 @@ class Service {
                                    sink.write(full->data(), full->size() / 2);
                                    return true;
                                  }
+                                 return false;
+                               });
+    } else if (m == "stall") {
+      auto full = std::make_shared<std::string>(ResultEnvelope(ns_, Judge(document)));
+      const int stall_ms = std::atoi(mode.argument.c_str());
+      res.set_content_provider(full->size(), xml,
+                               [full, stall_ms](size_t offset, size_t, httplib::DataSink& sink) {
+                                 if (offset == 0) {
+                                   sink.write(full->data(), full->size() / 2);
+                                   return true;
+                                 }
+                                 std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms));
                                  return false;
                                });
     } else if (m == "refuse") {
