@@ -8,7 +8,7 @@ build=${1:-build}
 work=$(mktemp -d /tmp/quorvex-bench-empty-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 for f in QuorvexServer tcping.exe psping.exe ping; do cp "$build/$f" "$work/"; done
-sqlite3 "$work/database.sqlite3" < sql/sqlite/schema.sql
+sqlite3 "$work/database.sqlite3" < sql/sqlite/schema.sql >/dev/null
 printf '[CONEXION]\nSERVERDB=sqlite:database.sqlite3\n' > "$work/QuorvexServer.ini"
 export QUORVEX_EVENT_LOG=$work/events.jsonl
 

@@ -22,7 +22,7 @@ check() {  # check DESCRIPTION COMMAND...
 # database and checks that the run ends cleanly.
 run_installed_job() {
   local folder=$1 label=$2
-  sqlite3 "$folder/database.sqlite3" < "$folder/sql/sqlite/schema.sql"
+  sqlite3 "$folder/database.sqlite3" < "$folder/sql/sqlite/schema.sql" >/dev/null
   sed -e 's/^SERVERDB=.*/SERVERDB=sqlite:database.sqlite3/' \
     "$folder/QuorvexServer.ini.example" > "$folder/QuorvexServer.ini"
   sqlite3 "$folder/database.sqlite3" \
