@@ -69,6 +69,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -459,20 +460,44 @@ class Service {
   int received_ = 0;
 };
 
-// Blocks SIGINT and SIGTERM in every thread and stops the server from a
-// thread of its own when one of them arrives.
-void StopOnSignal(httplib::Server& server, std::thread& waiter) {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  waiter = std::thread([&server, set] {
-    int signal_number = 0;
-    sigwait(&set, &signal_number);
-    server.stop();
-  });
-}
+// Blocks SIGINT and SIGTERM in every thread (call before any other thread
+// starts) and stops the server from a thread of its own when one of them
+// arrives. A signal may come before the server has begun listening, when a
+// stop would be lost, so the stop is repeated until listening has ended.
+class StopOnSignal {
+ public:
+  explicit StopOnSignal(httplib::Server& server) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    waiter_ = std::thread([this, &server, set] {
+      int signal_number = 0;
+      sigwait(&set, &signal_number);
+      while (!listening_ended_) {
+        server.stop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    });
+  }
+  ~StopOnSignal() { ListeningEnded(); }
+  StopOnSignal(const StopOnSignal&) = delete;
+  StopOnSignal& operator=(const StopOnSignal&) = delete;
+
+  // Called once listening has ended (for any reason); ends the waiting
+  // thread with a signal of our own if none came from outside.
+  void ListeningEnded() {
+    if (!waiter_.joinable()) return;
+    listening_ended_ = true;
+    kill(getpid(), SIGTERM);
+    waiter_.join();
+  }
+
+ private:
+  std::atomic<bool> listening_ended_{false};
+  std::thread waiter_;
+};
 
 }  // namespace
 
@@ -535,6 +560,7 @@ int main(int argc, char** argv) {
     std::cerr << "cannot set up the server (certificate or key unusable)\n";
     return 1;
   }
+  StopOnSignal stopper(*server);
   Service service(ns, record_dir, mode);
   service.Install(*server);
 
@@ -554,9 +580,7 @@ int main(int argc, char** argv) {
   }
   std::cerr << "quorvex-central-ref listening on " << (cert.empty() ? "http" : "https") << "://"
             << bind << ":" << bound << kPath << "\n";
-  std::thread waiter;
-  StopOnSignal(*server, waiter);
   server->listen_after_bind();
-  waiter.join();
+  stopper.ListeningEnded();
   return 0;
 }
