@@ -84,11 +84,17 @@ class CentralService {
     if (port_ == 0) throw std::runtime_error("the reference service did not start");
   }
   ~CentralService() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      int status = 0;
-      waitpid(pid_, &status, 0);
+    if (pid_ <= 0) return;
+    // A service that does not stop within five seconds is killed, so that a
+    // fault of the service never hangs the tests.
+    kill(pid_, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 500; ++i) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status, 0);
   }
   CentralService(const CentralService&) = delete;
   CentralService& operator=(const CentralService&) = delete;
