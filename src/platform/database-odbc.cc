@@ -5,8 +5,11 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +18,9 @@
 
 namespace quorvex {
 namespace {
+
+constexpr std::chrono::seconds kDefaultLoginTimeout{15};
+constexpr std::chrono::seconds kLoginMargin{5};
 
 // One ODBC handle, freed when it goes out of scope.
 class OdbcHandle {
@@ -32,6 +38,8 @@ class OdbcHandle {
 
   SQLHANDLE get() const { return handle_; }
   SQLSMALLINT type() const { return type_; }
+  // Gives the handle up without freeing it: something still uses it.
+  void Abandon() { handle_ = SQL_NULL_HANDLE; }
   explicit operator bool() const { return handle_ != SQL_NULL_HANDLE; }
 
  private:
@@ -126,10 +134,35 @@ class OdbcConnection final : public Connection {
                         reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(login_timeout.count())),
                         0);
     }
-    std::vector<SQLCHAR> text(connection_string.begin(), connection_string.end());
-    text.push_back('\0');
-    SQLRETURN rc = SQLDriverConnect(connection_.get(), nullptr, text.data(), SQL_NTS, nullptr, 0,
-                                    nullptr, SQL_DRIVER_NOPROMPT);
+    // FreeTDS does not always keep its login time-out against a server that
+    // takes the connection and then says nothing: the driver call may never
+    // return. The login therefore runs on a thread of its own, and the run
+    // gives up on it after the time-out and a margin. A login still blocked
+    // then keeps its handles until the process ends.
+    struct Attempt {
+      std::vector<SQLCHAR> text;
+      SQLHDBC connection;
+      std::promise<SQLRETURN> result;
+    };
+    auto attempt = std::make_shared<Attempt>();
+    attempt->text.assign(connection_string.begin(), connection_string.end());
+    attempt->text.push_back('\0');
+    attempt->connection = connection_.get();
+    std::future<SQLRETURN> done = attempt->result.get_future();
+    std::thread([attempt] {
+      attempt->result.set_value(SQLDriverConnect(attempt->connection, nullptr,
+                                                 attempt->text.data(), SQL_NTS, nullptr, 0,
+                                                 nullptr, SQL_DRIVER_NOPROMPT));
+    }).detach();
+    const std::chrono::seconds limit =
+        (login_timeout.count() > 0 ? login_timeout : kDefaultLoginTimeout) + kLoginMargin;
+    if (done.wait_for(limit) != std::future_status::ready) {
+      connection_.Abandon();
+      environment_.Abandon();
+      throw DatabaseError("The database server took the connection but did not complete the login "
+                          "within " + std::to_string(limit.count()) + " seconds");
+    }
+    const SQLRETURN rc = done.get();
     if (!SQL_SUCCEEDED(rc)) Fail(connection_, "The ODBC connection cannot be opened");
     connected_ = true;
   }

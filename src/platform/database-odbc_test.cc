@@ -1,6 +1,10 @@
 // ODBC failure paths that need no database server: the driver manager's
 // and FreeTDS's own diagnostics must reach the caller unchanged.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -20,6 +24,20 @@ std::string OpenError(const std::string& connection_string) {
   return "opened";
 }
 
+// A loopback port that nothing listens on: bound once to learn a free one,
+// then let go, so connections to it are refused.
+std::string ClosedLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return std::to_string(ntohs(address.sin_port));
+}
+
 bool HasFreeTds() {
   auto drivers = InstalledOdbcDrivers();
   return std::find(drivers.begin(), drivers.end(), "FreeTDS") != drivers.end();
@@ -33,11 +51,12 @@ TEST(OdbcSession, UnknownDataSourceNameIsReportedByTheDriverManager) {
 
 TEST(OdbcSession, FreeTdsRefusedPortFailsFastWithItsOwnDiagnostic) {
   if (!HasFreeTds()) GTEST_SKIP() << "tdsodbc is not installed";
-  // Nothing listens on port 1 of the loopback interface: the connection is
-  // refused at once, and FreeTDS says so in its own words.
+  // Nothing listens on the port: the connection is refused at once, and
+  // FreeTDS says so in its own words.
+  const std::string server = "127.0.0.1," + ClosedLoopbackPort();
   try {
     OpenOdbcConnection(
-        BuildSqlServerOdbcString("FreeTDS", {"127.0.0.1,1", "EMPRESAS", "sa", "pw", "Quorvex"}),
+        BuildSqlServerOdbcString("FreeTDS", {server, "EMPRESAS", "sa", "pw", "Quorvex"}),
         "sqlserver", false, std::chrono::seconds(5));
     FAIL() << "nothing listens there";
   } catch (const DatabaseError& e) {
@@ -49,7 +68,7 @@ TEST(OdbcSession, FreeTdsRefusedPortFailsFastWithItsOwnDiagnostic) {
   if (ChooseSqlServerDriver(InstalledOdbcDrivers()) != "FreeTDS") return;
   std::string error = OpenError(
       "Provider=SQLOLEDB.1;Password=pw;Persist Security Info=True;User ID=sa;"
-      "Initial Catalog=EMPRESAS;Data Source=127.0.0.1,1;APP=Quorvex");
+      "Initial Catalog=EMPRESAS;Data Source=" + server + ";APP=Quorvex");
   EXPECT_NE(error.find("[FreeTDS][SQL Server]Unable to connect"), std::string::npos) << error;
   // Each diagnostic record once, even when the driver repeats one.
   EXPECT_EQ(error.find("does not exist\n[FreeTDS][SQL Server]Unable to connect: Adaptive"),

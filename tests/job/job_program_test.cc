@@ -101,6 +101,62 @@ TEST_F(JobRunTest, EmptyInstallationRunsToTheEndWithoutErrors) {
   }
 }
 
+// A loopback socket bound to a free port. With listen == false nothing
+// answers there (connections are refused); with listen == true the kernel
+// takes connections but nobody ever reads or answers them.
+class LoopbackPort {
+ public:
+  explicit LoopbackPort(bool listen) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    if (listen) {
+      ::listen(fd_, 16);
+    } else {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+  ~LoopbackPort() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  std::string Text() const { return std::to_string(port_); }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// SQL Server through FreeTDS, the driver Debian ships.
+TEST(SqlServerSessionTest, NothingListeningFailsFastWithFreeTdsOwnWords) {
+  Installation install(/*with_database=*/false);
+  LoopbackPort closed(/*listen=*/false);
+  install.WriteSettings("[CONEXION]\nSERVERDB=127.0.0.1," + closed.Text() + "\n");
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
+  const auto events = install.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_NE(events[0].message.find("[FreeTDS]"), std::string::npos) << events[0].message;
+}
+
+TEST(SqlServerSessionTest, ServerThatNeverAnswersTheLoginDoesNotHangTheRun) {
+  Installation install(/*with_database=*/false);
+  LoopbackPort silent(/*listen=*/true);
+  install.WriteSettings("[CONEXION]\nSERVERDB=127.0.0.1," + silent.Text() + "\n");
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
+  const auto events = install.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].type, kError);
+  EXPECT_NE(events[0].message.find("did not complete the login"), std::string::npos)
+      << events[0].message;
+}
+
 struct SettingsFailure {
   const char* name;
   std::string ini;

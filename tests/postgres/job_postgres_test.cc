@@ -55,15 +55,5 @@ TEST(JobOnPostgresTest, ServerDownIsOneErrorEntry) {
       << events[0].message;
 }
 
-TEST(JobOnSqlServerTest, FreeTdsToANonListeningPortFailsFastWithItsOwnWords) {
-  Installation install(/*with_database=*/false);
-  install.WriteSettings("[CONEXION]\nSERVERDB=127.0.0.1,1\n");
-  const auto result = install.RunJob();
-  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
-  const auto events = install.Events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_NE(events[0].message.find("[FreeTDS]"), std::string::npos) << events[0].message;
-}
-
 }  // namespace
 }  // namespace quorvex

@@ -22,7 +22,11 @@ set -eu
 PORT=${QUORVEX_PG_PORT:-54329}
 DIR=${QUORVEX_PG_DIR:-/tmp/quorvex-pg-$PORT}
 BIN=${QUORVEX_PG_BIN:-/usr/lib/postgresql/15/bin}
-DOWN_PORT=${QUORVEX_PG_DOWN_PORT:-1}
+# A loopback port nothing listens on, for the "server is down" source.
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+DOWN_PORT=${QUORVEX_PG_DOWN_PORT:-$(free_port)}
 HERE=$(cd "$(dirname "$0")" && pwd)
 SCHEMA=$HERE/../../sql/postgres/schema.sql
 DATA=$DIR/data

@@ -194,9 +194,11 @@ ProcessResult Installation::RunJob(const std::map<std::string, std::string>& ext
   return result;
 }
 
-std::vector<LoggedEvent> Installation::Events() const {
+std::vector<LoggedEvent> Installation::Events() const { return ReadEventLog(EventLogPath()); }
+
+std::vector<LoggedEvent> ReadEventLog(const std::filesystem::path& path) {
   std::vector<LoggedEvent> events;
-  std::istringstream lines(ReadFile(EventLogPath()));
+  std::istringstream lines(ReadFile(path));
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty()) events.push_back(ParseEvent(line));

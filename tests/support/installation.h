@@ -70,6 +70,10 @@ class Installation {
   std::unique_ptr<Connection> db_;
 };
 
+// The entries of an event-log file written through QUORVEX_EVENT_LOG, in
+// order; none when the file does not exist.
+std::vector<LoggedEvent> ReadEventLog(const std::filesystem::path& path);
+
 // Runs program with args (no shell) and collects its output.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                          const std::map<std::string, std::string>& extra_env = {});
