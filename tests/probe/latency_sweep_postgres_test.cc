@@ -1,49 +1,30 @@
 // The latency sweep through the ODBC session against the throw-away
 // PostgreSQL server of tests/postgres (data source "QuorvexPgTest"), with
 // servers on loopback listeners and the fake tool of this folder.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
 #include <map>
 
-#include "probe_test_support.h"
-#include "support/installation.h"
-#include "ui/frm_main.h"
+#include "probe_form_fixture.h"
 
 namespace quorvex {
 namespace {
 
-namespace fs = std::filesystem;
 using testing::ClosedLoopbackPort;
-using testing::HelperPath;
-using testing::Installation;
 using testing::LoopbackListener;
-using testing::RecordingBoxes;
 
-class LatencySweepPostgresTest : public ::testing::Test {
+class LatencySweepPostgresTest : public testing::ProbeFormTest {
  protected:
+  LatencySweepPostgresTest() : ProbeFormTest(/*with_database=*/false) {}
   void SetUp() override {
     ASSERT_NE(std::getenv("ODBCINI"), nullptr) << "run through ctest (pg_harness.sh)";
     ASSERT_TRUE(listener_.ok());
-    setenv("QUORVEX_EVENT_LOG", installation_.EventLogPath().c_str(), 1);
-    run_.ProgramFolder = installation_.Folder().string();
     run_.DbConnection = OpenConnection(
         "Provider=SQLOLEDB.1;Password=quorvex;Persist Security Info=True;User ID=quorvex;"
         "Initial Catalog=quorvex_test;Data Source=odbc:QuorvexPgTest;APP=Quorvex",
         run_.ProgramFolder);
     run_.DbConnection->Execute("DELETE FROM Servidor_Timbrado");
-    run_.Settings.TcPingExe = "tcping.exe";
-    run_.Settings.TcPingCommand = "-i 0";
-    run_.Settings.PingPort = "80";
-    run_.Settings.PingMode = 1;
-    const fs::path tool = installation_.Folder() / "tcping.exe";
-    fs::copy_file(HelperPath("probe_fake_tool"), tool, fs::copy_options::overwrite_existing);
-    std::ofstream(tool.string() + ".reply") << "Minimum = 1ms, Maximum = 20ms, Average = 12.5ms\n";
+    InstallFakeTool("tcping.exe", "Minimum = 1ms, Maximum = 20ms, Average = 12.5ms\n");
     form_.Form_Load();
   }
-  void TearDown() override { unsetenv("QUORVEX_EVENT_LOG"); }
 
   void AddServer(const char* id, const char* url, const char* state) {
     auto text = [](const char* value) {
@@ -63,20 +44,10 @@ class LatencySweepPostgresTest : public ::testing::Test {
     return pings;
   }
 
-  std::vector<std::string> Messages() {
-    std::vector<std::string> messages;
-    for (const auto& event : installation_.Events()) messages.push_back(event.message);
-    return messages;
-  }
-
-  Installation installation_{/*with_database=*/false};
   LoopbackListener listener_;
   const std::string open_url_ = "http://127.0.0.1:" + std::to_string(listener_.port()) + "/x";
   const std::string closed_url_ =
       "https://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x";
-  RunState run_;
-  RecordingBoxes boxes_;
-  frmMain form_{run_, boxes_};
 };
 
 TEST_F(LatencySweepPostgresTest, MeasuresActiveServersAndQuotesIdentifiers) {

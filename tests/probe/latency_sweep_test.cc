@@ -2,47 +2,29 @@
 // listeners and the tools run as real child processes: a fake tool with a
 // prepared reply where exact values matter, and the real tcping.exe,
 // psping.exe and ping stand-in for one measured server each.
-#include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 
-#include "probe_test_support.h"
-#include "support/installation.h"
-#include "ui/frm_main.h"
+#include "probe_form_fixture.h"
 
 namespace quorvex {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::ClosedLoopbackPort;
-using testing::HelperPath;
-using testing::Installation;
 using testing::LoopbackListener;
-using testing::RecordingBoxes;
 
-class LatencySweepTest : public ::testing::Test {
+class LatencySweepTest : public testing::ProbeFormTest {
  protected:
   LatencySweepTest() {
-    setenv("QUORVEX_EVENT_LOG", installation_.EventLogPath().c_str(), 1);
-    run_.ProgramFolder = installation_.Folder().string();
     run_.DbConnection = OpenConnection(
         "Provider=SQLOLEDB.1;Password=;User ID=sa;Initial Catalog=EMPRESAS;Data Source=sqlite:" +
             installation_.DatabasePath().string() + ";APP=Quorvex",
         run_.ProgramFolder);
-    ConnectionSettings& s = run_.Settings;
-    s.PsPingExe = "psping.exe";
-    s.PsPingCommand = "-n 4 -i 0 -w 0";
-    s.TcPingExe = "tcping.exe";
-    s.TcPingCommand = "-i 0";
-    s.PingPort = "80";
-    s.PingMode = 1;
     form_.Form_Load();
   }
-  ~LatencySweepTest() override { unsetenv("QUORVEX_EVENT_LOG"); }
 
   void AddServer(const char* id, const std::string& url, const char* state) {
     auto text = [](const char* value) {
@@ -52,19 +34,6 @@ class LatencySweepTest : public ::testing::Test {
         "INSERT INTO Servidor_Timbrado (St_ID, St_Url, Es_Cve_Estado, St_Ping) "
         "VALUES (" +
         text(id) + ", " + text(url.empty() ? nullptr : url.c_str()) + ", " + text(state) + ", 5)");
-  }
-
-  void InstallFakeTool(const std::string& name, const std::string& reply) {
-    const fs::path tool = installation_.Folder() / name;
-    fs::copy_file(HelperPath("probe_fake_tool"), tool, fs::copy_options::overwrite_existing);
-    std::ofstream(tool.string() + ".reply", std::ios::binary) << reply;
-  }
-
-  std::vector<std::string> CallsOf(const std::string& name) {
-    std::ifstream in(installation_.Folder() / (name + ".args"));
-    std::vector<std::string> calls;
-    for (std::string line; std::getline(in, line);) calls.push_back(line);
-    return calls;
   }
 
   // St_Ping of every row, by St_ID ("NULL" for the row without one).
@@ -78,16 +47,6 @@ class LatencySweepTest : public ::testing::Test {
     return pings;
   }
 
-  std::vector<std::string> Messages() {
-    std::vector<std::string> messages;
-    for (const auto& event : installation_.Events()) messages.push_back(event.message);
-    return messages;
-  }
-
-  Installation installation_;
-  RunState run_;
-  RecordingBoxes boxes_;
-  frmMain form_{run_, boxes_};
   LoopbackListener listener_;
   const std::string open_ = std::to_string(listener_.port());
   const std::string closed_ = std::to_string(ClosedLoopbackPort());

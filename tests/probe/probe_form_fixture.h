@@ -1,0 +1,74 @@
+// The window on a throw-away program folder, for the tests of its tool
+// operations and of the latency sweep: event entries go to the
+// installation's log, the tool settings hold the job's defaults, and the
+// fake tool of this folder can be installed under any tool's name.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "probe_test_support.h"
+#include "support/installation.h"
+#include "ui/frm_main.h"
+
+namespace quorvex::testing {
+
+class ProbeFormTest : public ::testing::Test {
+ protected:
+  // The derived fixture calls form_.Form_Load() once its session is set.
+  explicit ProbeFormTest(bool with_database = true) : installation_(with_database) {
+    setenv("QUORVEX_EVENT_LOG", installation_.EventLogPath().c_str(), 1);
+    run_.ProgramFolder = installation_.Folder().string();
+    ConnectionSettings& s = run_.Settings;
+    s.PsPingExe = "psping.exe";
+    s.PsPingCommand = "-n 4 -i 0 -w 0";
+    s.TcPingExe = "tcping.exe";
+    s.TcPingCommand = "-i 0";
+    s.PingPort = "80";
+    s.PingMode = 1;
+  }
+  ~ProbeFormTest() override { unsetenv("QUORVEX_EVENT_LOG"); }
+
+  std::filesystem::path Folder() const { return installation_.Folder(); }
+
+  // Puts the fake tool in the program folder under name, with a reply and
+  // no calls recorded yet.
+  void InstallFakeTool(const std::string& name, const std::string& reply) {
+    namespace fs = std::filesystem;
+    const fs::path tool = Folder() / name;
+    fs::create_directories(tool.parent_path());
+    fs::copy_file(HelperPath("probe_fake_tool"), tool, fs::copy_options::overwrite_existing);
+    std::ofstream(tool.string() + ".reply", std::ios::binary) << reply;
+    fs::remove(tool.string() + ".args");
+  }
+
+  // The fake tool's calls, each its arguments joined by "|".
+  std::vector<std::string> CallsOf(const std::string& name) const {
+    std::ifstream in(Folder() / (name + ".args"));
+    std::vector<std::string> calls;
+    for (std::string line; std::getline(in, line);) calls.push_back(line);
+    return calls;
+  }
+  std::string LastCallOf(const std::string& name) const {
+    const auto calls = CallsOf(name);
+    return calls.empty() ? "not run" : calls.back();
+  }
+
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> messages;
+    for (const auto& event : installation_.Events()) messages.push_back(event.message);
+    return messages;
+  }
+
+  Installation installation_;
+  RunState run_;
+  RecordingBoxes boxes_;
+  frmMain form_{run_, boxes_};
+};
+
+}  // namespace quorvex::testing
