@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 
@@ -20,13 +21,7 @@ namespace fs = std::filesystem;
 
 // True for "YYYY-MM-DD hh:mm:ss".
 bool IsDateTimeText(const std::string& text) {
-  const std::string shape = "dddd-dd-dd dd:dd:dd";
-  if (text.size() != shape.size()) return false;
-  for (std::size_t i = 0; i < shape.size(); ++i) {
-    bool digit = text[i] >= '0' && text[i] <= '9';
-    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
-  }
-  return true;
+  return std::regex_match(text, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"));
 }
 
 std::string ReadFile(const fs::path& path) {

@@ -18,8 +18,8 @@ std::string Encoded(const std::string& plain) {
 }
 
 std::string PostgresSettings(const std::string& password) {
-  return "[CONEXION]\nSERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" +
-         Encoded(password) + "\nDATABASE=quorvex_test\n";
+  return "[CONEXION]\nSERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" + Encoded(password) +
+         "\nDATABASE=quorvex_test\n";
 }
 
 TEST(JobOnPostgresTest, RunsToTheEndThroughAnOdbcDataSource) {
@@ -30,29 +30,28 @@ TEST(JobOnPostgresTest, RunsToTheEndThroughAnOdbcDataSource) {
   for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << e.message;
 }
 
-TEST(JobOnPostgresTest, RefusedLoginIsOneErrorEntryAndNoJobRuns) {
-  Installation install(/*with_database=*/false);
-  install.WriteSettings(PostgresSettings("wrong password"));
-  const auto result = install.RunJob();
-  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
-  const auto events = install.Events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, 1);
-  EXPECT_NE(events[0].message.find("password authentication failed"), std::string::npos)
-      << events[0].message;
-}
-
-TEST(JobOnPostgresTest, ServerDownIsOneErrorEntry) {
-  Installation install(/*with_database=*/false);
-  install.WriteSettings(
-      "[CONEXION]\nSERVERDB=odbc:QuorvexPgDown\nUSER-ID=quorvex\nPASSWORD=" +
-      Encoded("quorvex") + "\n");
-  const auto result = install.RunJob();
-  EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
-  const auto events = install.Events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_NE(events[0].message.find("Connection refused"), std::string::npos)
-      << events[0].message;
+// A refused login and a server that is down: one error entry with the
+// server's or the driver's words, and no job runs.
+TEST(JobOnPostgresTest, OpenFailureIsOneErrorEntryAndNoJobRuns) {
+  const struct {
+    std::string settings;
+    const char* expected;
+  } cases[] = {
+      {PostgresSettings("wrong password"), "password authentication failed for user \"quorvex\""},
+      {"[CONEXION]\nSERVERDB=odbc:QuorvexPgDown\nUSER-ID=quorvex\nPASSWORD=" + Encoded("quorvex") +
+           "\n",
+       "Connection refused"},
+  };
+  for (const auto& c : cases) {
+    Installation install(/*with_database=*/false);
+    install.WriteSettings(c.settings);
+    const auto result = install.RunJob();
+    EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
+    const auto events = install.Events();
+    ASSERT_EQ(events.size(), 1u) << result.output;
+    EXPECT_EQ(events[0].type, 1);
+    EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
+  }
 }
 
 }  // namespace
