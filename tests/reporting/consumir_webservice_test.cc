@@ -1,15 +1,13 @@
 // Consumir_WebService against the reference central service over loopback:
 // every way the exchange can end, judged on the result, LastErrorText and
 // the answer code.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <memory>
 #include <string>
 
 #include "central_service_fixture.h"
+#include "probe/probe_test_support.h"
 #include "reporting/modulo.h"
 
 namespace quorvex {
@@ -215,25 +213,12 @@ TEST_F(ConsumirWebServiceTest, WrongPathIsNotFound) {
   EXPECT_EQ(out.last_error, "NO SE ENCONTRO EL SITIO: " + url);
 }
 
-// A port that was free a moment ago: bound, read, closed.
-int ClosedPort() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  socklen_t len = sizeof addr;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port);
-}
-
 TEST_F(ConsumirWebServiceTest, TransportFailuresEndInTheTrap) {
   struct Case {
     std::string url;
     std::string description;
   } cases[] = {
-      {"http://127.0.0.1:" + std::to_string(ClosedPort()) + "/update/update.asmx",
+      {"http://127.0.0.1:" + std::to_string(testing::ClosedLoopbackPort()) + "/update/update.asmx",
        "Couldn't connect to server"},
       {"http://quorvex-central.invalid/update/update.asmx", "Couldn't resolve host name"},
       {"no es una url", "URL using bad/illegal format"},

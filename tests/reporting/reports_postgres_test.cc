@@ -99,21 +99,6 @@ TEST_F(ReportsPostgresTest, CountsSendsAndMarksThenSendsTheRoster) {
   EXPECT_EQ(ReadEntries(log_path_), (std::vector<Entry>{{4, "Get_Operadores_Info()\r\nOK"}}));
 }
 
-TEST_F(ReportsPostgresTest, RejectedCallMarksNothing) {
-  run_.DbConnection->Execute(
-      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES "
-      "('TIMBRADO', 'SRV-1', '2026-01-01 10:00:00', 'NO')");
-  service_.SetMode("rechazado-lower");
-  form_->Get_Transaccion_Uso();
-  EXPECT_EQ(Column("SELECT Enviado FROM Transaccion_Uso", "Enviado"), "NO ");
-  auto entries = ReadEntries(log_path_);
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].type, 2);
-  EXPECT_TRUE(entries[0].message.starts_with(
-      "Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE20"))
-      << entries[0].message;
-}
-
 // A count above 2^31 - 1 cannot be had from real rows in a test, so the
 // session is pointed at a schema of its own whose Transaccion_Uso.Id has a
 // type of its own, with a count(...) aggregate for that type that adds three

@@ -258,18 +258,6 @@ TEST_F(ReportsTest, RejectedOrFailedCallMarksNothing) {
   EXPECT_EQ(Entries().size(), 7u);
 }
 
-TEST_F(ReportsTest, UnreachableServiceMarksNothing) {
-  InsertUsage(*db_, "'TIMBRADO'", "'SRV-1'", kPast, "NO");
-  run_.WebServiceUrl = "http://quorvex-central.invalid/update/update.asmx";
-  form_->Get_Transaccion_Uso();
-  auto entries = Entries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].type, 2);
-  EXPECT_TRUE(entries[0].message.starts_with(
-      "Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE20"));
-  EXPECT_EQ(EnviadoById(), "NO ");
-}
-
 TEST_F(ReportsTest, NullsAndMarkupInValuesArriveUnescaped) {
   // A table of the installation that allows NULL in every column the job
   // writes into the document.
