@@ -79,7 +79,6 @@ TEST(PasswordCipherTest, RoundTripsAndRefusesTextItDidNotMake) {
   EXPECT_THROW(cipher.Decode("x"), PasswordCipherError);  // no key yet
   EXPECT_THROW(cipher.SetKey("short"), PasswordCipherError);
   cipher.SetKey(InstallationPasswordKey());
-  EXPECT_EQ(InstallationPasswordKey().size(), 9u);
   const std::string plains[] = {"s3cret", "with;semicolon and \"quotes\"",
                                 "\xC3\xB1" "and" "\xC3\xBA", std::string(200, 'a')};
   for (const std::string& plain : plains) {

@@ -87,12 +87,29 @@ dismiss_box() {
   wait_until "the message box closes" no_message_box
 }
 
-cd "$work" || exit 1
-QUORVEX_CONSOLE_STATE=$state "$console" &
-console_pid=$!
+# Starts the console and waits for its window.
+start_console() {
+  QUORVEX_CONSOLE_STATE=$state "$console" &
+  console_pid=$!
+  window=$(timeout 20 xdotool search --sync --name '^Quorvex Server$' | head -1)
+  [ -n "$window" ] || fail "the window \"Quorvex Server\" did not appear"
+}
+# close_console WHEN: closes the window; the console must end with status 0.
+close_console() {
+  "$send_close" "$window" || fail "could not ask the window to close"
+  for _ in $(seq 100); do
+    kill -0 "$console_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$console_pid" 2>/dev/null && fail "the console did not end when closed $1"
+  wait "$console_pid"
+  local status=$?
+  console_pid=
+  [ "$status" -eq 0 ] || fail "the console closed $1 ended with status $status"
+}
 
-window=$(timeout 20 xdotool search --sync --name '^Quorvex Server$' | head -1)
-[ -n "$window" ] || fail "the window \"Quorvex Server\" did not appear"
+cd "$work" || exit 1
+start_console
 wait_until "the first state" test -s "$state"
 
 # The window: client area, icon in five sizes.
@@ -202,38 +219,17 @@ has "txtSalida.insert=$(value txtSalida.length)" || fail "caret moved on focus"
 screenshot_window "$window" "$artifacts/console.png"
 
 # Closing the window ends the console normally.
-"$send_close" "$window" || fail "could not ask the window to close"
-for _ in $(seq 100); do
-  kill -0 "$console_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$console_pid" 2>/dev/null && fail "the console did not end when its window closed"
-wait "$console_pid"
-status=$?
-console_pid=
-[ "$status" -eq 0 ] || fail "the console ended with status $status"
+close_console "when idle"
 # Closing the window while a command still runs ends the console at once;
 # the command, its reader gone, ends at its next write.
 rm -f "$state" go
-QUORVEX_CONSOLE_STATE=$state "$console" &
-console_pid=$!
-window=$(timeout 20 xdotool search --sync --name '^Quorvex Server$' | head -1)
-[ -n "$window" ] || fail "the window did not appear a second time"
+start_console
 wait_until "focus in txtNombreHost" has "focus=txtNombreHost"
 type_text '/bin/sh -c "echo endless; while [ ! -e go ]; do sleep 0.05; printf .; done"'
 click "${ping_button[@]}"
 wait_until "the endless command running" grep -q '^txtSalida.text=endless' "$state"
 has "command_running=1" || fail "the endless command is not running"
-"$send_close" "$window" || fail "could not ask the window to close"
-for _ in $(seq 100); do
-  kill -0 "$console_pid" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$console_pid" 2>/dev/null && fail "the console did not end when closed during a run"
-wait "$console_pid"
-status=$?
-console_pid=
-[ "$status" -eq 0 ] || fail "the console closed during a run ended with status $status"
+close_console "during a run"
 for _ in $(seq 100); do
   pgrep -f 'echo endless' >/dev/null || break
   sleep 0.1

@@ -9,10 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -97,25 +95,15 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// The number between `marker` and the next "ms", trimmed of spaces, as the
-// sweep cuts it; NaN when there is none.
+// The number after `marker` and before "ms", spaces around it allowed;
+// NaN when there is none.
 double Cut(const std::string& text, const std::string& marker) {
-  const size_t start = text.find(marker);
-  if (start == std::string::npos) return std::nan("");
-  const size_t from = start + marker.size();
-  const size_t end = text.find("ms", from);
-  if (end == std::string::npos) return std::nan("");
-  std::string value = text.substr(from, end - from);
-  value.erase(0, value.find_first_not_of(' '));
-  value.erase(value.find_last_not_of(' ') + 1);
-  std::setlocale(LC_NUMERIC, "C");
-  char* parse_end = nullptr;
-  const double number = std::strtod(value.c_str(), &parse_end);
-  if (value.empty() || *parse_end != '\0') return std::nan("");
-  return number;
+  std::smatch match;
+  if (!std::regex_search(text, match, std::regex(marker + R"( *(\d+(\.\d+)?) *ms)"))) {
+    return std::nan("");
+  }
+  return std::stod(match[1]);
 }
-
-double Number(const std::string& text) { return Cut(text + "ms", ""); }
 
 // A TCP socket on a loopback port: listening (connections complete in the
 // kernel's queue) or only bound, which makes the port refuse connections.
@@ -204,7 +192,7 @@ TEST_P(TcpingOpenPort, PrintsProbeLinesAndAReadableAverage) {
   for (int i = 0; i < n; ++i) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines[i], match, probe_line)) << lines[i];
-    times.push_back(Number(match[1]));
+    times.push_back(std::stod(match[1]));
   }
   EXPECT_EQ(lines[n], "");
   EXPECT_EQ(lines[n + 1], "Ping statistics for " + target);
@@ -255,7 +243,7 @@ TEST_P(PspingOpenPort, PrintsWarmupAndProbeLinesAndAReadableAverage) {
   for (int i = 0; i < n; ++i) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines[2 + w + i], match, probe_line)) << lines[2 + w + i];
-    times.push_back(Number(match[1]));
+    times.push_back(std::stod(match[1]));
   }
   EXPECT_EQ(lines[2 + n + w], "");
   EXPECT_EQ(lines[3 + n + w], "TCP connect statistics for " + target + ":");
