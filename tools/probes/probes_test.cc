@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -11,6 +10,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -28,63 +28,59 @@ struct RunResult {
   std::string err;
 };
 
-// Runs program with args; `env` entries ("NAME=value") replace the
+std::string ReadAll(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Runs program with args, its output and errors going to files that are
+// read once it has ended; `env` entries ("NAME=value") replace the
 // inherited locale variables.
 RunResult RunTool(const std::string& program, const std::vector<std::string>& args,
                   const std::vector<std::string>& env = {}) {
   std::vector<std::string> argv_text = {program};
   argv_text.insert(argv_text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : argv_text) argv.push_back(arg.data());
-  argv.push_back(nullptr);
   std::vector<std::string> env_text;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    std::string text = *entry;
-    if (!env.empty() && (text.starts_with("LC_") || text.starts_with("LANG"))) continue;
-    env_text.push_back(text);
+    const std::string text = *entry;
+    if (env.empty() || !(text.starts_with("LC_") || text.starts_with("LANG"))) {
+      env_text.push_back(text);
+    }
   }
   env_text.insert(env_text.end(), env.begin(), env.end());
-  std::vector<char*> envp;
-  for (std::string& entry : env_text) envp.push_back(entry.data());
-  envp.push_back(nullptr);
+  auto pointers = [](std::vector<std::string>& texts) {
+    std::vector<char*> out;
+    for (std::string& text : texts) out.push_back(text.data());
+    out.push_back(nullptr);
+    return out;
+  };
+  std::vector<char*> argv = pointers(argv_text), envp = pointers(env_text);
 
-  int out_pipe[2], err_pipe[2];
-  EXPECT_EQ(pipe2(out_pipe, O_CLOEXEC), 0);
-  EXPECT_EQ(pipe2(err_pipe, O_CLOEXEC), 0);
+  char out_path[] = "/tmp/quorvex-probes-out-XXXXXX";
+  char err_path[] = "/tmp/quorvex-probes-err-XXXXXX";
+  const int out_fd = mkostemp(out_path, O_CLOEXEC), err_fd = mkostemp(err_path, O_CLOEXEC);
+  EXPECT_GE(out_fd, 0);
+  EXPECT_GE(err_fd, 0);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, out_fd, 1);
+  posix_spawn_file_actions_adddup2(&actions, err_fd, 2);
   pid_t pid = -1;
-  const int spawned =
-      posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
   RunResult result;
-  if (spawned == 0) {
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = 2;
-    char buffer[4096];
-    while (open_count > 0 && poll(fds, 2, -1) > 0) {
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-        const ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
-        if (got > 0) {
-          sinks[i]->append(buffer, got);
-        } else {
-          fds[i].fd = -1;
-          --open_count;
-        }
-      }
-    }
+  if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) == 0) {
     int status = 0;
     waitpid(pid, &status, 0);
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
   }
-  close(out_pipe[0]);
-  close(err_pipe[0]);
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_fd);
+  close(err_fd);
+  result.out = ReadAll(out_path);
+  result.err = ReadAll(err_path);
+  unlink(out_path);
+  unlink(err_path);
   return result;
 }
 
