@@ -96,6 +96,7 @@ TEST_F(MainWindowViewTest, LayoutFollowsTheModelInPixels) {
       {&form_.cmdTrace, 376, 40, 65, 17, false},
   };
   Fl_Double_Window& window = view_.Window();
+  std::string labels;
   EXPECT_STREQ(window.label(), "Quorvex Server");
   EXPECT_EQ(window.w(), 452);
   EXPECT_EQ(window.h(), 319);
@@ -119,8 +120,10 @@ TEST_F(MainWindowViewTest, LayoutFollowsTheModelInPixels) {
       EXPECT_NE(widget->box(), three_d);
     }
   }
-  EXPECT_STREQ(view_.WidgetFor(form_.Label1)->label(), "NOMBRE HOST:");
-  EXPECT_STREQ(view_.WidgetFor(form_.cmdTrace)->label(), "Trace");
+  for (const Control* c : {&form_.Label1, &form_.Label2, &form_.cmdPing, &form_.cmdTrace}) {
+    labels += std::string(view_.WidgetFor(*c)->label()) + "|";
+  }
+  EXPECT_EQ(labels, "NOMBRE HOST:|PAQUETE:|Ping|Trace|");
 }
 
 TEST_F(MainWindowViewTest, FontIsTheDesignedOneOrACloseSansSerif) {
