@@ -2,7 +2,8 @@
 // reached through the data source "QuorvexPgTest" in the harness's
 // odbc.ini (ODBCINI). The job's own statements must run unchanged. A
 // refused login and a server that is down are tested on the whole job
-// (job_postgres_test.cc).
+// (job_postgres_test.cc), the usage and roster statements through the
+// reports (tests/reporting/reports_postgres_test.cc).
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -63,12 +64,6 @@ TEST_F(PostgresSession, RunsTheJobsStatementsUnchanged) {
   db.Execute(
       "INSERT INTO Servidor_Timbrado VALUES ('1','http://a/x','AC',NULL), "
       "('2','http://b/x','BA',5)");
-  db.Execute(
-      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES "
-      "('T','S-OLD','2026-01-01 10:00:00','SI'), ('T','S-MID','2026-02-01 10:00:00','NO'), "
-      "('C','S-MID','2026-02-02 10:00:00','NO'), ('T','S-NEW','2099-01-01 00:00:00','NO')");
-  db.Execute("INSERT INTO Operadores VALUES ('CONFIG','c',NULL), ('ANA','Ana',NULL)");
-
   // PostgreSQL hands back lower-case column names; lookup ignores case.
   EXPECT_EQ(Scalar(db,
                    "SELECT Cf_Valor FROM Configuracion WHERE Cf_Variable = "
@@ -94,30 +89,9 @@ TEST_F(PostgresSession, RunsTheJobsStatementsUnchanged) {
                          "'NoSuchTable' AND type = 'U'")
                   .Eof());
 
-  EXPECT_EQ(Scalar(db, " SELECT TOP 1   Server_Id  FROM Transaccion_Uso  ORDER BY Fecha DESC "),
-            "S-NEW");
-  RowSet roster = db.Execute(
-      " SELECT   Operador, Nombre, Email  FROM Operadores  WHERE    Operador NOT IN "
-      "('CONFIG','DESARROLLO') ");
-  ASSERT_EQ(roster.RowCount(), 1u);
-  EXPECT_EQ(roster.Field("Operador"), "ANA");
-  EXPECT_EQ(roster.Field("Email"), std::nullopt);
-
   FieldValue now = Scalar(db, "SELECT GetDate() as Fecha");
   ASSERT_TRUE(now.has_value());
   EXPECT_TRUE(IsDateTimeText(*now)) << *now;
-
-  const std::string cutoff = "2026-06-01 00:00:00";
-  RowSet counts = db.Execute(
-      " SELECT Transaccion,      Server_Id,      COUNT(Id) AS Accesos  FROM Transaccion_Uso  "
-      "WHERE Fecha <= '" +
-      cutoff +
-      "' AND      Enviado = 'NO'  GROUP BY Transaccion,      Server_Id  ORDER BY Accesos DESC ");
-  ASSERT_EQ(counts.RowCount(), 2u);
-  EXPECT_EQ(counts.Field("accesos"), "1");
-  db.Execute("UPDATE Transaccion_Uso  SET Enviado = 'SI'  WHERE Fecha <= '" + cutoff +
-             "' AND      Enviado = 'NO' ");
-  EXPECT_EQ(Scalar(db, "SELECT COUNT(*) AS n FROM Transaccion_Uso WHERE Enviado = 'NO'"), "1");
 
   // Values longer than one read come back whole.
   std::string long_text;
