@@ -141,6 +141,11 @@ TEST_F(DOSOutputsTest, MissingProgramLeavesEarlierOutputAndNothingOpen) {
 }
 
 TEST_F(DOSOutputsTest, ReportsAPipeThatCannotBeCreated) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers' own checks open descriptors while the limit below is in
+  // force and misreport when they cannot; the plain build covers this path.
+  GTEST_SKIP() << "needs free descriptors under the sanitizers";
+#endif
   rlimit saved;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
   rlimit tight = saved;
