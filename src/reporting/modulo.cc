@@ -88,7 +88,9 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
     }
     const std::string path = "/soap:Envelope/soap:Body/" + method + "/DOCUMENTO";
     XmlNode documento = RequireNode(request, path, "the request envelope");
-    if (!documento.SetText(report_document)) throw std::bad_alloc();
+    if (!documento.SetText(report_document)) {
+      throw CallError("the report document cannot be set as the text of DOCUMENTO");
+    }
     body = request.Xml();
   }
 
