@@ -26,10 +26,20 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
          });
 }
 
+// Error descriptions name the item by its place and say what is wrong, but
+// never repeat any text of the string: a malformed string usually comes from
+// a password holding a quote, brace or semicolon, and the description goes
+// to the event log.
+DatabaseError Malformed(std::size_t item, const char* problem) {
+  return DatabaseError("The connection string cannot be read: item " + std::to_string(item) + " " +
+                       problem +
+                       " (a value in the settings file may hold a quote, brace or semicolon)");
+}
+
 // Reads an enclosed value starting at text[pos] (the opening character)
 // and returns it with the doubled closing character undone; pos ends just
-// after the closing character.
-std::string ReadEnclosed(std::string_view text, std::size_t& pos, char close) {
+// after the closing character. item is the item's place, for the error.
+std::string ReadEnclosed(std::string_view text, std::size_t& pos, char close, std::size_t item) {
   std::string value;
   ++pos;
   while (pos < text.size()) {
@@ -43,7 +53,7 @@ std::string ReadEnclosed(std::string_view text, std::size_t& pos, char close) {
       return value;
     }
   }
-  throw DatabaseError("Connection string has an unterminated quoted value: " + value);
+  throw Malformed(item, "has a quoted value that is never closed");
 }
 
 }  // namespace
@@ -56,9 +66,7 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view text) {
     if (end == std::string_view::npos || text[end] == ';') {
       std::string_view stray = Trim(
           text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
-      if (!stray.empty()) {
-        throw DatabaseError("Connection string item without '=': " + std::string(stray));
-      }
+      if (!stray.empty()) throw Malformed(items.size() + 1, "has no '='");
       if (end == std::string_view::npos) break;
       pos = end + 1;
       continue;
@@ -71,10 +79,10 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view text) {
     char open = first < text.size() ? text[first] : '\0';
     if (open == '"' || open == '\'' || open == '{') {
       pos = first;
-      item.value = ReadEnclosed(text, pos, open == '{' ? '}' : open);
+      item.value = ReadEnclosed(text, pos, open == '{' ? '}' : open, items.size() + 1);
       std::size_t next = text.find(';', pos);
       if (!Trim(text.substr(pos, next == std::string_view::npos ? next : next - pos)).empty()) {
-        throw DatabaseError("Connection string has text after a quoted value of item " + item.name);
+        throw Malformed(items.size() + 1, "has text after its quoted value");
       }
       pos = next == std::string_view::npos ? text.size() : next + 1;
     } else {
@@ -83,7 +91,7 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view text) {
       item.value = std::string(text.substr(pos, next - pos));
       pos = next + 1;
     }
-    if (item.name.empty()) throw DatabaseError("Connection string item without a name");
+    if (item.name.empty()) throw Malformed(items.size() + 1, "has no name");
     items.push_back(std::move(item));
   }
   return items;

@@ -1,6 +1,10 @@
 // The real QuorvexServer on the throw-away PostgreSQL server, through the
 // odbc: data source the harness wrote.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "job/password_cipher.h"
 #include "job/principal.h"
@@ -51,6 +55,62 @@ TEST(JobOnPostgresTest, OpenFailureIsOneErrorEntryAndNoJobRuns) {
     ASSERT_EQ(events.size(), 1u) << result.output;
     EXPECT_EQ(events[0].type, 1);
     EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
+  }
+}
+
+// SERVERDB keeps the blanks around its value; the backend prefix is found
+// all the same.
+TEST(JobOnPostgresTest, BackendPrefixWithBlanksAround) {
+  for (const char* serverdb : {"\"  sqlite:database.sqlite3 \"", "\" odbc:QuorvexPgTest  \""}) {
+    SCOPED_TRACE(serverdb);
+    Installation install;
+    install.WriteSettings(std::string("[CONEXION]\nSERVERDB=") + serverdb +
+                          "\nUSER-ID=quorvex\nPASSWORD=" + Encoded("quorvex") +
+                          "\nDATABASE=quorvex_test\n");
+    const auto result = install.RunJob();
+    EXPECT_EQ(result.exit_code, kExitRunFinished) << result.output;
+    for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << e.message;
+  }
+}
+
+// Passwords holding the characters that connection strings treat
+// specially, on every backend: whatever the run makes of them, no piece of
+// the password reaches an event entry or standard error.
+TEST(JobOnPostgresTest, PasswordNeverReachesAnEntryOrStandardError) {
+  const int closed_port = [] {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    ::close(fd);
+    return ntohs(address.sin_port);
+  }();
+  const std::string backends[] = {
+      "sqlite:database.sqlite3", "odbc:QuorvexPgTest",
+      "127.0.0.1," + std::to_string(closed_port),  // SQL Server through FreeTDS
+  };
+  // Pieces that must never show: the words around each special character.
+  const char* const pieces[] = {"Kq7w", "Zx4v", "Pj9m"};
+  const char* const passwords[] = {
+      "\"Kq7w;Zx4v", "'Kq7w;Zx4v=Pj9m", "{Kq7w;Zx4v",      "Kq7w}Zx4v;Pj9m",
+      "Kq7w;Zx4v",   "Kq7w=Zx4v;Pj9m=", "Kq7w\"Zx4v'Pj9m", "Kq7w;Zx4v='Pj9m'x",
+  };
+  for (const std::string& backend : backends) {
+    for (const char* password : passwords) {
+      SCOPED_TRACE(backend + " " + password);
+      Installation install;
+      install.WriteSettings("[CONEXION]\nSERVERDB=" + backend + "\nUSER-ID=quorvex\nPASSWORD=" +
+                            Encoded(password) + "\nDATABASE=quorvex_test\n");
+      const auto result = install.RunJob();
+      std::string seen = result.output;
+      for (const auto& e : install.Events()) seen += e.message + "\n";
+      for (const char* piece : pieces) {
+        EXPECT_EQ(seen.find(piece), std::string::npos) << piece << " shown in:\n" << seen;
+      }
+    }
   }
 }
 
