@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string_view>
@@ -30,8 +31,11 @@ std::size_t FirstInvalidUtf8(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    std::size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3
-                                    : (c >> 3) == 0x1E  ? 4 : 0;
+    std::size_t length = c < 0x80           ? 1
+                         : (c >> 5) == 0x6  ? 2
+                         : (c >> 4) == 0xE  ? 3
+                         : (c >> 3) == 0x1E ? 4
+                                            : 0;
     if (length == 0 || c == 0xC0 || c == 0xC1 || i + length > text.size()) return i;
     for (std::size_t k = 1; k < length; ++k) {
       if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return i;
@@ -39,6 +43,22 @@ std::size_t FirstInvalidUtf8(std::string_view text) {
     i += length;
   }
   return std::string_view::npos;
+}
+
+const char* TypeName(std::filesystem::file_type type) {
+  switch (type) {
+    case std::filesystem::file_type::directory:
+      return "folder";
+    case std::filesystem::file_type::fifo:
+      return "named pipe";
+    case std::filesystem::file_type::socket:
+      return "socket";
+    case std::filesystem::file_type::block:
+    case std::filesystem::file_type::character:
+      return "device";
+    default:
+      return "special file";
+  }
 }
 
 }  // namespace
@@ -53,9 +73,24 @@ std::string SettingsFileReader::SettingsFilePath(const std::string& program_fold
 void SettingsFileReader::Load(const std::string& file_path) {
   sections_.clear();
   loaded_path_ = file_path;
+  // Only a regular file is opened: a FIFO would block the run until someone
+  // writes into it, and a device or folder is no settings file either. The
+  // type is judged without opening anything.
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::status(file_path, error);
+  if (status.type() == std::filesystem::file_type::not_found) {
+    return;  // no file: every key takes its default
+  }
+  if (error) {
+    throw SettingsFileError("The settings file " + file_path +
+                            " cannot be read: " + error.message());
+  }
+  if (status.type() != std::filesystem::file_type::regular) {
+    throw SettingsFileError("The settings file " + file_path + " is not a regular file (it is a " +
+                            TypeName(status.type()) + "); replace it with a text file");
+  }
   std::ifstream in(file_path, std::ios::binary);
   if (!in) {
-    if (errno == ENOENT) return;  // no file: every key takes its default
     throw SettingsFileError("The settings file " + file_path +
                             " cannot be read: " + std::strerror(errno));
   }
@@ -83,8 +118,8 @@ void SettingsFileReader::Load(const std::string& file_path) {
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 mark
   if (const std::size_t bad = FirstInvalidUtf8(text); bad != std::string_view::npos) {
     throw SettingsFileError("The settings file " + file_path +
-                            " is not UTF-8 text (an invalid byte at offset " +
-                            std::to_string(bad) + "); save it as UTF-8");
+                            " is not UTF-8 text (an invalid byte at offset " + std::to_string(bad) +
+                            "); save it as UTF-8");
   }
 
   Section* current = nullptr;

@@ -8,9 +8,10 @@
 // When a key appears twice in a section the first one counts.
 //
 // A missing file or section gives every key its default. A file that
-// cannot be read, is not text (a NUL byte or bytes that are not UTF-8) or
-// is larger than kMaxSettingsFileBytes makes ReadSetting throw
-// SettingsFileError with a description an operator can act on.
+// cannot be read, is not a regular file (a named pipe, a folder, a device:
+// refused without being opened, so nothing blocks), is not text (a NUL byte or bytes that are not
+// UTF-8) or is larger than kMaxSettingsFileBytes makes ReadSetting throw SettingsFileError with a
+// description an operator can act on.
 #pragma once
 
 #include <map>
