@@ -80,7 +80,8 @@ bool StartsWithSet(std::string_view sql) {
 
 class SqliteConnection final : public Connection {
  public:
-  explicit SqliteConnection(SqliteHandle db) : db_(std::move(db)) {}
+  SqliteConnection(SqliteHandle db, std::string path)
+      : db_(std::move(db)), path_(std::move(path)) {}
 
   RowSet Execute(std::string_view sql) override {
     if (StartsWithSet(sql)) {
@@ -158,10 +159,29 @@ class SqliteConnection final : public Connection {
 
   [[noreturn]] void Fail() const {
     if (timed_out_) throw DatabaseError(CommandTimeoutMessage(timeout_));
-    throw DatabaseError(sqlite3_errmsg(db_.get()));
+    std::string message = sqlite3_errmsg(db_.get());
+    // A freshly created file is the usual cause of a missing table: say what
+    // to do about it, not only what is missing.
+    if (message.starts_with("no such table") && !HasTables()) {
+      message += " (the database file " + path_ +
+                 " holds no tables: load the schema script sql/sqlite/schema.sql of the program "
+                 "folder into it, "
+                 "for example with sqlite3 " +
+                 path_ + " < sql/sqlite/schema.sql)";
+    }
+    throw DatabaseError(message);
+  }
+
+  bool HasTables() const {
+    sqlite3_stmt* raw = nullptr;
+    sqlite3_prepare_v2(db_.get(), "SELECT 1 FROM main.sqlite_master WHERE type = 'table'", -1, &raw,
+                       nullptr);
+    StatementHandle statement(raw);
+    return !statement || sqlite3_step(statement.get()) == SQLITE_ROW;
   }
 
   SqliteHandle db_;
+  std::string path_;
   std::chrono::seconds timeout_{0};
   Clock::time_point deadline_ = Clock::time_point::max();
   bool timed_out_ = false;
@@ -205,7 +225,7 @@ std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path) {
            "FROM main.sqlite_master "
            "WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
            path);
-  return std::make_unique<SqliteConnection>(std::move(db));
+  return std::make_unique<SqliteConnection>(std::move(db), path);
 }
 
 }  // namespace quorvex
