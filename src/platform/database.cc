@@ -39,6 +39,12 @@ bool HasWord(std::string_view text, std::string_view word) {
   return false;
 }
 
+std::string Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return std::string(text);
+}
+
 std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
   while (pos < text.size() && IsBlank(text[pos])) ++pos;
   return pos;
@@ -111,7 +117,9 @@ std::string CommandTimeoutMessage(std::chrono::seconds timeout) {
 std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
                                            const std::string& program_folder) {
   std::vector<ConnectionItem> items = ParseConnectionString(connection_string);
-  std::string source = ConnectionItemValue(items, "Data Source");
+  // SERVERDB keeps the blanks around its value; the backend prefixes are
+  // recognised whatever surrounds them, as a server name would be.
+  const std::string source = Trim(ConnectionItemValue(items, "Data Source"));
   std::string user_id = ConnectionItemValue(items, "User ID");
   std::string password = ConnectionItemValue(items, "Password");
   // The OLE DB provider this stands in for waits 15 s for a login.
@@ -122,13 +130,13 @@ std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
            EqualsNoCase(std::string_view(source).substr(0, prefix.size()), prefix);
   };
   if (has_prefix("sqlite:")) {
-    std::filesystem::path path(source.substr(7));
+    std::filesystem::path path(Trim(source.substr(7)));
     if (path.empty()) throw DatabaseError("Data Source sqlite: names no database file");
     if (path.is_relative()) path = std::filesystem::path(program_folder) / path;
     return OpenSqliteConnection(path.string());
   }
   if (has_prefix("odbc:")) {
-    std::string dsn = source.substr(5);
+    std::string dsn = Trim(source.substr(5));
     if (dsn.empty()) throw DatabaseError("Data Source odbc: names no data source");
     return OpenOdbcConnection(BuildDsnOdbcString(dsn, user_id, password), "odbc", true,
                               kLoginTimeout);
