@@ -130,8 +130,16 @@ void LocateWebService(RunState& run) {
 }
 
 int Main() {
-  const std::string executable = ExecutablePath();
-  const std::unique_ptr<SingleInstanceGuard> guard = SingleInstanceGuard::TryAcquire(executable);
+  std::string program_folder;
+  std::unique_ptr<SingleInstanceGuard> guard;
+  try {
+    program_folder = ExecutableFolder();
+    guard = SingleInstanceGuard::TryAcquire(program_folder);
+  } catch (const std::exception& e) {
+    // Never run unguarded: an overlapping run would report twice.
+    LogError(e.what());
+    return kExitNoInstanceGuard;
+  }
   if (!guard) {
     LogWarning(kSingleInstanceMessage);
     return kExitAnotherInstance;
@@ -142,7 +150,7 @@ int Main() {
   // there is nothing to remove it from.
 
   RunState run;
-  run.ProgramFolder = ExecutableFolder();
+  run.ProgramFolder = program_folder;
   if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
 
   LocateWebService(run);

@@ -18,6 +18,7 @@ namespace quorvex {
 enum ExitStatus : int {
   kExitRunFinished = 0,         // the run reached its end; job failures are in the event log
   kExitSoftware = 70,           // one of Main's own steps failed (printed to standard error)
+  kExitNoInstanceGuard = 71,    // the single-instance guard could not be set up (one error entry)
   kExitAnotherInstance = 75,    // another instance was running; nothing was done
   kExitSettingsOrDatabase = 78  // settings or database session failed (one error entry)
 };

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -60,28 +61,85 @@ class JobRunTest : public ::testing::Test {
   Installation install_;
 };
 
-TEST_F(JobRunTest, SecondInstanceIsRefusedBeforeReadingAnything) {
-  // Hold the lock that a running instance holds.
-  const int fd = ::open((install_.Folder() / "QuorvexServer").c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-  // A settings file that would fail loudly if it were read.
-  install_.WriteSettings("[CONEXION]\nPING-MODE=not a number\n");
+// A run held busy by its one server's tcping tool until the test creates
+// the file "release" in the program folder; "started" shows it got there.
+int StartBusyRun(Installation& install, const LoopbackPort& listener) {
+  const std::filesystem::path folder = install.Folder();
+  const auto tool = folder / "busy-tcping.exe";
+  std::ofstream(tool) << "#!/bin/sh\ntouch '" << (folder / "started").string()
+                      << "'\nwhile [ ! -e '" << (folder / "release").string()
+                      << "' ]; do sleep 0.02; done\necho 'Average = 1.000ms'\n";
+  std::filesystem::permissions(tool, std::filesystem::perms::owner_all);
+  install.WriteSettings(Installation::SqliteSettings("TCPING=busy-tcping.exe\n"));
+  install.Exec("DELETE FROM Servidor_Timbrado");
+  install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1', 'http://127.0.0.1:" + listener.Text() +
+               "/', 'AC', 0)");
+  const int pid = install.StartJob();
+  while (!std::filesystem::exists(folder / "started")) ::usleep(10'000);
+  return pid;
+}
 
-  const auto result = install_.RunJob();
-  ::close(fd);
+// A second start while a run is busy: refused before it reads anything,
+// also when a package upgrade has replaced the program file in between.
+TEST_F(JobRunTest, SecondStartIsRefusedWhileARunIsBusy) {
+  LoopbackPort listener(/*listen=*/true);
+  for (const bool upgraded : {false, true}) {
+    SCOPED_TRACE(upgraded ? "binary replaced during the run" : "same binary");
+    const auto folder = install_.Folder();
+    std::filesystem::remove(folder / "release");
+    std::filesystem::remove(folder / "started");
+    std::filesystem::remove(install_.EventLogPath());
+    const int busy = StartBusyRun(install_, listener);
+    // A settings file that would fail loudly if it were read.
+    install_.WriteSettings("[CONEXION]\nPING-MODE=not a number\n");
+    if (upgraded) {
+      std::filesystem::copy_file(folder / "QuorvexServer", folder / "QuorvexServer.new");
+      std::filesystem::rename(folder / "QuorvexServer.new", folder / "QuorvexServer");
+    }
+    const auto second = install_.RunJob();
+    const auto events = install_.Events();  // before the busy run reports
+    std::ofstream(folder / "release").put('\n');
+    EXPECT_EQ(Installation::Wait(busy).exit_code, 0);
 
-  EXPECT_EQ(result.exit_code, kExitAnotherInstance) << result.output;
-  const auto events = install_.Events();
-  ASSERT_EQ(events.size(), 1u);
-  EXPECT_EQ(events[0].type, kWarning);
-  EXPECT_EQ(events[0].id, 1002);
-  EXPECT_EQ(events[0].source, "Quorvex");
-  EXPECT_EQ(events[0].message, kSingleInstanceMessage);
-
+    EXPECT_EQ(second.exit_code, 75) << second.output;
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, kWarning);
+    EXPECT_EQ(events[0].id, 1002);
+    EXPECT_EQ(events[0].source, "Quorvex");
+    EXPECT_EQ(events[0].message,
+              "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!");
+  }
   // Once the holder is gone the lock is free again: the kernel released it.
   install_.WriteSettings(Installation::SqliteSettings());
-  EXPECT_EQ(install_.RunJob().exit_code, kExitRunFinished);
+  EXPECT_EQ(install_.RunJob().exit_code, 0);
+}
+
+// A program folder the job's user cannot open (an execute-only install run
+// by another user): no guard can be set up, so the job refuses to run.
+TEST_F(JobRunTest, NoGuardMeansNoRun) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the job as another user";
+  const auto events_file = std::filesystem::temp_directory_path() /
+                           ("quorvex-guard-" + std::to_string(::getpid()) + ".jsonl");
+  std::ofstream(events_file).flush();
+  std::filesystem::permissions(events_file, std::filesystem::perms::all);
+  using std::filesystem::perms;
+  const perms execute_only = perms::owner_all | perms::group_exec | perms::others_exec;
+  std::filesystem::permissions(install_.Folder(), execute_only);
+  std::filesystem::permissions(install_.Folder() / "QuorvexServer", execute_only);
+
+  const auto result = testing::RunProgram("/usr/bin/setpriv",
+                                          {"--reuid=65534", "--regid=65534", "--clear-groups",
+                                           (install_.Folder() / "QuorvexServer").string()},
+                                          {{"QUORVEX_EVENT_LOG", events_file.string()}});
+  const auto events = testing::ReadEventLog(events_file);
+  std::filesystem::remove(events_file);
+
+  EXPECT_EQ(result.exit_code, 71) << result.output;
+  ASSERT_EQ(events.size(), 1u) << result.output;
+  EXPECT_EQ(events[0].type, kError);
+  EXPECT_EQ(events[0].id, 1003);
+  EXPECT_NE(events[0].message.find("single-instance guard"), std::string::npos)
+      << events[0].message;
 }
 
 TEST_F(JobRunTest, TwentySimultaneousStartsGiveOneRun) {
@@ -182,6 +240,29 @@ INSTANTIATE_TEST_SUITE_P(
                         "SE HA DETECTADO EL SIGUIENTE ERROR:\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A settings "file" that is a named pipe or a folder is refused at once:
+// reading a pipe nobody writes into would hold the run forever.
+TEST(SettingsFileTypeTest, OnlyARegularFileIsRead) {
+  for (const bool fifo : {true, false}) {
+    Installation install(/*with_database=*/false);
+    const auto ini = install.Folder() / "QuorvexServer.ini";
+    std::filesystem::remove(ini);
+    if (fifo) {
+      ASSERT_EQ(::mkfifo(ini.c_str(), 0600), 0);
+    } else {
+      std::filesystem::create_directory(ini);
+    }
+    const auto result = install.RunJob();
+    EXPECT_EQ(result.exit_code, kExitSettingsOrDatabase) << result.output;
+    const auto events = install.Events();
+    ASSERT_EQ(events.size(), 1u) << result.output;
+    EXPECT_NE(events[0].message.find(fifo ? "is not a regular file (it is a named pipe)"
+                                          : "is not a regular file (it is a folder)"),
+              std::string::npos)
+        << events[0].message;
+  }
+}
+
 TEST(DatabaseFailureTest, TheEntryCarriesTheFailureFrame) {
   Installation install(/*with_database=*/false);
   const auto result = install.RunJob();
@@ -193,6 +274,18 @@ TEST(DatabaseFailureTest, TheEntryCarriesTheFailureFrame) {
                           std::string("ERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!").size())
       << "the backend's description must stand between the two lines";
   EXPECT_TRUE(m.ends_with("\r\nERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!")) << m;
+}
+
+// A database file without tables (made by opening a new file) ends the run
+// at the address query; standard error says how to load the schema.
+TEST(AddressQueryTest, EmptyDatabaseFileSaysToLoadTheSchema) {
+  Installation install(/*with_database=*/false);
+  std::ofstream(install.DatabasePath()).flush();
+  const auto result = install.RunJob();
+  EXPECT_EQ(result.exit_code, 70);
+  EXPECT_NE(result.output.find("no such table: Configuracion"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("load the schema script sql/sqlite/schema.sql"), std::string::npos)
+      << result.output;
 }
 
 TEST(AddressQueryTest, NullAddressEndsTheRunUntrappedBeforeAnyJob) {
