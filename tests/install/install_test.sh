@@ -53,6 +53,7 @@ check "every key of CONEXION is in the settings example" bash -c \
 check "the service maps status 75 to success" \
   grep -qx 'SuccessExitStatus=75' "$work/root/lib/systemd/system/quorvex-server.service"
 check "the service is hardened" bash -c "grep -qx 'NoNewPrivileges=yes' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'ProtectSystem=strict' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'PrivateTmp=yes' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'User=quorvex' '$work/root/lib/systemd/system/quorvex-server.service'"
+check "a hung run fails the unit, within bounds" bash -c "grep -Eqx 'TimeoutStartSec=[1-9][0-9]*(min|s)?' '$work/root/lib/systemd/system/quorvex-server.service' && grep -Eqx 'MemoryMax=[1-9][0-9]*[KMG]' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'UMask=0027' '$work/root/lib/systemd/system/quorvex-server.service'"
 if command -v systemd-analyze >/dev/null 2>&1; then
   # Outside a booted systemd (containers, CI) verify also complains about
   # missing targets and the not yet installed program; only what it says
