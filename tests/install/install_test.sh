@@ -65,19 +65,39 @@ if command -v systemd-analyze >/dev/null 2>&1; then
 fi
 run_installed_job "$work/root/opt/quorvex" "cmake --install"
 
-# 2. The Debian package, unpacked into a throw-away root.
+# 2. The Debian packages, unpacked into a throw-away root.
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/pkg" >/dev/null)
-deb=$(ls "$work"/pkg/quorvex-server_*.deb 2>/dev/null | head -1)
-check "cpack builds a .deb" test -n "$deb"
-if [ -n "$deb" ]; then
-  check "the package declares its library dependencies" \
-    bash -c "dpkg-deb -f '$deb' Depends | grep -q libsqlite3"
-  check "the package carries the maintainer scripts" \
-    bash -c "dpkg-deb -I '$deb' | grep -q postinst"
-  dpkg-deb -x "$deb" "$work/debroot"
-  for f in "${layout[@]}"; do check "the package installs /$f" test -e "$work/debroot/$f"; done
-  run_installed_job "$work/debroot/opt/quorvex" "package"
+server=$(ls "$work"/pkg/quorvex-server_*.deb 2>/dev/null | head -1)
+console=$(ls "$work"/pkg/quorvex-console_*.deb 2>/dev/null | head -1)
+check "cpack builds quorvex-server" test -n "$server"
+if [ -e "$build/QuorvexConsole" ]; then check "cpack builds quorvex-console" test -n "$console"; fi
+check "cpack builds no other package" \
+  bash -c "! ls '$work'/pkg/*.deb | grep -v -e /quorvex-server_ -e /quorvex-console_"
+if [ -n "$server" ]; then
+  depends=$(dpkg-deb -f "$server" Depends)
+  check "quorvex-server depends on the libraries it links and loads ($depends)" bash -c \
+    "for p in libsqlite3 libcurl4 libodbc2 libsystemd0; do grep -q \"\$p\" <<<'$depends' || exit 1; done"
+  check "quorvex-server pulls in no display library ($depends)" \
+    bash -c "! grep -Eiq 'fltk|libx|xft|fontconfig|freetype|libgl' <<<'$depends'"
+  check "quorvex-server carries the maintainer scripts" \
+    bash -c "dpkg-deb -I '$server' | grep -q postinst"
+  check "quorvex-server leaves the console to quorvex-console" \
+    bash -c "! dpkg-deb -c '$server' | grep -q QuorvexConsole"
+  check "every file and folder of quorvex-server belongs to root" \
+    bash -c "! dpkg-deb -c '$server' | awk '\$2 != \"root/root\"' | grep -q ."
+  check "the program folder is packaged as drwxr-xr-x" \
+    bash -c "dpkg-deb -c '$server' | grep -Eq '^drwxr-xr-x .* \\./opt/quorvex/\$'"
+  dpkg-deb -x "$server" "$work/debroot"
 fi
+if [ -n "$console" ]; then
+  check "quorvex-console depends on quorvex-server of its own version and on FLTK" bash -c \
+    "dpkg-deb -f '$console' Depends | grep -q 'quorvex-server (= $(dpkg-deb -f "$console" Version))' &&
+     dpkg-deb -f '$console' Depends | grep -q libfltk"
+  dpkg-deb -x "$console" "$work/debroot"
+fi
+for f in "${layout[@]}"; do check "the packages install /$f" test -e "$work/debroot/$f"; done
+
+if [ -n "$server" ]; then run_installed_job "$work/debroot/opt/quorvex" "package"; fi
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
