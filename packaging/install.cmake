@@ -40,7 +40,9 @@ scripts, and the systemd units that run it as the system user quorvex.
 Needs no display: the operator window is in quorvex-console.")
 # Loaded on first use rather than linked, so shlibdeps cannot see them.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libcurl4, libodbc2, libsystemd0, iputils-ping, systemd")
-set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "tdsodbc, odbc-postgresql, sqlite3")
+# The postinst seeds the embedded database with it.
+set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS "sqlite3")
+set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "tdsodbc, odbc-postgresql")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/debian/postinst
     ${CMAKE_SOURCE_DIR}/packaging/debian/prerm

@@ -54,6 +54,9 @@ check "the service maps status 75 to success" \
   grep -qx 'SuccessExitStatus=75' "$work/root/lib/systemd/system/quorvex-server.service"
 check "the service is hardened" bash -c "grep -qx 'NoNewPrivileges=yes' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'ProtectSystem=strict' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'PrivateTmp=yes' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'User=quorvex' '$work/root/lib/systemd/system/quorvex-server.service'"
 check "a hung run fails the unit, within bounds" bash -c "grep -Eqx 'TimeoutStartSec=[1-9][0-9]*(min|s)?' '$work/root/lib/systemd/system/quorvex-server.service' && grep -Eqx 'MemoryMax=[1-9][0-9]*[KMG]' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'UMask=0027' '$work/root/lib/systemd/system/quorvex-server.service'"
+check "the service writes only its state directory" bash -c "grep -qx 'StateDirectory=quorvex' '$work/root/lib/systemd/system/quorvex-server.service' && ! grep -q '^ReadWritePaths=' '$work/root/lib/systemd/system/quorvex-server.service'"
+check "the settings example points at the state directory" \
+  grep -qx 'SERVERDB=sqlite:/var/lib/quorvex/quorvex.sqlite3' "$work/root/opt/quorvex/QuorvexServer.ini.example"
 if command -v systemd-analyze >/dev/null 2>&1; then
   # Outside a booted systemd (containers, CI) verify also complains about
   # missing targets and the not yet installed program; only what it says
@@ -88,6 +91,7 @@ if [ -n "$server" ]; then
   check "the program folder is packaged as drwxr-xr-x" \
     bash -c "dpkg-deb -c '$server' | grep -Eq '^drwxr-xr-x .* \\./opt/quorvex/\$'"
   dpkg-deb -x "$server" "$work/debroot"
+  dpkg-deb -e "$server" "$work/control"
 fi
 if [ -n "$console" ]; then
   check "quorvex-console depends on quorvex-server of its own version and on FLTK" bash -c \
@@ -97,7 +101,50 @@ if [ -n "$console" ]; then
 fi
 for f in "${layout[@]}"; do check "the packages install /$f" test -e "$work/debroot/$f"; done
 
-if [ -n "$server" ]; then run_installed_job "$work/debroot/opt/quorvex" "package"; fi
+# 3. The postinst and the packaged job on their real paths, in a mount
+# namespace of their own: the unpacked package over /opt, a copy of /etc
+# (for the job's user) and an empty /var/lib. The machine is left alone.
+as_installed() {
+  unshare --mount bash -c 'mount --bind "$1/etc" /etc && mount --bind "$1/debroot/opt" /opt &&
+    mount --bind "$1/varlib" /var/lib &&
+    mount --bind "$1/debroot/usr/lib/sysusers.d" /usr/lib/sysusers.d && shift && "$@"' \
+    as_installed "$work" "$@"
+}
+as_job() { as_installed setpriv --reuid=quorvex --regid=quorvex --clear-groups "$@"; }
+owner_mode() { as_installed stat -c '%U:%G %a' "$1"; }
+if [ -n "$server" ] && unshare --mount true 2>/dev/null && [ -d /usr/lib/sysusers.d ]; then
+  cp -a /etc "$work/etc"
+  mkdir "$work/varlib"
+  check "the postinst configures" as_installed sh "$work/control/postinst" configure
+  check "the program folder is root's" test "$(owner_mode /opt/quorvex)" = "root:root 755"
+  check "the settings are root:quorvex 0640" \
+    test "$(owner_mode /opt/quorvex/QuorvexServer.ini)" = "root:quorvex 640"
+  check "the state directory is the job's" test "$(owner_mode /var/lib/quorvex)" = "quorvex:quorvex 750"
+  check "the embedded database is seeded and the job's" \
+    test "$(owner_mode /var/lib/quorvex/quorvex.sqlite3)" = "quorvex:quorvex 640"
+  db=/var/lib/quorvex/quorvex.sqlite3
+  as_job sqlite3 "$db" "INSERT INTO Servidor_Timbrado VALUES ('9', 'http://127.0.0.1:9/x', 'AC', 5);
+    INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://127.0.0.1:9/update/update.asmx')"
+  status=0
+  as_job env QUORVEX_EVENT_LOG=/var/lib/quorvex/events.jsonl /opt/quorvex/QuorvexServer || status=$?
+  check "package: the job, as its user, ends with status 0 (got $status)" test "$status" -eq 0
+  check "package: the run wrote no error entry" \
+    bash -c "! grep -q '\"type\":1,' '$work/varlib/quorvex/events.jsonl'"
+  check "package: the sweep stored -1 in the state directory's database" \
+    test "$(as_job sqlite3 "$db" "SELECT St_Ping FROM Servidor_Timbrado")" = "-1"
+  # An upgrade from a package that gave the folder and the settings to the
+  # job's user: the edited settings stay, the owners are taken back.
+  as_installed bash -c 'echo "; edited" >>/opt/quorvex/QuorvexServer.ini &&
+    chown quorvex:quorvex /opt/quorvex /opt/quorvex/QuorvexServer.ini && chmod 0666 /opt/quorvex/QuorvexServer.ini'
+  check "the postinst configures again" as_installed sh "$work/control/postinst" configure
+  check "the postinst keeps edited settings" grep -qx '; edited' "$work/debroot/opt/quorvex/QuorvexServer.ini"
+  check "the postinst takes the program folder back" test "$(owner_mode /opt/quorvex)" = "root:root 755"
+  check "the postinst takes the settings back" \
+    test "$(owner_mode /opt/quorvex/QuorvexServer.ini)" = "root:quorvex 640"
+elif [ -n "$server" ]; then
+  echo "postinst not run: no mount namespace here (needs root); the packaged job runs in place"
+  run_installed_job "$work/debroot/opt/quorvex" "package"
+fi
 
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]
