@@ -53,6 +53,10 @@ check "every key of CONEXION is in the settings example" bash -c \
 check "the service maps status 75 to success" \
   grep -qx 'SuccessExitStatus=75' "$work/root/lib/systemd/system/quorvex-server.service"
 check "the service is hardened" bash -c "grep -qx 'NoNewPrivileges=yes' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'ProtectSystem=strict' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'PrivateTmp=yes' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'User=quorvex' '$work/root/lib/systemd/system/quorvex-server.service'"
+check "a hung run fails the unit, within bounds" bash -c "grep -Eqx 'TimeoutStartSec=[1-9][0-9]*(min|s)?' '$work/root/lib/systemd/system/quorvex-server.service' && grep -Eqx 'MemoryMax=[1-9][0-9]*[KMG]' '$work/root/lib/systemd/system/quorvex-server.service' && grep -qx 'UMask=0027' '$work/root/lib/systemd/system/quorvex-server.service'"
+check "the service writes only its state directory" bash -c "grep -qx 'StateDirectory=quorvex' '$work/root/lib/systemd/system/quorvex-server.service' && ! grep -q '^ReadWritePaths=' '$work/root/lib/systemd/system/quorvex-server.service'"
+check "the settings example points at the state directory" \
+  grep -qx 'SERVERDB=sqlite:/var/lib/quorvex/quorvex.sqlite3' "$work/root/opt/quorvex/QuorvexServer.ini.example"
 if command -v systemd-analyze >/dev/null 2>&1; then
   # Outside a booted systemd (containers, CI) verify also complains about
   # missing targets and the not yet installed program; only what it says
@@ -64,17 +68,81 @@ if command -v systemd-analyze >/dev/null 2>&1; then
 fi
 run_installed_job "$work/root/opt/quorvex" "cmake --install"
 
-# 2. The Debian package, unpacked into a throw-away root.
+# 2. The Debian packages, unpacked into a throw-away root.
 (cd "$work" && cpack --config "$build/CPackConfig.cmake" -B "$work/pkg" >/dev/null)
-deb=$(ls "$work"/pkg/quorvex-server_*.deb 2>/dev/null | head -1)
-check "cpack builds a .deb" test -n "$deb"
-if [ -n "$deb" ]; then
-  check "the package declares its library dependencies" \
-    bash -c "dpkg-deb -f '$deb' Depends | grep -q libsqlite3"
-  check "the package carries the maintainer scripts" \
-    bash -c "dpkg-deb -I '$deb' | grep -q postinst"
-  dpkg-deb -x "$deb" "$work/debroot"
-  for f in "${layout[@]}"; do check "the package installs /$f" test -e "$work/debroot/$f"; done
+server=$(ls "$work"/pkg/quorvex-server_*.deb 2>/dev/null | head -1)
+console=$(ls "$work"/pkg/quorvex-console_*.deb 2>/dev/null | head -1)
+check "cpack builds quorvex-server" test -n "$server"
+if [ -e "$build/QuorvexConsole" ]; then check "cpack builds quorvex-console" test -n "$console"; fi
+check "cpack builds no other package" \
+  bash -c "! ls '$work'/pkg/*.deb | grep -v -e /quorvex-server_ -e /quorvex-console_"
+if [ -n "$server" ]; then
+  depends=$(dpkg-deb -f "$server" Depends)
+  check "quorvex-server depends on the libraries it links and loads ($depends)" bash -c \
+    "for p in libsqlite3 libcurl4 libodbc2 libsystemd0; do grep -q \"\$p\" <<<'$depends' || exit 1; done"
+  check "quorvex-server pulls in no display library ($depends)" \
+    bash -c "! grep -Eiq 'fltk|libx|xft|fontconfig|freetype|libgl' <<<'$depends'"
+  check "quorvex-server carries the maintainer scripts" \
+    bash -c "dpkg-deb -I '$server' | grep -q postinst"
+  check "quorvex-server leaves the console to quorvex-console" \
+    bash -c "! dpkg-deb -c '$server' | grep -q QuorvexConsole"
+  check "every file and folder of quorvex-server belongs to root" \
+    bash -c "! dpkg-deb -c '$server' | awk '\$2 != \"root/root\"' | grep -q ."
+  check "the program folder is packaged as drwxr-xr-x" \
+    bash -c "dpkg-deb -c '$server' | grep -Eq '^drwxr-xr-x .* \\./opt/quorvex/\$'"
+  dpkg-deb -x "$server" "$work/debroot"
+  dpkg-deb -e "$server" "$work/control"
+fi
+if [ -n "$console" ]; then
+  check "quorvex-console depends on quorvex-server of its own version and on FLTK" bash -c \
+    "dpkg-deb -f '$console' Depends | grep -q 'quorvex-server (= $(dpkg-deb -f "$console" Version))' &&
+     dpkg-deb -f '$console' Depends | grep -q libfltk"
+  dpkg-deb -x "$console" "$work/debroot"
+fi
+for f in "${layout[@]}"; do check "the packages install /$f" test -e "$work/debroot/$f"; done
+
+# 3. The postinst and the packaged job on their real paths, in a mount
+# namespace of their own: the unpacked package over /opt, a copy of /etc
+# (for the job's user) and an empty /var/lib. The machine is left alone.
+as_installed() {
+  unshare --mount bash -c 'mount --bind "$1/etc" /etc && mount --bind "$1/debroot/opt" /opt &&
+    mount --bind "$1/varlib" /var/lib &&
+    mount --bind "$1/debroot/usr/lib/sysusers.d" /usr/lib/sysusers.d && shift && "$@"' \
+    as_installed "$work" "$@"
+}
+as_job() { as_installed setpriv --reuid=quorvex --regid=quorvex --clear-groups "$@"; }
+owner_mode() { as_installed stat -c '%U:%G %a' "$1"; }
+if [ -n "$server" ] && unshare --mount true 2>/dev/null && [ -d /usr/lib/sysusers.d ]; then
+  cp -a /etc "$work/etc"
+  mkdir "$work/varlib"
+  check "the postinst configures" as_installed sh "$work/control/postinst" configure
+  check "the program folder is root's" test "$(owner_mode /opt/quorvex)" = "root:root 755"
+  check "the settings are root:quorvex 0640" \
+    test "$(owner_mode /opt/quorvex/QuorvexServer.ini)" = "root:quorvex 640"
+  check "the state directory is the job's" test "$(owner_mode /var/lib/quorvex)" = "quorvex:quorvex 750"
+  check "the embedded database is seeded and the job's" \
+    test "$(owner_mode /var/lib/quorvex/quorvex.sqlite3)" = "quorvex:quorvex 640"
+  db=/var/lib/quorvex/quorvex.sqlite3
+  as_job sqlite3 "$db" "INSERT INTO Servidor_Timbrado VALUES ('9', 'http://127.0.0.1:9/x', 'AC', 5);
+    INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://127.0.0.1:9/update/update.asmx')"
+  status=0
+  as_job env QUORVEX_EVENT_LOG=/var/lib/quorvex/events.jsonl /opt/quorvex/QuorvexServer || status=$?
+  check "package: the job, as its user, ends with status 0 (got $status)" test "$status" -eq 0
+  check "package: the run wrote no error entry" \
+    bash -c "! grep -q '\"type\":1,' '$work/varlib/quorvex/events.jsonl'"
+  check "package: the sweep stored -1 in the state directory's database" \
+    test "$(as_job sqlite3 "$db" "SELECT St_Ping FROM Servidor_Timbrado")" = "-1"
+  # An upgrade from a package that gave the folder and the settings to the
+  # job's user: the edited settings stay, the owners are taken back.
+  as_installed bash -c 'echo "; edited" >>/opt/quorvex/QuorvexServer.ini &&
+    chown quorvex:quorvex /opt/quorvex /opt/quorvex/QuorvexServer.ini && chmod 0666 /opt/quorvex/QuorvexServer.ini'
+  check "the postinst configures again" as_installed sh "$work/control/postinst" configure
+  check "the postinst keeps edited settings" grep -qx '; edited' "$work/debroot/opt/quorvex/QuorvexServer.ini"
+  check "the postinst takes the program folder back" test "$(owner_mode /opt/quorvex)" = "root:root 755"
+  check "the postinst takes the settings back" \
+    test "$(owner_mode /opt/quorvex/QuorvexServer.ini)" = "root:quorvex 640"
+elif [ -n "$server" ]; then
+  echo "postinst not run: no mount namespace here (needs root); the packaged job runs in place"
   run_installed_job "$work/debroot/opt/quorvex" "package"
 fi
 
