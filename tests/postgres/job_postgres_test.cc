@@ -1,14 +1,11 @@
 // The real QuorvexServer on the throw-away PostgreSQL server, through the
 // odbc: data source the harness wrote.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "job/password_cipher.h"
 #include "job/principal.h"
 #include "support/installation.h"
+#include "support/loopback.h"
 
 namespace quorvex {
 namespace {
@@ -77,20 +74,9 @@ TEST(JobOnPostgresTest, BackendPrefixWithBlanksAround) {
 // specially, on every backend: whatever the run makes of them, no piece of
 // the password reaches an event entry or standard error.
 TEST(JobOnPostgresTest, PasswordNeverReachesAnEntryOrStandardError) {
-  const int closed_port = [] {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-  }();
   const std::string backends[] = {
       "sqlite:database.sqlite3", "odbc:QuorvexPgTest",
-      "127.0.0.1," + std::to_string(closed_port),  // SQL Server through FreeTDS
+      "127.0.0.1," + std::to_string(testing::ClosedLoopbackPort()),  // SQL Server through FreeTDS
   };
   // Pieces that must never show: the words around each special character.
   const char* const pieces[] = {"Kq7w", "Zx4v", "Pj9m"};
