@@ -160,14 +160,25 @@ std::string FindProgram(std::string_view program, const std::string& program_fol
   if (name.empty()) return {};
   if (name.find('/') != std::string::npos) return name;
 
+  // A name without an extension gets ".exe", as process creation on
+  // Windows gives it; the name as typed is tried next in the same folder.
+  std::vector<std::string> names;
+  if (name.find('.') == std::string::npos) names.push_back(name + ".exe");
+  names.push_back(name);
+  auto find_in = [&names](const std::string& folder) -> std::string {
+    for (const std::string& candidate_name : names) {
+      std::string candidate = JoinPath(folder, candidate_name);
+      if (IsExecutableFile(candidate)) return candidate;
+    }
+    return {};
+  };
+
   if (!program_folder.empty()) {
-    std::string candidate = JoinPath(program_folder, name);
-    if (IsExecutableFile(candidate)) return candidate;
+    if (std::string found = find_in(program_folder); !found.empty()) return found;
   }
   const std::string current = CurrentDirectory();
   if (!current.empty()) {
-    std::string candidate = JoinPath(current, name);
-    if (IsExecutableFile(candidate)) return candidate;
+    if (std::string found = find_in(current); !found.empty()) return found;
   }
   const char* path = std::getenv("PATH");
   std::string_view folders = path ? path : "";
@@ -176,8 +187,7 @@ std::string FindProgram(std::string_view program, const std::string& program_fol
     std::string folder(folders.substr(0, colon));
     folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
     if (folder.empty()) continue;  // the current directory, already tried
-    std::string candidate = JoinPath(folder, name);
-    if (IsExecutableFile(candidate)) return candidate;
+    if (std::string found = find_in(folder); !found.empty()) return found;
   }
   return {};
 }

@@ -42,8 +42,11 @@ std::vector<std::string> SplitCommandLine(std::string_view command_line);
 // it is (relative names count from the current directory); a bare name is
 // looked up in program_folder (skipped when empty), then in the current
 // directory, then in each folder of PATH, and the first executable ordinary
-// file found is returned. Returns empty text when a bare name is found
-// nowhere or program is empty.
+// file found is returned. In each folder a bare name without an extension
+// (no "." in it) is tried with ".exe" appended first, as Windows does, and
+// then as it is, since programs here usually carry no extension: "tcping"
+// finds tcping.exe, "ping" still finds the system's ping. Returns empty
+// text when a bare name is found nowhere or program is empty.
 std::string FindProgram(std::string_view program, const std::string& program_folder);
 
 // ExecutableFolder() lives in platform/process_info.h.
