@@ -22,6 +22,12 @@ constexpr char kConnectionTemplate[] =
 constexpr char kFailureHead[] = "SE HA DETECTADO EL SIGUIENTE ERROR:";
 constexpr char kFailureTail[] = "ERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!";
 
+// Nobody watches the job's tools: one that never ends, or leaves something
+// behind that holds its output open, would hold up every later run (a second
+// instance refuses to start). Two minutes is far beyond any measurement the
+// tool options ask for.
+constexpr std::chrono::seconds kToolTimeLimit{120};
+
 void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
   std::size_t at = 0;
   while ((at = text.find(what, at)) != std::string::npos) {
@@ -156,7 +162,7 @@ int Main() {
   LocateWebService(run);
 
   const std::unique_ptr<MessageBoxPresenter> boxes = MakeConsoleMessageBox();
-  frmMain form(run, *boxes);
+  frmMain form(run, *boxes, RunLimits{.time_limit = kToolTimeLimit});
   form.Form_Load();
   form.GetPingTimbrado();
   form.Get_Transaccion_Uso();

@@ -160,14 +160,25 @@ std::string FindProgram(std::string_view program, const std::string& program_fol
   if (name.empty()) return {};
   if (name.find('/') != std::string::npos) return name;
 
+  // A name without an extension gets ".exe", as process creation on
+  // Windows gives it; the name as typed is tried next in the same folder.
+  std::vector<std::string> names;
+  if (name.find('.') == std::string::npos) names.push_back(name + ".exe");
+  names.push_back(name);
+  auto find_in = [&names](const std::string& folder) -> std::string {
+    for (const std::string& candidate_name : names) {
+      std::string candidate = JoinPath(folder, candidate_name);
+      if (IsExecutableFile(candidate)) return candidate;
+    }
+    return {};
+  };
+
   if (!program_folder.empty()) {
-    std::string candidate = JoinPath(program_folder, name);
-    if (IsExecutableFile(candidate)) return candidate;
+    if (std::string found = find_in(program_folder); !found.empty()) return found;
   }
   const std::string current = CurrentDirectory();
   if (!current.empty()) {
-    std::string candidate = JoinPath(current, name);
-    if (IsExecutableFile(candidate)) return candidate;
+    if (std::string found = find_in(current); !found.empty()) return found;
   }
   const char* path = std::getenv("PATH");
   std::string_view folders = path ? path : "";
@@ -176,8 +187,7 @@ std::string FindProgram(std::string_view program, const std::string& program_fol
     std::string folder(folders.substr(0, colon));
     folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
     if (folder.empty()) continue;  // the current directory, already tried
-    std::string candidate = JoinPath(folder, name);
-    if (IsExecutableFile(candidate)) return candidate;
+    if (std::string found = find_in(folder); !found.empty()) return found;
   }
   return {};
 }
@@ -236,7 +246,11 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,
   sigdelset(&signals, SIGKILL);
   sigdelset(&signals, SIGSTOP);
   posix_spawnattr_setsigdefault(attributes.get(), &signals);
-  posix_spawnattr_setflags(attributes.get(), POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  // A process group of its own, led by the child (group id 0: the child's
+  // process id), so that KillGroup reaches whatever the child starts.
+  posix_spawnattr_setpgroup(attributes.get(), 0);
+  posix_spawnattr_setflags(attributes.get(),
+                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   std::vector<char*> argv;
   argv.reserve(args.size() + 1);
@@ -255,12 +269,32 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,
   return StartStatus::kStarted;
 }
 
-std::size_t ChildProcess::Read(char* buffer, std::size_t size) {
+std::size_t ChildProcess::Read(char* buffer, std::size_t size, Deadline deadline) {
   while (true) {
+    if (deadline) {
+      const auto left = *deadline - std::chrono::steady_clock::now();
+      if (left <= std::chrono::steady_clock::duration::zero()) {
+        timed_out_ = true;
+        return 0;
+      }
+      // Rounded up, so that a wait never ends just short of the deadline
+      // and spins; capped to what poll takes.
+      const auto wait = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+      pollfd readable{read_fd_, POLLIN, 0};
+      const int ready = poll(&readable, 1, static_cast<int>(std::min<long long>(wait, INT_MAX)));
+      if (ready < 0 && errno != EINTR) return 0;
+      if (ready <= 0) continue;  // interrupted or not yet: look at the clock again
+    }
     const ssize_t count = read(read_fd_, buffer, size);
     if (count >= 0) return static_cast<std::size_t>(count);
     if (errno != EINTR) return 0;
   }
+}
+
+void ChildProcess::KillGroup() {
+  // The child is not collected before this object goes away, so its
+  // process id (and with it the group id) cannot have been reused.
+  if (process_ > 0) kill(-static_cast<pid_t>(process_), SIGKILL);
 }
 
 }  // namespace quorvex

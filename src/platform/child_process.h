@@ -7,14 +7,20 @@
 // text, split into arguments by the rules Windows programs apply to theirs,
 // so a tool path written between double quotes works as it does there.
 //
+// Each child leads a process group of its own, so that it and everything it
+// starts (which stays in the group unless it leaves on purpose) can be ended
+// together when a run is cut short.
+//
 // A child is reaped without ever blocking on it: when its output has ended
 // it gets a short, bounded moment to exit; one that lives on after closing
 // its output is handed to a ChildReaper, which collects it on a later run or
 // when the reaper goes away, again without waiting.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,8 +48,11 @@ std::vector<std::string> SplitCommandLine(std::string_view command_line);
 // it is (relative names count from the current directory); a bare name is
 // looked up in program_folder (skipped when empty), then in the current
 // directory, then in each folder of PATH, and the first executable ordinary
-// file found is returned. Returns empty text when a bare name is found
-// nowhere or program is empty.
+// file found is returned. In each folder a bare name without an extension
+// (no "." in it) is tried with ".exe" appended first, as Windows does, and
+// then as it is, since programs here usually carry no extension: "tcping"
+// finds tcping.exe, "ping" still finds the system's ping. Returns empty
+// text when a bare name is found nowhere or program is empty.
 std::string FindProgram(std::string_view program, const std::string& program_folder);
 
 // ExecutableFolder() lives in platform/process_info.h.
@@ -93,17 +102,30 @@ class ChildProcess {
   // The system error code of the failed pipe creation.
   int error() const { return error_; }
 
-  // Reads up to size bytes of the child's output, waiting for them.
-  // Returns the count read; 0 at the end of the output (every holder of
-  // the write end closed it) or when reading fails. Interrupted reads are
-  // retried. REQUIRES: Start returned kStarted.
-  std::size_t Read(char* buffer, std::size_t size);
+  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+  // Reads up to size bytes of the child's output, waiting for them until
+  // deadline (without end when it is empty). Returns the count read; 0 at
+  // the end of the output (every holder of the write end closed it), when
+  // reading fails, or when the deadline has passed (TimedOut() then
+  // answers true). Interrupted reads are retried.
+  // REQUIRES: Start returned kStarted.
+  std::size_t Read(char* buffer, std::size_t size, Deadline deadline = std::nullopt);
+  // True once a Read has ended at its deadline.
+  bool TimedOut() const { return timed_out_; }
+
+  // Kills the child's whole process group (the child and whatever it
+  // started that stayed in the group) with SIGKILL. The child itself is
+  // still collected as usual when this object goes away.
+  // REQUIRES: Start returned kStarted.
+  void KillGroup();
 
  private:
   ChildReaper& reaper_;
   int read_fd_ = -1;
   std::intptr_t process_ = -1;
   int error_ = 0;
+  bool timed_out_ = false;
 };
 
 }  // namespace quorvex

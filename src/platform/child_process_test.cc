@@ -92,6 +92,29 @@ TEST_F(FindProgramTest, SkipsWhatCannotRun) {
   EXPECT_EQ(FindProgram("", folder), "");
 }
 
+TEST_F(FindProgramTest, NameWithoutExtensionGetsExeAsOnWindows) {
+  const fs::path folder = root_ / "folder";
+  for (const char* file : {"tcping.exe", "both", "both.exe", "ping", "v1.2.exe"}) {
+    MakeFile(folder / file, true);
+  }
+  // Each row: the name typed, the file found ("" for none).
+  const struct {
+    const char* name;
+    std::string found;
+  } cases[] = {
+      {"tcping", (folder / "tcping.exe").string()},
+      {"tcping.exe", (folder / "tcping.exe").string()},
+      {"both", (folder / "both.exe").string()},
+      {"ping", (folder / "ping").string()},
+      {"v1.2", ""},  // it has an extension already
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FindProgram(c.name, folder.string()), c.found) << c.name;
+  }
+  // A name found only without ".exe", on PATH, as the system's ping is.
+  EXPECT_TRUE(FindProgram("ls", folder.string()).ends_with("/ls"));
+}
+
 TEST_F(FindProgramTest, NamesWithAFolderAreUsedAsTheyAre) {
   EXPECT_EQ(FindProgram("/no/such/tool", "/elsewhere"), "/no/such/tool");
   EXPECT_EQ(FindProgram("sub/tool", "/elsewhere"), "sub/tool");

@@ -20,8 +20,11 @@ constexpr std::size_t kPipeReadSize = 64 * 1024;
 }  // namespace
 
 DOSOutputs::DOSOutputs(DOSOutputsListener* listener, MessageBoxPresenter& boxes,
-                       std::string program_folder)
-    : listener_(listener), boxes_(boxes), program_folder_(std::move(program_folder)) {
+                       std::string program_folder, RunLimits limits)
+    : listener_(listener),
+      boxes_(boxes),
+      program_folder_(std::move(program_folder)),
+      limits_(limits) {
   if (program_folder_.empty()) program_folder_ = ExecutableFolder();
 }
 
@@ -35,6 +38,8 @@ const std::string& DOSOutputs::ExecuteCommand(std::string_view CommandLine) {
   reaper_.ReapFinished();
 
   ChildProcess child(reaper_);
+  ChildProcess::Deadline deadline;
+  if (limits_.time_limit) deadline = std::chrono::steady_clock::now() + *limits_.time_limit;
   switch (child.Start(command_line_, program_folder_)) {
     case ChildProcess::StartStatus::kStarted:
       break;
@@ -48,15 +53,27 @@ const std::string& DOSOutputs::ExecuteCommand(std::string_view CommandLine) {
   }
 
   outputs_.clear();
+  timed_out_ = false;
   std::vector<char> buffer(kPipeReadSize);
   while (true) {
-    const std::size_t count = child.Read(buffer.data(), buffer.size());
+    const std::size_t count = child.Read(buffer.data(), buffer.size(), deadline);
     if (count == 0) break;
-    for (std::size_t offset = 0; offset < count; offset += kPieceSize) {
-      const std::string_view chunk(buffer.data() + offset, std::min(kPieceSize, count - offset));
+    // Past the capture limit the pipe is still drained, and the rest
+    // dropped.
+    const std::size_t room =
+        limits_.capture_limit - std::min(limits_.capture_limit, outputs_.size());
+    const std::size_t kept = std::min(count, room);
+    for (std::size_t offset = 0; offset < kept; offset += kPieceSize) {
+      const std::string_view chunk(buffer.data() + offset, std::min(kPieceSize, kept - offset));
       outputs_.append(chunk);
       if (listener_ != nullptr) listener_->ReceiveOutputs(chunk);
     }
+  }
+  if (child.TimedOut()) {
+    // The tool and whatever it started go together; anything it had not
+    // yet written is lost with it.
+    child.KillGroup();
+    timed_out_ = true;
   }
   // The end of the output (or a failed read) is announced with an empty
   // piece.

@@ -5,7 +5,16 @@
 // fd 0; no shell is involved. Output is handed to the listener in pieces of
 // at most 256 bytes, each before the pipe is read again; the run
 // ends when every holder of the write end has closed it, and the listener
-// then receives one last, empty piece. There is no time limit.
+// then receives one last, empty piece.
+//
+// Two limits, handed in by the creator (RunLimits), keep a misbehaving tool
+// from holding up or swamping its caller:
+//   - a run-time limit, none by default: when it passes, the child's whole
+//     process group is killed and the run ends as if the output had ended;
+//     what was captured until then is the run's output;
+//   - a capture limit, 16 MiB by default: output past it is still read, so
+//     that the child never blocks on a full pipe, but is dropped: it is
+//     neither accumulated nor handed to the listener.
 //
 // A program named without a folder is looked up in the program folder, then
 // in the current directory, then along PATH (see FindProgram). A child that
@@ -13,6 +22,9 @@
 // collected later, without waiting, by this object's reaper.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,14 +40,25 @@ class DOSOutputsListener {
   virtual void ReceiveOutputs(std::string_view CommandOutputs) = 0;
 };
 
+// How long one run may last and how much of its output is kept.
+struct RunLimits {
+  static constexpr std::size_t kDefaultCaptureLimit = 16 * 1024 * 1024;
+
+  // Measured from the start of the child; none: the run lasts as long as
+  // some process keeps the output open.
+  std::optional<std::chrono::milliseconds> time_limit;
+  // Bytes of output kept (accumulated and handed to the listener) per run.
+  std::size_t capture_limit = kDefaultCaptureLimit;
+};
+
 class DOSOutputs {
  public:
   // Neither listener nor boxes is owned; both must outlive this object.
   // listener may be null (output is still accumulated). program_folder is
   // where bare program names are looked up first; empty means the folder of
-  // the running executable.
+  // the running executable. limits apply to every run of this object.
   DOSOutputs(DOSOutputsListener* listener, MessageBoxPresenter& boxes,
-             std::string program_folder = {});
+             std::string program_folder = {}, RunLimits limits = {});
   DOSOutputs(const DOSOutputs&) = delete;
   DOSOutputs& operator=(const DOSOutputs&) = delete;
 
@@ -60,11 +83,17 @@ class DOSOutputs {
   // ended, not yet collected.
   std::size_t PendingChildren() const { return reaper_.Pending(); }
 
+  // True when the last run that started a child was ended by the run-time
+  // limit.
+  bool TimedOut() const { return timed_out_; }
+
  private:
   DOSOutputsListener* listener_;
   MessageBoxPresenter& boxes_;
   std::string program_folder_;
+  RunLimits limits_;
   std::string command_line_;
+  bool timed_out_ = false;
   std::string outputs_;
   ChildReaper reaper_;
 };

@@ -8,8 +8,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
 #include <numeric>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "probe_test_support.h"
@@ -43,6 +47,18 @@ std::vector<std::string> OpenDescriptors() {
   return fds;
 }
 
+// True once pid has ended: gone, or a zombie left for its new parent.
+bool Ended(pid_t pid) {
+  for (int i = 0; i < 100; ++i) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const std::size_t close = text.rfind(')');
+    if (!stat || close == std::string::npos || text.compare(close, 3, ") Z") == 0) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
 class DOSOutputsTest : public ::testing::Test {
  protected:
   static std::string Helper(const std::string& args) {
@@ -52,9 +68,10 @@ class DOSOutputsTest : public ::testing::Test {
   // Runs one command and checks what every run that starts a child
   // guarantees: pieces of at most 256 bytes, only the last one empty, and
   // result, Outputs and the pieces telling the same text.
-  std::string Run(const std::string& command_line) {
+  std::string Run(const std::string& command_line) { return Run(runner_, command_line); }
+  std::string Run(DOSOutputs& runner, const std::string& command_line) {
     listener_.chunks.clear();
-    const std::string result = runner_.ExecuteCommand(command_line);
+    const std::string result = runner.ExecuteCommand(command_line);
     EXPECT_TRUE(boxes_.shown.empty());
     EXPECT_FALSE(listener_.chunks.empty());
     for (std::size_t i = 0; i < listener_.chunks.size(); ++i) {
@@ -62,7 +79,7 @@ class DOSOutputsTest : public ::testing::Test {
       EXPECT_EQ(listener_.chunks[i].empty(), i + 1 == listener_.chunks.size()) << "piece " << i;
     }
     EXPECT_EQ(listener_.Joined(), result);
-    EXPECT_EQ(runner_.Outputs(), result);
+    EXPECT_EQ(runner.Outputs(), result);
     return result;
   }
 
@@ -157,6 +174,43 @@ TEST_F(DOSOutputsTest, ReportsAPipeThatCannotBeCreated) {
   ASSERT_EQ(boxes_.shown.size(), 1u);
   EXPECT_EQ(boxes_.shown[0].text, "CreatePipe failed. Error: " + std::to_string(EMFILE));
   EXPECT_TRUE(listener_.chunks.empty());
+}
+
+TEST_F(DOSOutputsTest, KeepsNoMoreThanTheCaptureLimitButReadsToTheEnd) {
+  constexpr std::size_t kLimit = 100'000;
+  DOSOutputs capped(&listener_, boxes_, {}, RunLimits{.time_limit = {}, .capture_limit = kLimit});
+  // The child ends only once all of its 4 MB has been read from the pipe.
+  const std::string output = Run(capped, Helper("bytes 4000000"));
+  ASSERT_EQ(output.size(), kLimit);
+  for (std::size_t i = 0; i < kLimit; ++i) {
+    ASSERT_EQ(output[i], static_cast<char>('a' + i * 7 % 26)) << "byte " << i;
+  }
+  EXPECT_FALSE(capped.TimedOut());
+}
+
+TEST_F(DOSOutputsTest, TimeLimitKillsTheWholeGroupAndKeepsTheOutputSoFar) {
+  constexpr auto kLimit = std::chrono::milliseconds(300);
+  DOSOutputs limited(&listener_, boxes_, {}, RunLimits{.time_limit = kLimit});
+  // Each row: the hang, and how many processes wrote their pid before it.
+  const struct {
+    const char* mode;
+    std::size_t writers;
+  } cases[] = {{"hang", 1}, {"orphan", 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mode);
+    const auto start = std::chrono::steady_clock::now();
+    const std::string output = Run(limited, Helper(c.mode));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, kLimit);
+    EXPECT_LT(took, kLimit + std::chrono::seconds(2));
+    EXPECT_TRUE(limited.TimedOut());
+    std::istringstream pids(output);
+    std::vector<pid_t> writers;
+    for (pid_t pid; pids >> pid;) writers.push_back(pid);
+    EXPECT_EQ(writers.size(), c.writers) << output;
+    for (pid_t pid : writers) EXPECT_TRUE(Ended(pid)) << pid;
+  }
+  EXPECT_EQ(limited.PendingChildren(), 0u);
 }
 
 TEST_F(DOSOutputsTest, WaitsForAGrandchildThatHoldsTheOutput) {

@@ -120,8 +120,10 @@ class Control {
 
 class frmMain final : private DOSOutputsListener {
  public:
-  // run and boxes must outlive the form.
-  frmMain(RunState& run, MessageBoxPresenter& boxes);
+  // run and boxes must outlive the form. runner_limits are handed to objDOS
+  // at every load: the job bounds the tools it starts, the operator console
+  // lets a command run until it ends.
+  frmMain(RunState& run, MessageBoxPresenter& boxes, RunLimits runner_limits = {});
   ~frmMain() override;
   frmMain(const frmMain&) = delete;
   frmMain& operator=(const frmMain&) = delete;
@@ -200,6 +202,7 @@ class frmMain final : private DOSOutputsListener {
   RunState& run_;
   MessageBoxPresenter& boxes_;
   WindowView* view_ = nullptr;
+  RunLimits runner_limits_;
   std::unique_ptr<DOSOutputs> objDOS_;
 };
 

@@ -39,7 +39,7 @@ void Control::Changed(std::string_view appended, bool append) {
 // The packet-size box, its label and the Trace button cannot be used by the
 // operator: they are disabled, and disabled controls and labels take no
 // focus.
-frmMain::frmMain(RunState& run, MessageBoxPresenter& boxes)
+frmMain::frmMain(RunState& run, MessageBoxPresenter& boxes, RunLimits runner_limits)
     : Label1(*this, "Label1", ControlKind::kLabel, "NOMBRE HOST:", {240, 240, 1575, 255}, 0, true,
              false),
       txtNombreHost(*this, "txtNombreHost", ControlKind::kTextBox, "", {1920, 240, 3495, 285}, 1,
@@ -55,7 +55,8 @@ frmMain::frmMain(RunState& run, MessageBoxPresenter& boxes)
       cmdTrace(*this, "cmdTrace", ControlKind::kCommandButton, "Trace", {5640, 600, 975, 255}, 6,
                false, false),
       run_(run),
-      boxes_(boxes) {}
+      boxes_(boxes),
+      runner_limits_(runner_limits) {}
 
 frmMain::~frmMain() = default;
 
@@ -78,7 +79,7 @@ DOSOutputs& frmMain::Runner() {
 
 void frmMain::Form_Load() {
   DOSOutputsListener* listener = this;
-  objDOS_ = std::make_unique<DOSOutputs>(listener, boxes_, run_.ProgramFolder);
+  objDOS_ = std::make_unique<DOSOutputs>(listener, boxes_, run_.ProgramFolder, runner_limits_);
 }
 
 void frmMain::Form_QueryUnload() { objDOS_.reset(); }

@@ -1,11 +1,16 @@
 // The latency sweep on a real SQLite database, with servers on loopback
 // listeners and the tools run as real child processes: a fake tool with a
 // prepared reply where exact values matter, and the real tcping.exe,
-// psping.exe and ping stand-in for one measured server each.
+// psping.exe and ping stand-in for one measured server each; and the whole
+// job with the real tools under several regional settings.
 #include <unistd.h>
 
+#include <algorithm>
+#include <clocale>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <sstream>
 
 #include "probe_form_fixture.h"
 
@@ -161,6 +166,7 @@ TEST_F(LatencySweepTest, RealToolsMeasureALoopbackServer) {
   const char* saved_all = std::getenv("LC_ALL");
   const std::string saved = saved_all ? saved_all : "";
   setenv("LC_ALL", "es_ES.UTF-8", 1);  // the system ping summarises in Spanish
+  std::setlocale(LC_ALL, "");          // and the job reads numbers as the tools write them
   for (std::int16_t mode : {1, 2, 3}) {
     run_.Settings.PingMode = mode;
     form_.GetPingTimbrado();
@@ -175,7 +181,61 @@ TEST_F(LatencySweepTest, RealToolsMeasureALoopbackServer) {
   } else {
     unsetenv("LC_ALL");
   }
+  std::setlocale(LC_ALL, "C");
   EXPECT_TRUE(Messages().empty());
+}
+
+// The whole job with the real tcping.exe and psping.exe, each behind a
+// pass-through that keeps a copy of what it printed: under every regional
+// setting the stored St_Ping is the average the tool printed, read with the
+// user's decimal separator (a full stop read as a digit group under es_ES
+// would store 70 for 0.070).
+TEST(LatencySweepProgramTest, StoresThePrintedAverageUnderEveryLocale) {
+  const std::string address = "127.0.0." + std::to_string(20 + getpid() % 200);
+  LoopbackListener web(address.c_str(), 80);
+  if (!web.ok()) GTEST_SKIP() << "cannot listen on " << address << ":80";
+  testing::Installation installation;
+  for (const char* tool : {"tcping.exe", "psping.exe"}) {
+    const fs::path path = installation.Folder() / tool;
+    if (!fs::exists(path)) GTEST_SKIP() << tool << " not built";
+    fs::rename(path, path.string() + ".real");
+    std::ofstream(path) << "#!/bin/sh\n\"$0.real\" \"$@\" | tee \"$0.out\"\n";
+    fs::permissions(path, fs::perms::owner_all);
+  }
+  installation.Exec("INSERT INTO Servidor_Timbrado VALUES ('S1', 'http://" + address +
+                    "/timbrado/servicio.asmx', 'AC', 5)");
+
+  const struct {
+    const char* locale;
+    int mode;
+    const char* tool;
+  } cases[] = {
+      {"es_ES.UTF-8", 1, "tcping.exe"}, {"es_ES.UTF-8", 2, "psping.exe"},
+      {"de_DE.UTF-8", 1, "tcping.exe"}, {"de_DE.UTF-8", 2, "psping.exe"},
+      {"es_MX.UTF-8", 1, "tcping.exe"}, {"es_MX.UTF-8", 2, "psping.exe"},
+      {"C", 1, "tcping.exe"},           {"C", 2, "psping.exe"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.locale) + " " + c.tool);
+    installation.WriteSettings(
+        testing::Installation::SqliteSettings("PING-MODE=" + std::to_string(c.mode) + "\n"));
+    const fs::path copy = installation.Folder() / (std::string(c.tool) + ".out");
+    fs::remove(copy);
+    const auto result = installation.RunJob({{"LC_ALL", c.locale}});
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+
+    std::ifstream printed(copy);
+    const std::string output((std::istreambuf_iterator<char>(printed)),
+                             std::istreambuf_iterator<char>());
+    const std::size_t at = output.find("Average = ");
+    ASSERT_NE(at, std::string::npos) << output;
+    std::string average = output.substr(at + 10, output.find("ms", at) - at - 10);
+    std::replace(average.begin(), average.end(), ',', '.');
+    const double stored = std::stod(installation.Scalar("SELECT St_Ping FROM Servidor_Timbrado"));
+    EXPECT_DOUBLE_EQ(stored, std::stod(average)) << output;
+    EXPECT_GT(stored, 0);
+    EXPECT_LT(stored, 1000);  // a loopback connection
+  }
 }
 
 }  // namespace

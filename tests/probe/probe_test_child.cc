@@ -11,6 +11,9 @@
 //   grandchild        starts a grandchild that keeps the output open a while
 //                     and writes last; the child itself ends at once
 //   linger            writes its pid, closes its output and sleeps
+//   hang              writes its pid and never ends
+//   orphan            starts a grandchild that writes its pid and never ends,
+//                     holding the output; the child writes its pid and ends
 #include <dirent.h>
 #include <unistd.h>
 
@@ -92,6 +95,17 @@ int main(int argc, char** argv) {
     close(1);
     close(2);
     sleep(60);
+  } else if (mode == "hang" || mode == "orphan") {
+    if (mode == "orphan") {
+      const pid_t pid = fork();
+      if (pid < 0) return 2;
+      if (pid > 0) {
+        Write(1, std::to_string(getpid()) + "\n");
+        return 0;
+      }
+    }
+    Write(1, std::to_string(getpid()) + "\n");
+    while (true) pause();
   } else {
     Write(2, "unknown mode\n");
     return 2;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -152,7 +153,14 @@ std::string FormatFixed(double value, int decimals) {
   auto [end, error] =
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
   if (error != std::errc()) return "0";
-  return std::string(buffer, end);
+  std::string text(buffer, end);
+  // to_chars writes a full stop; the separator may be more than one byte.
+  const std::size_t point = text.find('.');
+  const char* separator = std::localeconv()->decimal_point;
+  if (point != std::string::npos && separator != nullptr && *separator != '\0') {
+    text.replace(point, 1, separator);
+  }
+  return text;
 }
 
 std::optional<int> ParseCount(std::string_view text) {

@@ -1,9 +1,12 @@
 // Shared pieces of the TCP latency probes (tcping.exe, psping.exe) and the
 // ping stand-in: option values, name resolution, one timed TCP connect, and
-// numbers written with a full stop whatever the locale.
+// numbers written with the user's decimal separator.
 //
-// The probes print what the job reads back ("Average = X.XXXms"), so every
-// number goes through FormatFixed, which never consults the locale.
+// The probes print what the job reads back ("Average = X.XXXms") and the
+// job reads it under the user's regional settings, so every fraction goes
+// through FormatFixed, which writes the decimal separator of the current
+// LC_NUMERIC (a probe sets its locale from the environment first). Option
+// values on the command line are read with a full stop whatever the locale.
 #pragma once
 
 #include <netinet/in.h>
@@ -47,7 +50,8 @@ ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s);
 // Sleeps for seconds (fractional); does nothing for 0 or less.
 void SleepSeconds(double seconds);
 
-// value with exactly `decimals` digits after a full stop ("0.123").
+// value with exactly `decimals` digits after the current LC_NUMERIC decimal
+// separator ("0.123" in C, "0,123" in de_DE), never with digit groups.
 std::string FormatFixed(double value, int decimals);
 
 // Option values as typed on a command line. Each returns nullopt when the

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -91,15 +92,24 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// A number printed with either decimal separator.
+double Number(std::string text) {
+  std::replace(text.begin(), text.end(), ',', '.');
+  return std::stod(text);
+}
+
 // The number after `marker` and before "ms", spaces around it allowed;
 // NaN when there is none.
 double Cut(const std::string& text, const std::string& marker) {
   std::smatch match;
-  if (!std::regex_search(text, match, std::regex(marker + R"( *(\d+(\.\d+)?) *ms)"))) {
+  if (!std::regex_search(text, match, std::regex(marker + R"( *(\d+([.,]\d+)?) *ms)"))) {
     return std::nan("");
   }
-  return std::stod(match[1]);
+  return Number(match[1]);
 }
+
+// The decimal separator as a regular expression.
+std::string Escaped(const char* point) { return std::string(point) == "." ? R"(\.)" : point; }
 
 // A TCP socket on a loopback port: listening (connections complete in the
 // kernel's queue) or only bound, which makes the port refuse connections.
@@ -161,11 +171,13 @@ void ExpectConsistentSummary(const std::string& out, const std::vector<double>& 
 }
 
 // tcping and psping against a listening port, with the option strings the
-// job's settings hold by default and a few others.
+// job's settings hold by default and a few others. Times are written with
+// the decimal separator of the user's locale.
 struct TcpingCase {
   std::vector<std::string> options;
   std::vector<std::string> env;
   int probes;
+  const char* point;
 };
 
 class TcpingOpenPort : public testing::TestWithParam<TcpingCase> {};
@@ -180,7 +192,9 @@ TEST_P(TcpingOpenPort, PrintsProbeLinesAndAReadableAverage) {
   ASSERT_EQ(run.status, 0) << run.out << run.err;
 
   const std::string target = "127.0.0.1:" + listener.port();
-  const std::regex probe_line("Probing " + target + R"(/tcp - Port is open - time=(\d+\.\d{3})ms)");
+  const std::string point = Escaped(GetParam().point);
+  const std::regex probe_line("Probing " + target + R"(/tcp - Port is open - time=(\d+)" + point +
+                              R"(\d{3})ms)");
   std::vector<std::string> lines = Lines(run.out);
   const int n = GetParam().probes;
   ASSERT_EQ(lines.size(), static_cast<size_t>(n + 6)) << run.out;
@@ -188,30 +202,35 @@ TEST_P(TcpingOpenPort, PrintsProbeLinesAndAReadableAverage) {
   for (int i = 0; i < n; ++i) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines[i], match, probe_line)) << lines[i];
-    times.push_back(std::stod(match[1]));
+    times.push_back(Number(match[1]));
   }
   EXPECT_EQ(lines[n], "");
   EXPECT_EQ(lines[n + 1], "Ping statistics for " + target);
   EXPECT_EQ(lines[n + 2], "     " + std::to_string(n) + " probes sent.");
-  EXPECT_EQ(lines[n + 3], "     " + std::to_string(n) + " successful, 0 failed.  (0.00% fail)");
+  EXPECT_EQ(lines[n + 3], "     " + std::to_string(n) + " successful, 0 failed.  (0" +
+                              GetParam().point + "00% fail)");
   EXPECT_EQ(lines[n + 4], "Approximate trip times in milli-seconds:");
-  EXPECT_TRUE(std::regex_match(
-      lines[n + 5],
-      std::regex(R"(     Minimum = \d+\.\d{3}ms, Maximum = \d+\.\d{3}ms, Average = \d+\.\d{3}ms)")))
+  const std::string time = R"(\d+)" + point + R"(\d{3}ms)";
+  EXPECT_TRUE(std::regex_match(lines[n + 5], std::regex("     Minimum = " + time + ", Maximum = " +
+                                                        time + ", Average = " + time)))
       << lines[n + 5];
   ExpectConsistentSummary(run.out, times, 0.0015);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Options, TcpingOpenPort,
-    testing::Values(TcpingCase{{"-i", "0"}, {}, 4},  // the job's default options
-                    TcpingCase{{"-n", "2", "-i", "0.05", "-w", "1.5", "-4"}, {}, 2},
-                    TcpingCase{{"-n", "3", "-i", "0"}, {"LC_ALL=de_DE.UTF-8"}, 3}));
+    testing::Values(TcpingCase{{"-i", "0"}, {"LC_ALL=C"}, 4, "."},  // the job's default options
+                    TcpingCase{{"-n", "2", "-i", "0.05", "-w", "1.5", "-4"}, {"LC_ALL=C"}, 2, "."},
+                    TcpingCase{{"-n", "3", "-i", "0"}, {"LC_ALL=de_DE.UTF-8"}, 3, ","},
+                    TcpingCase{{"-n", "1", "-i", "0.05"}, {"LANG=es_ES.UTF-8"}, 1, ","},
+                    TcpingCase{{"-n", "1", "-i", "0"}, {"LC_ALL=es_MX.UTF-8"}, 1, "."}));
 
 struct PspingCase {
   std::vector<std::string> options;
   int probes;
   int warmup;
+  std::vector<std::string> env;
+  const char* point;
 };
 
 class PspingOpenPort : public testing::TestWithParam<PspingCase> {};
@@ -222,40 +241,44 @@ TEST_P(PspingOpenPort, PrintsWarmupAndProbeLinesAndAReadableAverage) {
   std::vector<std::string> args = GetParam().options;
   const std::string target = "127.0.0.1:" + listener.port();
   args.push_back(target);
-  RunResult run = RunTool(PSPING_EXE, args);
+  RunResult run = RunTool(PSPING_EXE, args, GetParam().env);
   ASSERT_EQ(run.status, 0) << run.out << run.err;
 
   const int n = GetParam().probes, w = GetParam().warmup;
+  const std::string time = R"(\d+)" + Escaped(GetParam().point) + R"(\d{2}ms)";
   std::vector<std::string> lines = Lines(run.out);
   ASSERT_EQ(lines.size(), static_cast<size_t>(n + w + 6)) << run.out;
   EXPECT_EQ(lines[0], "TCP connect to " + target + ":");
   EXPECT_EQ(lines[1],
             std::to_string(n + w) + " iterations (warmup " + std::to_string(w) + ") ping test:");
-  const std::regex warmup_line("Connecting to " + target + R"( \(warmup\): \d+\.\d{2}ms)");
-  const std::regex probe_line("Connecting to " + target + R"(: (\d+\.\d{2})ms)");
+  const std::regex warmup_line("Connecting to " + target + R"( \(warmup\): )" + time);
+  const std::regex probe_line("Connecting to " + target + ": (" + time + ")");
   std::vector<double> times;
   for (int i = 0; i < w; ++i)
     EXPECT_TRUE(std::regex_match(lines[2 + i], warmup_line)) << lines[2 + i];
   for (int i = 0; i < n; ++i) {
     std::smatch match;
     ASSERT_TRUE(std::regex_match(lines[2 + w + i], match, probe_line)) << lines[2 + w + i];
-    times.push_back(std::stod(match[1]));
+    times.push_back(Number(match[1]));
   }
   EXPECT_EQ(lines[2 + n + w], "");
   EXPECT_EQ(lines[3 + n + w], "TCP connect statistics for " + target + ":");
   EXPECT_EQ(lines[4 + n + w], "  Sent = " + std::to_string(n) +
                                   ", Received = " + std::to_string(n) + ", Lost = 0 (0% loss),");
-  EXPECT_TRUE(std::regex_match(
-      lines[5 + n + w],
-      std::regex(R"(  Minimum = \d+\.\d{2}ms, Maximum = \d+\.\d{2}ms, Average = \d+\.\d{2}ms)")))
+  EXPECT_TRUE(std::regex_match(lines[5 + n + w], std::regex("  Minimum = " + time + ", Maximum = " +
+                                                            time + ", Average = " + time)))
       << lines[5 + n + w];
   ExpectConsistentSummary(run.out, times, 0.015);
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, PspingOpenPort,
-                         testing::Values(PspingCase{{"-n", "4", "-i", "0", "-w", "0"}, 4, 0},
-                                         PspingCase{{"-i", "0"}, 5, 1},
-                                         PspingCase{{"-n", "2", "-i", "0.05", "-w", "2"}, 2, 2}));
+INSTANTIATE_TEST_SUITE_P(
+    Options, PspingOpenPort,
+    testing::Values(PspingCase{{"-n", "4", "-i", "0", "-w", "0"}, 4, 0, {"LC_ALL=C"}, "."},
+                    PspingCase{{"-i", "0"}, 5, 1, {"LC_ALL=es_ES.UTF-8"}, ","},
+                    PspingCase{{"-n", "2", "-i", "0.05", "-w", "2"}, 2, 2, {}, "."},
+                    PspingCase{
+                        {"-n", "1", "-i", "0", "-w", "0"}, 1, 0, {"LC_ALL=de_DE.UTF-8"}, ","},
+                    PspingCase{{"-n", "1", "-i", "0"}, 1, 1, {"LC_ALL=es_MX.UTF-8"}, "."}));
 
 TEST(Tcping, IPv6LoopbackIsWrittenInBrackets) {
   LoopbackPort listener(true, AF_INET6);
@@ -422,7 +445,9 @@ class PingLanguage : public PingStandin, public testing::WithParamInterface<Lang
 TEST_P(PingLanguage, SummaryUsesTheUserLanguage) {
   RunResult run = RunTool(PING_STANDIN_EXE, {"-n", "1", "localhost"}, GetParam().env);
   ASSERT_EQ(run.status, 0) << run.out << run.err;
-  EXPECT_FALSE(std::isnan(Cut(run.out, GetParam().marker))) << run.out;
+  // Whole milliseconds, whatever the decimal separator of the locale.
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(GetParam().marker + std::string(" \\d+ms\n"))))
+      << run.out;
   EXPECT_EQ(run.out.find(GetParam().absent), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" localhost [127.0.0.1] "), std::string::npos) << run.out;
 }
@@ -431,7 +456,9 @@ INSTANTIATE_TEST_SUITE_P(
     Env, PingLanguage,
     testing::Values(LanguageCase{{"LANG=C"}, "Average =", "Media ="},
                     LanguageCase{{"LC_ALL=C", "LANG=es_MX.UTF-8"}, "Average =", "Media ="},
-                    LanguageCase{{"LC_MESSAGES=es_ES.UTF-8", "LANG=C"}, "Media =", "Average ="}));
+                    LanguageCase{{"LC_MESSAGES=es_ES.UTF-8", "LANG=C"}, "Media =", "Average ="},
+                    LanguageCase{{"LC_ALL=es_ES.UTF-8"}, "Media =", "Average ="},
+                    LanguageCase{{"LC_ALL=de_DE.UTF-8"}, "Average =", "Media ="}));
 
 TEST_F(PingStandin, EnglishSummaryLines) {
   RunResult run = RunTool(PING_STANDIN_EXE, {"-n", "2", "127.0.0.1"}, {"LANG=C"});

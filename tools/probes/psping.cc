@@ -3,6 +3,7 @@
 // latency sweep reads.
 //
 //   psping.exe [-n count] [-i interval_s] [-w warmup] [-4|-6] host:port
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -123,6 +124,9 @@ const char* FailureText(ConnectResult::Kind kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Times are printed the way the user writes numbers, which is how the
+  // job reads them back.
+  std::setlocale(LC_ALL, "");
   Options options;
   if (!ParseArguments(std::vector<std::string_view>(argv + 1, argv + argc), options)) {
     return Usage();

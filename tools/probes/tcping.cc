@@ -2,6 +2,7 @@
 // Windows tcping summary, whose "Average = X.XXXms" the latency sweep reads.
 //
 //   tcping.exe [-n count] [-i interval_s] [-w timeout_s] [-4|-6] host [port]
+#include <clocale>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -76,6 +77,9 @@ bool ParseArguments(const std::vector<std::string_view>& args, Options& options)
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Times are printed the way the user writes numbers, which is how the
+  // job reads them back.
+  std::setlocale(LC_ALL, "");
   Options options;
   if (!ParseArguments(std::vector<std::string_view>(argv + 1, argv + argc), options)) {
     return Usage();

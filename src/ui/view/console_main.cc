@@ -76,6 +76,8 @@ int RunConsole() {
   const WindowIcons icons;
   icons.MakeDefault();
   FltkMessageBox boxes(font);
+  // No run-time limit here: the operator sees the command's output as it
+  // comes and can close the window; the capture limit still applies.
   frmMain form(run, boxes);
   form.Form_Load();
   {
