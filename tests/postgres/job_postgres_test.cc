@@ -23,14 +23,6 @@ std::string PostgresSettings(const std::string& password) {
          "\nDATABASE=quorvex_test\n";
 }
 
-TEST(JobOnPostgresTest, RunsToTheEndThroughAnOdbcDataSource) {
-  Installation install(/*with_database=*/false);
-  install.WriteSettings(PostgresSettings("quorvex"));
-  const auto result = install.RunJob();
-  EXPECT_EQ(result.exit_code, kExitRunFinished) << result.output;
-  for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << e.message;
-}
-
 // A refused login and a server that is down: one error entry with the
 // server's or the driver's words, and no job runs.
 TEST(JobOnPostgresTest, OpenFailureIsOneErrorEntryAndNoJobRuns) {
@@ -55,9 +47,10 @@ TEST(JobOnPostgresTest, OpenFailureIsOneErrorEntryAndNoJobRuns) {
   }
 }
 
-// SERVERDB keeps the blanks around its value; the backend prefix is found
-// all the same.
-TEST(JobOnPostgresTest, BackendPrefixWithBlanksAround) {
+// A whole run through the odbc: data source and on the embedded database,
+// with the blanks SERVERDB keeps around its value: the backend prefix is
+// found all the same.
+TEST(JobOnPostgresTest, RunsToTheEndWithBlanksAroundTheBackendPrefix) {
   for (const char* serverdb : {"\"  sqlite:database.sqlite3 \"", "\" odbc:QuorvexPgTest  \""}) {
     SCOPED_TRACE(serverdb);
     Installation install;
