@@ -71,6 +71,7 @@ TEST_F(PingToolsTest, ReadsTheAverageOfTheSummary) {
       {"C", "average = 1ms\n", -1},
       {"C", "Average = 1\n", -1},
       {"C", "Average =ms\n", -1},
+      {"C", "Average = 1m 2ms\n", -1},  // up to "ms", not "m"
       {"C", "Average = slow ms\n", -1},
       {"de_DE.UTF-8", "Average = 0,63ms\n", 0.63},
   };
