@@ -107,8 +107,7 @@ TEST_F(PingToolsTest, ExecCMDFailures) {
   form_.txtSalida.SetText("left over");
   EXPECT_EQ(form_.ExecCMD(Path("absent.exe"), "", "t"), "");
   EXPECT_EQ(form_.txtSalida.Text(), "");
-  ASSERT_EQ(boxes_.shown.size(), 1u);
-  EXPECT_EQ(boxes_.shown[0].text, "File or command not found");
+  EXPECT_EQ(boxes_.shown.size(), 1u);  // its text: tests/ui
   // No runner: an ExecCMD() entry, and -1 without a process.
   InstallFakeTool("tcping.exe", "Average = 1ms");
   form_.Form_QueryUnload();
