@@ -1,8 +1,13 @@
+// The settings loader on a real settings file in a throw-away program folder,
+// whose database is a real SQLite file made from the shipped schema script.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "job/password_cipher.h"
 #include "job/principal.h"
@@ -11,111 +16,85 @@
 namespace quorvex {
 namespace {
 
-class SettingsFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("quorvex-ini-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  std::string Write(const std::string& content) {
-    const std::string path = reader_.SettingsFilePath(dir_.string());
-    std::ofstream(path, std::ios::binary) << content;
-    return path;
-  }
-  std::filesystem::path dir_;
-  SettingsFileReader reader_;
-};
+namespace fs = std::filesystem;
 
-TEST_F(SettingsFileTest, ReadsKeysCaseInsensitivelyAndTrimsLikeAnIniFile) {
-  const std::string path = Write(
-      "; comment\r\n"
-      "[other]\nSERVERDB=wrong\n"
-      "[ Conexion ]\r\n"
-      "serverdb =\"  db1  \"\r\n"
-      "User-Id=  operator\t\r\n"
-      "PSPING-COMMAND=\r\n"
-      "TCPING=\"tools\\tcping.exe\"\n"
-      "PING-MODE=2\n"
-      "ping-mode=3\n"
-      "# trailing comment\n");
-  auto read = [&](const char* key, const char* fallback) {
-    return reader_.ReadSetting(path, "CONEXION", key, fallback);
-  };
-  EXPECT_EQ(read("SERVERDB", ""), "  db1  ");
-  EXPECT_EQ(read("USER-ID", "sa"), "operator");
-  EXPECT_EQ(read("PSPING-COMMAND", "-n 4 -i 0 -w 0"), "");  // present but empty stays empty
-  EXPECT_EQ(read("TCPING", "tcping.exe"), "tools\\tcping.exe");
-  EXPECT_EQ(read("PING-MODE", "1"), "2");  // the first of two wins
-  EXPECT_EQ(read("DATABASE", "EMPRESAS"), "EMPRESAS");
-  EXPECT_EQ(reader_.ReadSetting(path, "MISSING", "SERVERDB", "d"), "d");
+std::string Fields(const ConnectionSettings& s) {
+  std::ostringstream out;
+  out << s.Server << "|" << s.UserId << "|" << s.Password << "|" << s.Database << "|" << s.PingMode
+      << "|" << s.PsPingExe << "|" << s.PsPingCommand << "|" << s.TcPingExe << "|"
+      << s.TcPingCommand << "|" << s.PingPort;
+  return out.str();
 }
 
-TEST_F(SettingsFileTest, MissingFileGivesDefaultsBrokenFileGivesAClearError) {
-  EXPECT_EQ(reader_.ReadSetting((dir_ / "none.ini").string(), "CONEXION", "USER-ID", "sa"), "sa");
-
-  SettingsFileReader binary;
-  std::string path = Write(std::string("[CONEXION]\nSERVER=a\0b\n", 22));
-  try {
-    binary.ReadSetting(path, "CONEXION", "SERVER", "");
-    FAIL() << "a NUL byte must be refused";
-  } catch (const SettingsFileError& e) {
-    EXPECT_NE(std::string(e.what()).find("not a text file"), std::string::npos) << e.what();
-  }
-
-  SettingsFileReader latin1;
-  path = Write("[CONEXION]\nSERVER=Espa\xF1" "a\n");
-  EXPECT_THROW(latin1.ReadSetting(path, "CONEXION", "SERVER", ""), SettingsFileError);
-
-  SettingsFileReader huge;
-  path = Write("[CONEXION]\n" + std::string(kMaxSettingsFileBytes + 1, ';'));
-  EXPECT_THROW(huge.ReadSetting(path, "CONEXION", "SERVER", ""), SettingsFileError);
+int EntryCount(const fs::path& file) {
+  std::ifstream in(file);
+  int lines = 0;
+  for (std::string line; std::getline(in, line);) ++lines;
+  return lines;
 }
 
-TEST(PasswordCipherTest, RoundTripsAndRefusesTextItDidNotMake) {
+TEST(LoadSettingsTest, ReadsEveryKeyWithItsDefaultAndOpensTheDatabase) {
+  const fs::path dir = fs::temp_directory_path() / ("quorvex-settings-" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir / "inst.db").c_str(), &db), SQLITE_OK);
+  std::stringstream schema;
+  schema << std::ifstream(fs::path(QUORVEX_SOURCE_DIR) / "sql/sqlite/schema.sql").rdbuf();
+  ASSERT_EQ(sqlite3_exec(db, schema.str().c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  // No ODBC driver: a server name that is not sqlite: fails without a
+  // network attempt.
+  setenv("ODBCSYSINI", dir.c_str(), 1);
+  setenv("QUORVEX_EVENT_LOG", (dir / "events.jsonl").c_str(), 1);
   PasswordCipher cipher;
-  EXPECT_THROW(cipher.Decode("x"), PasswordCipherError);  // no key yet
-  EXPECT_THROW(cipher.SetKey("short"), PasswordCipherError);
   cipher.SetKey(InstallationPasswordKey());
-  const std::string plains[] = {"s3cret", "with;semicolon and \"quotes\"",
-                                "\xC3\xB1" "and" "\xC3\xBA", std::string(200, 'a')};
-  for (const std::string& plain : plains) {
-    const std::string stored = cipher.Encode(plain);
-    EXPECT_EQ(stored.find(plain), std::string::npos) << "the plain text must not show";
-    EXPECT_EQ(cipher.Decode(stored), plain);
+  const std::string host = ServerNameProvider().GetServerName();
+
+  const struct {
+    const char* name;
+    std::string keys;  // lines of [CONEXION]
+    bool opens;
+    std::string fields;
+  } cases[] = {
+      {"nothing set", "", false,
+       host + "|sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
+      {"blank SERVERDB, SERVER read", "SERVERDB=\"   \"\nSERVER=sqlite:inst.db\n", true,
+       "sqlite:inst.db|sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
+      {"SERVERDB keeps its blanks, SERVER unread", "SERVERDB=\" db1 \"\nSERVER=sqlite:inst.db\n",
+       false, " db1 |sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
+      {"every key, empty PING-PORT and PSPING-COMMAND",
+       "SERVERDB=sqlite:inst.db\nUSER-ID=op\nPASSWORD=" + cipher.Encode("s3cret") +
+           "\nDATABASE=D2\nPING-MODE=2\nPSPING=ps64.exe\nPSPING-COMMAND=\nTCPING=t\\tcping.exe\n"
+           "TCPING-COMMAND=-p 1\nPING-PORT=\n",
+       true, "sqlite:inst.db|op|s3cret|D2|2|ps64.exe||t\\tcping.exe|-p 1|80"},
+      {"PING-MODE a word, the rest unread", "SERVERDB=sqlite:inst.db\nPING-MODE=uno\n", false,
+       "sqlite:inst.db|sa||EMPRESAS|0|||||"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(SettingsFileReader().SettingsFilePath(dir.string())) << "[CONEXION]\n" << c.keys;
+    fs::remove(dir / "events.jsonl");
+    RunState run;
+    run.ProgramFolder = dir.string();
+    EXPECT_EQ(bLoadSettings(run, ServerNameProvider()), c.opens);
+    EXPECT_EQ(Fields(run.Settings), c.fields);
+    EXPECT_EQ(run.DbConnection != nullptr, c.opens);
+    EXPECT_EQ(EntryCount(dir / "events.jsonl"), c.opens ? 0 : 1) << "one entry on failure";
   }
-  EXPECT_EQ(cipher.Decode(""), "");
-  std::string tampered = cipher.Encode("s3cret");
-  tampered[6] = tampered[6] == '0' ? '1' : '0';
-  const std::string bad_texts[] = {"s3cret", "QX1:", "QX1:ZZ00", tampered};
-  for (const std::string& bad : bad_texts) {
-    try {
-      cipher.Decode(bad);
-      FAIL() << "accepted " << bad;
-    } catch (const PasswordCipherError& e) {
-      EXPECT_NE(std::string(e.what()).find("quorvex-password"), std::string::npos);
-    }
-  }
+  unsetenv("ODBCSYSINI");
+  unsetenv("QUORVEX_EVENT_LOG");
+  fs::remove_all(dir);
 }
 
 TEST(ConnectionStringTest, TemplateTitleAndPlaceholderOrder) {
   ConnectionSettings s;
-  s.Server = "db1";
+  s.Server = "x*DATABASE*y";
   s.UserId = "sa";
+  s.Password = "p*SERVER*w";
   s.Database = "EMPRESAS";
   EXPECT_EQ(BuildConnectionString(s),
-            "Provider=SQLOLEDB.1;Password=;Persist Security Info=True;User ID=sa;"
-            "Initial Catalog=EMPRESAS;Data Source=db1;APP=Quorvex");
-  // A value holding a later placeholder has it replaced by the later step;
-  // an earlier one stays as written.
-  s.Server = "x*DATABASE*y";
-  s.Password = "p*SERVER*w";
-  s.Database = "D";
-  EXPECT_EQ(BuildConnectionString(s),
             "Provider=SQLOLEDB.1;Password=p*SERVER*w;Persist Security Info=True;User ID=sa;"
-            "Initial Catalog=D;Data Source=xDy;APP=Quorvex");
+            "Initial Catalog=EMPRESAS;Data Source=xEMPRESASy;APP=Quorvex");
 }
 
 }  // namespace
