@@ -1,5 +1,5 @@
 #!/bin/bash
-# console_test.sh QUORVEX_CONSOLE ARTIFACT_DIR: the operator console on the
+# console_test.sh QUORVEX_CONSOLE ARTIFACT_DIR SEND_CLOSE: the operator console on the
 # X display of xvfb-run, driven by real keys and clicks (xdotool); the outcome
 # is read from X and from the state file the console keeps when
 # QUORVEX_CONSOLE_STATE is set. Screenshots go to ARTIFACT_DIR. Exit status
@@ -7,6 +7,7 @@
 set -u
 console=$1
 artifacts=$2
+send_close=$3
 for tool in xdotool xwininfo xprop xwd convert; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
@@ -111,4 +112,16 @@ wait_until "the second line" grep -q '^txtSalida.text=hello\\nhello\\nfirst\\n\.
 wait_until "the end of the run" idle
 has "txtSalida.insert=$(value txtSalida.length)" || fail "caret not at the end after the run"
 xwd -id "$window" -silent | convert xwd:- "png:$artifacts/console.png"
+
+# A command that never ends runs on until a person closes the window; then
+# the console ends, and the command with it.
+enter_command '/bin/sh -c "echo endless; while :; do sleep 0.05; printf .; done"'
+ping
+wait_until "the endless command running" has "command_running=1"
+"$send_close" "$window" || fail "could not ask the window to close"
+for _ in $(seq 100); do kill -0 "$console_pid" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$console_pid" 2>/dev/null && fail "the console did not end when closed during a run"
+wait "$console_pid" || fail "the console closed during a run ended with status $?"
+for _ in $(seq 100); do pgrep -f 'echo endless' >/dev/null || break; sleep 0.1; done
+pgrep -f 'echo endless' >/dev/null && fail "the command outlived the console"
 echo "PASS (screenshots in $artifacts)"
