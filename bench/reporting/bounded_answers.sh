@@ -5,10 +5,13 @@
 #      (streamed by the service, never held by it), once announced in
 #      Content-Length and once chunked;
 #   2. wall time of a run whose service sends its answer one byte per second
-#      (the stall limit never fires; the deadline ends the call).
+#      (libcurl's averaged speed then dips just under the stall limit's one
+#      byte per second, which ends the call after about 35 s), and of one
+#      sending a byte every 0.9 s, which the stall limit never stops: the
+#      deadline ends it.
 # Each run has one unsent usage record, so the transaction usage report
 # makes exactly one call; the records must stay unsent.
-#   bench/reporting/bounded_answers.sh [BUILD_DIR]      (about 5 minutes)
+#   bench/reporting/bounded_answers.sh [BUILD_DIR]      (about 6 minutes)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=$(cd "${1:-build}" && pwd)
@@ -61,6 +64,9 @@ measured_run
 echo "== 1 GB answer, chunked (no length announced)"
 control "huge-chunked 1000000000"
 measured_run
-echo "== Answer at 1 byte per second (ends at the deadline, about 5 minutes)"
+echo "== Answer at 1 byte per second"
 control "drip 1000"
+measured_run
+echo "== Answer at 1 byte every 0.9 s (ends at the deadline, about 5 minutes)"
+control "drip 900"
 measured_run
