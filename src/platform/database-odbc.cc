@@ -2,6 +2,12 @@
 // and any data source named in odbc.ini. Every statement's rows are read
 // completely before Execute returns, so the session is free again for the
 // next statement (SQL Server without MARS allows one open result).
+//
+// Every text crosses the ODBC boundary as UTF-16 (the ...W functions and
+// SQL_C_WCHAR data): the program's own texts are UTF-8, and wide characters
+// are the one form in which a driver hands over accented text unchanged
+// whatever the code page of the server, the client or the driver. The
+// narrow functions are also mere stubs in some driver managers.
 #include <sql.h>
 #include <sqlext.h>
 
@@ -9,6 +15,7 @@
 #include <future>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -21,6 +28,92 @@ namespace {
 
 constexpr std::chrono::seconds kDefaultLoginTimeout{15};
 constexpr std::chrono::seconds kLoginMargin{5};
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+// UTF-8 to NUL-terminated UTF-16; a byte that does not begin a valid
+// sequence becomes U+FFFD.
+std::vector<SQLWCHAR> ToWide(std::string_view text) {
+  std::vector<SQLWCHAR> out;
+  out.reserve(text.size() + 1);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned lead = bytes[i];
+    std::size_t length = lead < 0x80                    ? 1
+                         : lead >= 0xC2 && lead <= 0xDF ? 2
+                         : lead >= 0xE0 && lead <= 0xEF ? 3
+                         : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                        : 0;
+    char32_t code = length == 1   ? lead
+                    : length == 2 ? lead & 0x1F
+                    : length == 3 ? lead & 0x0F
+                                  : lead & 0x07;
+    bool valid = length > 0 && i + length <= text.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      valid = (bytes[i + k] & 0xC0) == 0x80;
+      code = (code << 6) | (bytes[i + k] & 0x3F);
+    }
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!valid || code < kSmallest[length] || code > 0x10FFFF ||
+        (code >= 0xD800 && code <= 0xDFFF)) {
+      code = kReplacement;
+      length = 1;
+    }
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(static_cast<SQLWCHAR>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<SQLWCHAR>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<SQLWCHAR>(code));
+    }
+    i += length;
+  }
+  out.push_back(0);
+  return out;
+}
+
+void AppendUtf8(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// UTF-16 to UTF-8; a surrogate without its partner becomes U+FFFD.
+std::string ToUtf8(const SQLWCHAR* text, std::size_t length) {
+  std::string out;
+  out.reserve(length);
+  for (std::size_t i = 0; i < length; ++i) {
+    char32_t code = text[i];
+    if (code >= 0xD800 && code <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+      code = kReplacement;
+    }
+    AppendUtf8(code, out);
+  }
+  return out;
+}
+
+// A NUL-terminated wide text as UTF-8.
+std::string ToUtf8(const SQLWCHAR* text) {
+  std::size_t length = 0;
+  while (text[length] != 0) ++length;
+  return ToUtf8(text, length);
+}
 
 // One ODBC handle, freed when it goes out of scope.
 class OdbcHandle {
@@ -53,15 +146,15 @@ std::string Diagnostics(const OdbcHandle& handle) {
   std::string text;
   std::string last;
   for (SQLSMALLINT record = 1;; ++record) {
-    SQLCHAR state[6] = {};
+    SQLWCHAR state[6] = {};
     SQLINTEGER native = 0;
-    SQLCHAR message[SQL_MAX_MESSAGE_LENGTH + 1] = {};
+    SQLWCHAR message[SQL_MAX_MESSAGE_LENGTH + 1] = {};
     SQLSMALLINT length = 0;
-    SQLRETURN rc = SQLGetDiagRec(handle.type(), handle.get(), record, state, &native, message,
-                                 sizeof message, &length);
+    SQLRETURN rc = SQLGetDiagRecW(handle.type(), handle.get(), record, state, &native, message,
+                                  SQL_MAX_MESSAGE_LENGTH + 1, &length);
     if (!SQL_SUCCEEDED(rc)) break;
     // FreeTDS reports a refused connection twice in a row; once is enough.
-    std::string line(reinterpret_cast<const char*>(message));
+    std::string line = ToUtf8(message);
     // Some drivers end a record with a line break of their own.
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r' || line.back() == ' ')) {
       line.pop_back();
@@ -91,27 +184,31 @@ OdbcHandle MakeEnvironment() {
   return environment;
 }
 
-// The value of column `column` of the current row; long values arrive in
-// several pieces.
+// The value of column `column` of the current row, as UTF-8; long values
+// arrive in several pieces, which are joined before the conversion so that
+// a surrogate pair split between two pieces stays whole.
 FieldValue ReadField(const OdbcHandle& statement, SQLUSMALLINT column) {
-  std::string value;
-  char buffer[4096];
+  std::vector<SQLWCHAR> value;
+  SQLWCHAR buffer[2048];
+  constexpr std::size_t kCapacity = sizeof buffer / sizeof buffer[0] - 1;  // less the terminator
   for (;;) {
     SQLLEN indicator = 0;
     SQLRETURN rc =
-        SQLGetData(statement.get(), column, SQL_C_CHAR, buffer, sizeof buffer, &indicator);
+        SQLGetData(statement.get(), column, SQL_C_WCHAR, buffer, sizeof buffer, &indicator);
     if (rc == SQL_NO_DATA) break;  // every piece has been read
     if (!SQL_SUCCEEDED(rc)) Fail(statement, "A column value cannot be read");
     if (indicator == SQL_NULL_DATA) return std::nullopt;
-    // With SQL_SUCCESS_WITH_INFO the buffer is full (less its terminator).
-    std::size_t piece = sizeof buffer - 1;
-    if (indicator != SQL_NO_TOTAL && static_cast<std::size_t>(indicator) < piece) {
-      piece = static_cast<std::size_t>(indicator);
+    // The indicator counts bytes; with SQL_SUCCESS_WITH_INFO the buffer is
+    // full (less its terminator).
+    std::size_t piece = kCapacity;
+    if (indicator != SQL_NO_TOTAL &&
+        static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR) < piece) {
+      piece = static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
     }
-    value.append(buffer, piece);
+    value.insert(value.end(), buffer, buffer + piece);
     if (rc == SQL_SUCCESS) break;
   }
-  return value;
+  return ToUtf8(value.data(), value.size());
 }
 
 class OdbcConnection final : public Connection {
@@ -140,27 +237,28 @@ class OdbcConnection final : public Connection {
     // gives up on it after the time-out and a margin. A login still blocked
     // then keeps its handles until the process ends.
     struct Attempt {
-      std::vector<SQLCHAR> text;
+      std::vector<SQLWCHAR> text;
       SQLHDBC connection;
       std::promise<SQLRETURN> result;
     };
     auto attempt = std::make_shared<Attempt>();
-    attempt->text.assign(connection_string.begin(), connection_string.end());
-    attempt->text.push_back('\0');
+    attempt->text = ToWide(connection_string);
     attempt->connection = connection_.get();
     std::future<SQLRETURN> done = attempt->result.get_future();
     std::thread([attempt] {
-      attempt->result.set_value(SQLDriverConnect(attempt->connection, nullptr,
-                                                 attempt->text.data(), SQL_NTS, nullptr, 0,
-                                                 nullptr, SQL_DRIVER_NOPROMPT));
+      attempt->result.set_value(SQLDriverConnectW(attempt->connection, nullptr,
+                                                  attempt->text.data(), SQL_NTS, nullptr, 0,
+                                                  nullptr, SQL_DRIVER_NOPROMPT));
     }).detach();
     const std::chrono::seconds limit =
         (login_timeout.count() > 0 ? login_timeout : kDefaultLoginTimeout) + kLoginMargin;
     if (done.wait_for(limit) != std::future_status::ready) {
       connection_.Abandon();
       environment_.Abandon();
-      throw DatabaseError("The database server took the connection but did not complete the login "
-                          "within " + std::to_string(limit.count()) + " seconds");
+      throw DatabaseError(
+          "The database server took the connection but did not complete the login "
+          "within " +
+          std::to_string(limit.count()) + " seconds");
     }
     const SQLRETURN rc = done.get();
     if (!SQL_SUCCEEDED(rc)) Fail(connection_, "The ODBC connection cannot be opened");
@@ -173,9 +271,8 @@ class OdbcConnection final : public Connection {
     if (timeout_.count() > 0 && timeout_supported_) ApplyTimeout(statement);
 
     std::string text = translate_top_ ? TranslateTopToLimit(sql) : std::string(sql);
-    std::vector<SQLCHAR> buffer(text.begin(), text.end());
-    buffer.push_back('\0');
-    SQLRETURN rc = SQLExecDirect(statement.get(), buffer.data(), SQL_NTS);
+    std::vector<SQLWCHAR> wide = ToWide(text);
+    SQLRETURN rc = SQLExecDirectW(statement.get(), wide.data(), SQL_NTS);
     if (rc == SQL_NO_DATA) return RowSet();  // e.g. an UPDATE that matched no row
     if (!SQL_SUCCEEDED(rc)) Fail(statement, "The statement failed");
 
@@ -193,13 +290,14 @@ class OdbcConnection final : public Connection {
 
     std::vector<std::string> columns;
     for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
-      SQLCHAR name[256] = {};
+      SQLWCHAR name[256] = {};
       SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
       SQLULEN size = 0;
-      rc = SQLDescribeCol(statement.get(), i, name, sizeof name, &name_length, &type, &size,
-                          &digits, &nullable);
+      // Buffer sizes of the wide functions count characters.
+      rc = SQLDescribeColW(statement.get(), i, name, 256, &name_length, &type, &size, &digits,
+                           &nullable);
       if (!SQL_SUCCEEDED(rc)) Fail(statement, "A column cannot be described");
-      columns.emplace_back(reinterpret_cast<const char*>(name));
+      columns.push_back(ToUtf8(name));
     }
     std::vector<std::vector<FieldValue>> rows;
     for (;;) {
@@ -267,13 +365,13 @@ std::vector<std::string> InstalledOdbcDrivers() {
   std::vector<std::string> drivers;
   SQLUSMALLINT direction = SQL_FETCH_FIRST;
   for (;;) {
-    SQLCHAR name[512] = {};
-    SQLCHAR attributes[2048] = {};
+    SQLWCHAR name[512] = {};
+    SQLWCHAR attributes[2048] = {};
     SQLSMALLINT name_length = 0, attributes_length = 0;
-    SQLRETURN rc = SQLDrivers(environment.get(), direction, name, sizeof name, &name_length,
-                              attributes, sizeof attributes, &attributes_length);
+    SQLRETURN rc = SQLDriversW(environment.get(), direction, name, 512, &name_length, attributes,
+                               2048, &attributes_length);
     if (!SQL_SUCCEEDED(rc)) break;
-    drivers.emplace_back(reinterpret_cast<const char*>(name));
+    drivers.push_back(ToUtf8(name));
     direction = SQL_FETCH_NEXT;
   }
   return drivers;

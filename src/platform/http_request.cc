@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <string>
 
 namespace quorvex {
@@ -73,6 +74,8 @@ void HttpRequest::SetStallTimeout(std::chrono::seconds timeout) {
   curl_easy_setopt(curl_->easy.get(), CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout.count()));
 }
 
+void HttpRequest::SetLimits(const HttpLimits& limits) { limits_ = limits; }
+
 void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {
   std::string line(name);
   line += ": ";
@@ -88,8 +91,27 @@ void HttpRequest::Send(std::string_view body) {
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, curl_->headers.get());
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(limits_.deadline.count()));
+  // An announced length over the cap is refused before the body is read; a
+  // body without one is cut off by OnBody when it reaches the cap.
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                   static_cast<curl_off_t>(limits_.max_response_bytes));
   curl_->error[0] = '\0';
+  const auto start = std::chrono::steady_clock::now();
   CURLcode code = curl_easy_perform(h);
+  if (too_large_ || code == CURLE_FILESIZE_EXCEEDED) {
+    response_text_.clear();
+    response_text_.shrink_to_fit();
+    throw HttpError("the answer exceeded " + std::to_string(limits_.max_response_bytes) +
+                    " bytes and was abandoned");
+  }
+  // libcurl reports the deadline and the stall limit with the same code;
+  // only the clock tells them apart.
+  if (code == CURLE_OPERATION_TIMEDOUT &&
+      std::chrono::steady_clock::now() - start >= limits_.deadline) {
+    throw HttpError("the exchange exceeded " + std::to_string(limits_.deadline.count()) +
+                    " seconds and was abandoned");
+  }
   if (code == CURLE_OK) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status_);
     ready_state_ = kCompleted;
@@ -145,8 +167,14 @@ size_t HttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) 
 size_t HttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* request = static_cast<HttpRequest*>(self);
   request->response_started_ = true;
-  request->response_text_.append(data, size * count);
-  return size * count;
+  const size_t length = size * count;
+  if (length > request->limits_.max_response_bytes - request->response_text_.size()) {
+    // A short count makes libcurl end the transfer with a write error.
+    request->too_large_ = true;
+    return 0;
+  }
+  request->response_text_.append(data, length);
+  return length;
 }
 
 }  // namespace quorvex

@@ -13,13 +13,19 @@
 //   - once connected, the exchange is abandoned when fewer than one byte per
 //     second arrives or leaves for kStallTimeout in a row. libcurl averages
 //     the speed over the last few seconds, so after a burst of data the
-//     abort comes up to about five seconds later than that. A service that
-//     keeps sending never times out.
+//     abort comes up to about five seconds later than that;
+//   - the whole exchange, connecting included, may last at most
+//     HttpLimits::deadline, so that a service trickling its answer cannot
+//     hold the job forever;
+//   - the response body may be at most HttpLimits::max_response_bytes long,
+//     so that an endless or oversized answer cannot exhaust memory. A body
+//     announced longer than that is refused before it is read.
 // Redirects are not followed; proxies come from the usual environment
 // variables (http_proxy, https_proxy, no_proxy).
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -29,11 +35,20 @@ namespace quorvex {
 
 // A failure before any response arrived (name not resolved, connection
 // refused or reset, connect time-out, certificate not trusted, the service
-// closed the connection without answering). what() is libcurl's description
-// followed by its detail.
+// closed the connection without answering), or an exchange that went past
+// one of its HttpLimits whether or not a response had begun. what() is
+// libcurl's description followed by its detail, or for a limit a sentence
+// that names the limit and its value.
 class HttpError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// The bounds of one exchange. The defaults are the job's: generous for a
+// report answer of a few kilobytes, yet finite.
+struct HttpLimits {
+  std::chrono::seconds deadline{300};
+  std::size_t max_response_bytes = std::size_t{64} << 20;
 };
 
 class HttpRequest {
@@ -62,6 +77,11 @@ class HttpRequest {
   // was called, Send was not.
   void SetStallTimeout(std::chrono::seconds timeout);
 
+  // Replaces the default HttpLimits for this request (again only a test
+  // does, to see the limits act within seconds and kilobytes). REQUIRES:
+  // Open was called, Send was not.
+  void SetLimits(const HttpLimits& limits);
+
   // Adds a request header; headers go out in the order they were set,
   // after the ones HTTP itself needs (Host, Content-Length). REQUIRES: Open
   // was called.
@@ -69,9 +89,10 @@ class HttpRequest {
 
   // Sends body (bytes as given; not copied, so it must outlive the call)
   // and returns when the exchange has ended. Throws HttpError when it ended
-  // before any response arrived. When a response began but did not
-  // complete (connection closed in the middle of the body, stall time-out
-  // after the headers) it returns normally with ReadyState() == kReceiving.
+  // before any response arrived, or went past its deadline or its size cap
+  // at any point. When a response began but did not complete otherwise
+  // (connection closed in the middle of the body, stall time-out after the
+  // headers) it returns normally with ReadyState() == kReceiving.
   // REQUIRES: Open was called; Send is called at most once.
   void Send(std::string_view body);
 
@@ -94,6 +115,8 @@ class HttpRequest {
   std::string status_text_;
   std::string response_text_;
   bool response_started_ = false;
+  HttpLimits limits_;
+  bool too_large_ = false;
 };
 
 }  // namespace quorvex

@@ -78,11 +78,11 @@ Function* Resolve(LazyLibrary& library, const char* name) {
 
 // Forwards NAME(PARAMS) to the library, returning FAILURE when it is
 // missing.
-#define QUORVEX_FORWARD(LIBRARY, RESULT, NAME, FAILURE, PARAMS, ARGS)    \
-  RESULT NAME PARAMS {                                                  \
-    static auto* real = Resolve<decltype(NAME)>(LIBRARY(), #NAME);      \
-    if (real == nullptr) return FAILURE;                                \
-    return real ARGS;                                                   \
+#define QUORVEX_FORWARD(LIBRARY, RESULT, NAME, FAILURE, PARAMS, ARGS) \
+  RESULT NAME PARAMS {                                                \
+    static auto* real = Resolve<decltype(NAME)>(LIBRARY(), #NAME);    \
+    if (real == nullptr) return FAILURE;                              \
+    return real ARGS;                                                 \
   }
 
 extern "C" {
@@ -164,25 +164,25 @@ QUORVEX_FORWARD(Odbc, SQLRETURN, SQLSetConnectAttr, SQL_ERROR,
 QUORVEX_FORWARD(Odbc, SQLRETURN, SQLSetStmtAttr, SQL_ERROR,
                 (SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length),
                 (stmt, attribute, value, length))
-QUORVEX_FORWARD(Odbc, SQLRETURN, SQLDriverConnect, SQL_ERROR,
-                (SQLHDBC dbc, SQLHWND window, SQLCHAR* in, SQLSMALLINT in_length, SQLCHAR* out,
+QUORVEX_FORWARD(Odbc, SQLRETURN, SQLDriverConnectW, SQL_ERROR,
+                (SQLHDBC dbc, SQLHWND window, SQLWCHAR* in, SQLSMALLINT in_length, SQLWCHAR* out,
                  SQLSMALLINT out_size, SQLSMALLINT* out_length, SQLUSMALLINT completion),
                 (dbc, window, in, in_length, out, out_size, out_length, completion))
 QUORVEX_FORWARD(Odbc, SQLRETURN, SQLDisconnect, SQL_ERROR, (SQLHDBC dbc), (dbc))
-QUORVEX_FORWARD(Odbc, SQLRETURN, SQLDrivers, SQL_ERROR,
-                (SQLHENV env, SQLUSMALLINT direction, SQLCHAR* name, SQLSMALLINT name_size,
-                 SQLSMALLINT* name_length, SQLCHAR* attributes, SQLSMALLINT attributes_size,
+QUORVEX_FORWARD(Odbc, SQLRETURN, SQLDriversW, SQL_ERROR,
+                (SQLHENV env, SQLUSMALLINT direction, SQLWCHAR* name, SQLSMALLINT name_size,
+                 SQLSMALLINT* name_length, SQLWCHAR* attributes, SQLSMALLINT attributes_size,
                  SQLSMALLINT* attributes_length),
                 (env, direction, name, name_size, name_length, attributes, attributes_size,
                  attributes_length))
-QUORVEX_FORWARD(Odbc, SQLRETURN, SQLExecDirect, SQL_ERROR,
-                (SQLHSTMT stmt, SQLCHAR* text, SQLINTEGER length), (stmt, text, length))
-QUORVEX_FORWARD(Odbc, SQLRETURN, SQLNumResultCols, SQL_ERROR,
-                (SQLHSTMT stmt, SQLSMALLINT* count), (stmt, count))
-QUORVEX_FORWARD(Odbc, SQLRETURN, SQLDescribeCol, SQL_ERROR,
-                (SQLHSTMT stmt, SQLUSMALLINT column, SQLCHAR* name, SQLSMALLINT name_size,
-                 SQLSMALLINT* name_length, SQLSMALLINT* type, SQLULEN* size,
-                 SQLSMALLINT* digits, SQLSMALLINT* nullable),
+QUORVEX_FORWARD(Odbc, SQLRETURN, SQLExecDirectW, SQL_ERROR,
+                (SQLHSTMT stmt, SQLWCHAR* text, SQLINTEGER length), (stmt, text, length))
+QUORVEX_FORWARD(Odbc, SQLRETURN, SQLNumResultCols, SQL_ERROR, (SQLHSTMT stmt, SQLSMALLINT* count),
+                (stmt, count))
+QUORVEX_FORWARD(Odbc, SQLRETURN, SQLDescribeColW, SQL_ERROR,
+                (SQLHSTMT stmt, SQLUSMALLINT column, SQLWCHAR* name, SQLSMALLINT name_size,
+                 SQLSMALLINT* name_length, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits,
+                 SQLSMALLINT* nullable),
                 (stmt, column, name, name_size, name_length, type, size, digits, nullable))
 QUORVEX_FORWARD(Odbc, SQLRETURN, SQLFetch, SQL_ERROR, (SQLHSTMT stmt), (stmt))
 QUORVEX_FORWARD(Odbc, SQLRETURN, SQLGetData, SQL_ERROR,
@@ -190,9 +190,9 @@ QUORVEX_FORWARD(Odbc, SQLRETURN, SQLGetData, SQL_ERROR,
                  SQLLEN size, SQLLEN* indicator),
                 (stmt, column, type, value, size, indicator))
 QUORVEX_FORWARD(Odbc, SQLRETURN, SQLMoreResults, SQL_ERROR, (SQLHSTMT stmt), (stmt))
-QUORVEX_FORWARD(Odbc, SQLRETURN, SQLGetDiagRec, SQL_ERROR,
-                (SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLCHAR* state,
-                 SQLINTEGER* native, SQLCHAR* text, SQLSMALLINT text_size,
+QUORVEX_FORWARD(Odbc, SQLRETURN, SQLGetDiagRecW, SQL_ERROR,
+                (SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLWCHAR* state,
+                 SQLINTEGER* native, SQLWCHAR* text, SQLSMALLINT text_size,
                  SQLSMALLINT* text_length),
                 (type, handle, record, state, native, text, text_size, text_length))
 

@@ -60,6 +60,15 @@ class XmlNode {
   pugi::xml_node_struct* node_ = nullptr;
 };
 
+// Empty when text, taken as UTF-8, can be the character data of an XML 1.0
+// document. Otherwise a description of the first thing that stands in the
+// way and where it stands (a byte offset from 0): a NUL, another control
+// character than tab, line feed and carriage return, U+FFFE or U+FFFF, or
+// bytes that are not UTF-8 (surrogates and overlong forms included).
+// pugixml would serialize such text as it is, giving a cut or malformed
+// document, so a caller checks before SetText.
+std::string XmlTextProblem(std::string_view text);
+
 class XmlDocument {
  public:
   XmlDocument();

@@ -73,7 +73,7 @@ std::string BuildEnvelope(const std::string& method, const std::string& service_
 // anything else throws and ends in the trap of Consumir_WebService.
 bool Exchange(RunState& run, const std::string& report_document, const std::string& address,
               const std::string& method, std::string& answer_code,
-              const std::string& service_namespace) {
+              const std::string& service_namespace, const HttpLimits& limits) {
   if (report_document.empty()) {
     run.LastErrorText = "NO SE HA ENVIADO UN DOCUMENTO XML CORRECTO";
     return false;
@@ -86,6 +86,11 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
       run.LastErrorText = "IMPOSIBLE GENERAR XML PARA ENVIO";
       return false;
     }
+    // A character XML cannot carry would leave the document cut short or
+    // malformed on the wire; it is refused before anything is sent.
+    if (std::string problem = XmlTextProblem(report_document); !problem.empty()) {
+      throw CallError("the report document " + problem);
+    }
     const std::string path = "/soap:Envelope/soap:Body/" + method + "/DOCUMENTO";
     XmlNode documento = RequireNode(request, path, "the request envelope");
     if (!documento.SetText(report_document)) {
@@ -96,6 +101,7 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
 
   HttpRequest http;
   http.Open("POST", address);
+  http.SetLimits(limits);
   http.SetRequestHeader("Content-Type", "text/xml; charset=utf-8");
   http.SetRequestHeader("SOAPAction", service_namespace + method);
   http.Send(body);
@@ -199,10 +205,11 @@ int DaysInMonth(int year, int month) {
 
 bool Consumir_WebService(RunState& run, const std::string& report_document,
                          const std::string& address, const std::string& method,
-                         std::string& answer_code, const std::string& service_namespace) {
+                         std::string& answer_code, const std::string& service_namespace,
+                         const HttpLimits& limits) {
   run.LastErrorText.clear();
   try {
-    return Exchange(run, report_document, address, method, answer_code, service_namespace);
+    return Exchange(run, report_document, address, method, answer_code, service_namespace, limits);
   } catch (const std::exception& error) {
     run.LastErrorText = std::string("Funciones - Consumir_WebService()") + ". " +
                         "NO FUE POSIBLE CONSUMIR EL WEBSERVICE" + ". " + error.what();

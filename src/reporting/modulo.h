@@ -5,6 +5,7 @@
 #include <string>
 
 #include "job/run_state.h"
+#include "platform/http_request.h"
 
 namespace quorvex {
 
@@ -27,10 +28,18 @@ namespace quorvex {
 // read and left as the caller had it on every earlier way out. Touches no
 // other part of run, writes nothing to the event log, and never throws.
 // The HTTP layer's limits (see platform/http_request.h) are its only
-// time-outs: up to 60 s to connect, and 30 s without any byte moving.
+// bounds: up to 60 s to connect, 30 s without any byte moving, 5 minutes for
+// the whole exchange and 64 MiB of answer. Going past the last two ends in
+// the trap message with a description naming the limit. limits replaces
+// the last two; the job always passes the defaults, a test shortens them.
+//
+// A report document that XML cannot carry (a NUL, a control character
+// other than tab, line feed and carriage return, bytes that are not UTF-8)
+// ends in the trap message naming the problem, and nothing is sent.
 bool Consumir_WebService(RunState& run, const std::string& report_document,
                          const std::string& address, const std::string& method,
-                         std::string& answer_code, const std::string& service_namespace);
+                         std::string& answer_code, const std::string& service_namespace,
+                         const HttpLimits& limits = HttpLimits());
 
 // A date and time of the database server's clock, to the second.
 struct FechaHora {

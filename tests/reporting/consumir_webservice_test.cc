@@ -3,6 +3,7 @@
 // the answer code.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -66,8 +67,8 @@ CentralService* ConsumirWebServiceTest::service_ = nullptr;
 struct ModeCase {
   const char* mode;
   bool result;
-  // Expected LastErrorText; "{url}" stands for the address, a text ending
-  // in "..." is a prefix.
+  // Expected LastErrorText; "{url}" stands for the address, "{raw}" for the
+  // whole body of the answer, a text ending in "..." is a prefix.
   std::string last_error;
   std::string answer_code;
 };
@@ -115,6 +116,11 @@ TEST_F(ConsumirWebServiceTest, JudgesEveryKindOfAnswer) {
        false, "EL WEBSERVICE HA RECHAZADO LA PETICION. no & no", "9"},
       {"result\n<Respuesta Estado=\"ACEPTADO\"><Mensaje Codigo=\"\"></Mensaje></Respuesta>", true,
        "", ""},
+      // Blanks alone are text: not an empty result, message or fault.
+      {"result\n   ", false, "EL WEBSERVICE {url}, RESPONDIO INCORRECTAMENTE. {raw}", kUnchanged},
+      {"result\n<Respuesta Estado=\"ACEPTADO\"><Mensaje Codigo=\"5\">  </Mensaje></Respuesta>",
+       true, "  ", "5"},
+      {"fault\n ", false, "Internal Server Error.  ", kUnchanged},
       {"partial", false, "IMPOSIBLE ESTABLECER CONEXION CON LA URL: {url}", kUnchanged},
       {"refuse", false, trap + "...", kUnchanged},
   };
@@ -125,6 +131,9 @@ TEST_F(ConsumirWebServiceTest, JudgesEveryKindOfAnswer) {
     CallOutcome out = Call(kDocument, url);
     EXPECT_EQ(out.result, c.result);
     std::string expected = Expand(c.last_error, url);
+    if (std::size_t at = expected.find("{raw}"); at != std::string::npos) {
+      expected.replace(at, 5, RawAnswer());
+    }
     if (expected.ends_with("...")) {
       expected.resize(expected.size() - 3);
       EXPECT_TRUE(out.last_error.starts_with(expected)) << out.last_error;
@@ -204,6 +213,71 @@ TEST_F(ConsumirWebServiceTest, NothingIsSentForAnEmptyDocumentOrABadMethod) {
     EXPECT_EQ(out.answer_code, kUnchanged);
   }
   EXPECT_EQ(service_->Received(), before);
+}
+
+TEST_F(ConsumirWebServiceTest, DocumentXmlCannotCarryEndsInTheTrapBeforeAnythingIsSent) {
+  const int before = service_->Received();
+  struct Case {
+    std::string document;
+    const char* description;
+  } cases[] = {
+      {std::string("<D a='1'>x\0y</D>", 15),
+       "the report document holds a NUL character at offset 10, which XML cannot carry"},
+      {"<D>\x1B[0m</D>",
+       "the report document holds the control character U+001B at offset 3, which XML 1.0 "
+       "cannot carry"},
+      {"<D>\x0C</D>",
+       "the report document holds the control character U+000C at offset 3, which XML 1.0 "
+       "cannot carry"},
+      {"<D>Jos\xE9</D>",
+       "the report document is not UTF-8: the byte 0xE9 at offset 6 does not begin a valid "
+       "sequence"},
+      {"<D>\xC3\xA9\xC0\xAF</D>",  // an overlong '/'
+       "the report document is not UTF-8: the byte 0xC0 at offset 5 does not begin a valid "
+       "sequence"},
+      {"<D>\xED\xA0\x80</D>",  // a UTF-16 surrogate
+       "the report document is not UTF-8: the byte 0xED at offset 3 does not begin a valid "
+       "sequence"},
+      {"<D>\xEF\xBF\xBF</D>",
+       "the report document holds the non-character U+FFFF at offset 3, which XML 1.0 cannot "
+       "carry"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    CallOutcome out = Call(c.document, service_->Url());
+    EXPECT_FALSE(out.result);
+    EXPECT_EQ(out.last_error, std::string(kTrap) + c.description);
+    EXPECT_EQ(out.answer_code, kUnchanged);
+  }
+  EXPECT_EQ(service_->Received(), before);
+}
+
+TEST_F(ConsumirWebServiceTest, AnswerPastTheDeadlineOrTheSizeCapEndsInTheTrap) {
+  // The job's limits are 5 minutes and 64 MiB; the same checks with limits
+  // a test can wait for.
+  const HttpLimits limits{std::chrono::seconds(2), 100000};
+  struct Case {
+    const char* mode;
+    const char* description;
+  } cases[] = {
+      {"drip 1000", "the exchange exceeded 2 seconds and was abandoned"},
+      {"huge 1000000000", "the answer exceeded 100000 bytes and was abandoned"},
+      {"huge-chunked 1000000000", "the answer exceeded 100000 bytes and was abandoned"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    service_->SetMode(c.mode);
+    RunState run;
+    std::string code = kUnchanged;
+    const auto start = std::chrono::steady_clock::now();
+    const bool result = Consumir_WebService(run, kDocument, service_->Url(), "RecibeDocumento",
+                                            code, ServiceNamespace, limits);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_FALSE(result);
+    EXPECT_EQ(run.LastErrorText, std::string(kTrap) + c.description);
+    EXPECT_EQ(code, kUnchanged);
+  }
+  service_->SetMode("accept");
 }
 
 TEST_F(ConsumirWebServiceTest, WrongPathIsNotFound) {

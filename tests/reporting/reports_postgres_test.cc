@@ -2,6 +2,7 @@
 // PostgreSQL server of tests/postgres (data source "QuorvexPgTest" in the
 // harness's odbc.ini), with the reference central service over loopback.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <stdlib.h>
 
 #include <memory>
@@ -19,6 +20,7 @@ namespace {
 using testing::CentralService;
 using testing::Entry;
 using testing::ReadEntries;
+using testing::ReadFileBytes;
 using testing::TempDir;
 
 class ReportsPostgresTest : public ::testing::Test {
@@ -135,6 +137,65 @@ TEST_F(ReportsPostgresTest, CountBeyond32BitsEndsInTheErrorEntryAndMarksNothing)
                                  "Get_Transaccion_Uso()\r\nOverflow: 3000000000 does not fit "
                                  "a 32-bit signed whole number"}}));
 }
+
+// Accented names leave the database as UTF-8 whichever session reads them:
+// the embedded SQLite one, and the ODBC one, which reads character data as
+// UTF-16 and converts it, so the server's code page plays no part.
+class AccentedNamesTest : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(AccentedNamesTest, ArriveInTheDocumentAsUtf8) {
+  TempDir dir;
+  const std::string log_path = dir.path() + "/events.jsonl";
+  setenv("QUORVEX_EVENT_LOG", log_path.c_str(), 1);
+  std::string source = "odbc:QuorvexPgTest";
+  if (std::string(GetParam()) == "sqlite") {
+    source = "sqlite:" + dir.path() + "/quorvex.db";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(source.c_str() + 7, &db), SQLITE_OK);
+    const std::string schema =
+        ReadFileBytes(std::string(QUORVEX_SOURCE_DIR) + "/sql/sqlite/schema.sql");
+    const int rc = sqlite3_exec(db, schema.c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK);
+  }
+  RunState run;
+  run.DbConnection = OpenConnection(
+      "Provider=SQLOLEDB.1;Password=quorvex;Persist Security Info=True;User ID=quorvex;"
+      "Initial Catalog=quorvex_test;Data Source=" +
+          source + ";APP=Quorvex",
+      dir.path());
+  CentralService service;
+  run.WebServiceUrl = service.Url();
+  Connection& db = *run.DbConnection;
+  db.Execute("DELETE FROM Transaccion_Uso");
+  db.Execute("DELETE FROM Operadores");
+  db.Execute(
+      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES "
+      "('TIMBRADO', 'SRV-\xC3\x91', '2026-01-01 10:00:00', 'SI')");
+  db.Execute(
+      "INSERT INTO Operadores VALUES ('JN', 'Jos\xC3\xA9 N\xC3\xBA\xC3\xB1\x65z', "
+      "'jos\xC3\xA9@example.com'), ('EMOJI', '\xE2\x82\xAC \xF0\x9F\x98\x80', '')");
+  std::unique_ptr<MessageBoxPresenter> boxes = MakeConsoleMessageBox();
+  frmMain form(run, *boxes);
+
+  form.Get_Operadores_Info();
+
+  unsetenv("QUORVEX_EVENT_LOG");
+  ASSERT_EQ(service.Received(), 1);
+  // The database's order is not asked for; both lines are looked for.
+  const std::string document = service.Document(1);
+  EXPECT_NE(document.find("  <Operador  SID=\"SRV-\xC3\x91\"  Operador=\"JN\"  "
+                          "Nombre=\"Jos\xC3\xA9 N\xC3\xBA\xC3\xB1\x65z\"  "
+                          "Email=\"jos\xC3\xA9@example.com\" />\r\n"),
+            std::string::npos)
+      << document;
+  EXPECT_NE(document.find("Operador=\"EMOJI\"  Nombre=\"\xE2\x82\xAC \xF0\x9F\x98\x80\""),
+            std::string::npos)
+      << document;
+  EXPECT_EQ(ReadEntries(log_path), (std::vector<Entry>{{4, "Get_Operadores_Info()\r\nOK"}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, AccentedNamesTest, ::testing::Values("sqlite", "postgres"));
 
 }  // namespace
 }  // namespace quorvex

@@ -241,8 +241,11 @@ TEST_F(ReportsTest, RecordWrittenDuringTheCallStaysUnsent) {
 
 TEST_F(ReportsTest, RejectedOrFailedCallMarksNothing) {
   InsertUsage(*db_, "'TIMBRADO'", "'SRV-1'", kPast, "NO", 3);
-  for (const char* mode : {"rechazado-lower", "refuse", "partial", "status 503\nMANTENIMIENTO",
-                           "fault", "empty-result", "no-attributes"}) {
+  // The two huge answers go past the job's 64 MiB cap: one announced, one
+  // cut off as it arrives.
+  for (const char* mode :
+       {"rechazado-lower", "refuse", "partial", "status 503\nMANTENIMIENTO", "fault",
+        "empty-result", "no-attributes", "huge 1000000000", "huge-chunked 1000000000"}) {
     SCOPED_TRACE(mode);
     service_->SetMode(mode);
     const int before = Sent();
@@ -255,7 +258,25 @@ TEST_F(ReportsTest, RejectedOrFailedCallMarksNothing) {
               (Entry{2, "Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE" + cutoff}));
     EXPECT_EQ(EnviadoById(), "NO NO NO ");
   }
-  EXPECT_EQ(Entries().size(), 7u);
+  EXPECT_EQ(Entries().size(), 9u);
+}
+
+TEST_F(ReportsTest, ValueXmlCannotCarryIsNotSentAndMarksNothing) {
+  for (const char* nombre :
+       {"'TIM' || char(0) || 'BRE'", "'TIM' || char(27)", "CAST(X'54494DE9' AS TEXT)"}) {
+    SCOPED_TRACE(nombre);
+    db_->Exec("DELETE FROM Transaccion_Uso");
+    InsertUsage(*db_, nombre, "'SRV-1'", kPast, "NO", 2);
+    form_->Get_Transaccion_Uso();
+    EXPECT_EQ(Sent(), 0);
+    EXPECT_EQ(EnviadoById(), "NO NO ");
+    auto entries = Entries();
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back().type, 2);
+    EXPECT_TRUE(entries.back().message.starts_with(
+        "Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE"))
+        << entries.back().message;
+  }
 }
 
 TEST_F(ReportsTest, NullsAndMarkupInValuesArriveUnescaped) {

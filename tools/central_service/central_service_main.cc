@@ -50,6 +50,12 @@
 //   stall MS             like partial, but after half the answer nothing more
 //                        is sent for MS milliseconds before the close
 //   refuse               the connection is closed without any response
+//   drip [MS]            200 whose body (a valid answer) goes out one byte
+//                        every MS milliseconds (default 1000), chunked
+//   huge BYTES           200 with a body of BYTES bytes (an envelope padded
+//                        with blanks) announced in Content-Length, made up
+//                        as it is sent so the service never holds it
+//   huge-chunked BYTES   the same without Content-Length (chunked)
 // delay=MS waits MS milliseconds before answering (after recording); once
 // makes the mode apply to the next request only, after which the service
 // goes back to accept. Every request is recorded whatever the mode.
@@ -69,6 +75,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -102,11 +109,14 @@ constexpr char kUsage[] =
     "  \"NAME [ARG] [delay=MS] [once]\" then optionally a line break and a payload\n"
     "  accept | status CODE | fault | empty | blank | result | no-result |\n"
     "  empty-result | not-xml | no-attributes | code-first | rechazado-lower |\n"
-    "  rechazado-blank | partial | stall MS | refuse\n"
+    "  rechazado-blank | partial | stall MS | refuse | drip [MS] | huge BYTES |\n"
+    "  huge-chunked BYTES\n"
     "  status CODE answers with the payload as body; fault puts the payload in\n"
     "  faultstring; result sends the payload as the result text; partial\n"
     "  closes the connection in the middle of the body; refuse closes it\n"
-    "  without any response; delay=MS waits before answering; once applies\n"
+    "  without any response; drip sends one byte every MS ms (default 1000);\n"
+    "  huge streams a body of BYTES bytes without holding it (huge-chunked\n"
+    "  without Content-Length); delay=MS waits before answering; once applies\n"
     "  the mode to the next request only.\n";
 
 constexpr char kSoapNamespace[] = "http://schemas.xmlsoap.org/soap/envelope/";
@@ -126,10 +136,13 @@ struct Mode {
 // reason for an unknown name or a malformed option.
 bool ParseMode(const std::string& text, Mode& mode, std::string& error) {
   static const std::vector<std::string> kNames = {
-      "accept",          "status",        "fault",      "empty",
-      "blank",           "result",        "no-result",  "empty-result",
-      "not-xml",         "no-attributes", "code-first", "rechazado-lower",
-      "rechazado-blank", "partial",       "stall",      "refuse"};
+      "accept",          "status",       "fault",
+      "empty",           "blank",        "result",
+      "no-result",       "empty-result", "not-xml",
+      "no-attributes",   "code-first",   "rechazado-lower",
+      "rechazado-blank", "partial",      "stall",
+      "refuse",          "drip",         "huge",
+      "huge-chunked"};
   Mode parsed;
   std::size_t newline = text.find('\n');
   std::string line = text.substr(0, newline);
@@ -165,6 +178,11 @@ bool ParseMode(const std::string& text, Mode& mode, std::string& error) {
       error = "status needs a code between 100 and 599";
       return false;
     }
+  }
+  if ((parsed.name == "huge" || parsed.name == "huge-chunked") &&
+      std::atoll(parsed.argument.c_str()) <= 0) {
+    error = parsed.name + " needs a size in bytes";
+    return false;
   }
   parsed.text = text;
   mode = parsed;
@@ -450,6 +468,48 @@ class Service {
                                });
     } else if (m == "refuse") {
       CloseConnectionOf(req);
+    } else if (m == "drip") {
+      auto full = std::make_shared<std::string>(ResultEnvelope(ns_, Judge(document)));
+      const int interval_ms = mode.argument.empty() ? 1000 : std::atoi(mode.argument.c_str());
+      res.set_chunked_content_provider(
+          xml, [full, interval_ms](size_t offset, httplib::DataSink& sink) {
+            if (offset >= full->size()) {
+              sink.done();
+              return true;
+            }
+            if (offset > 0) std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
+            return sink.write(full->data() + offset, 1);
+          });
+    } else if (m == "huge" || m == "huge-chunked") {
+      // The answer envelope with blanks between its start and the result
+      // element, produced piece by piece.
+      const std::string full = ResultEnvelope(ns_, Answer("ACEPTADO", "0", "GRANDE"));
+      const std::size_t split = full.find("<soap:Body>") + std::strlen("<soap:Body>");
+      auto head = std::make_shared<std::string>(full.substr(0, split));
+      auto tail = std::make_shared<std::string>(full.substr(split));
+      const std::size_t total = std::max<std::size_t>(
+          std::strtoull(mode.argument.c_str(), nullptr, 10), head->size() + tail->size());
+      auto provide = [head, tail, total](size_t offset, httplib::DataSink& sink) {
+        static const std::string kBlanks(64 * 1024, ' ');
+        if (offset >= total) {
+          sink.done();
+          return true;
+        }
+        if (offset < head->size()) return sink.write(head->data() + offset, head->size() - offset);
+        const std::size_t tail_start = total - tail->size();
+        if (offset >= tail_start) {
+          return sink.write(tail->data() + (offset - tail_start), total - offset);
+        }
+        return sink.write(kBlanks.data(), std::min(kBlanks.size(), tail_start - offset));
+      };
+      if (m == "huge") {
+        res.set_content_provider(total, xml,
+                                 [provide](size_t offset, size_t, httplib::DataSink& sink) {
+                                   return provide(offset, sink);
+                                 });
+      } else {
+        res.set_chunked_content_provider(xml, provide);
+      }
     }
   }
 
