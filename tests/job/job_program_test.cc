@@ -159,31 +159,6 @@ TEST(SingleInstanceTest, SecondStartIsRefusedWhileARunIsBusy) {
   EXPECT_EQ(install.RunJob().exit_code, 0);
 }
 
-TEST(SingleInstanceTest, TwentySimultaneousStartsGiveOneRun) {
-  Installation install;
-  testing::SilentListener server;
-  std::ofstream(install.Folder() / "slow-tcping.exe")
-      << "#!/bin/sh\nsleep 1\necho 'Average = 1.000ms'\n";
-  fs::permissions(install.Folder() / "slow-tcping.exe", fs::perms::owner_all);
-  Settings(install, "TCPING=slow-tcping.exe\n");
-  install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1', 'http://127.0.0.1:" +
-               std::to_string(server.port()) + "/', 'AC', 0)");
-
-  std::vector<int> pids;
-  for (int i = 0; i < 20; ++i) pids.push_back(install.StartJob());
-  int finished = 0, refused = 0, warnings = 0;
-  for (int pid : pids) {
-    const int code = Installation::Wait(pid).exit_code;
-    finished += code == 0;
-    refused += code == 75;
-  }
-  for (const auto& e : install.Events()) warnings += e.type == 2 && e.message == kSingleInstance;
-  EXPECT_EQ(finished, 1);
-  EXPECT_EQ(refused, 19);
-  EXPECT_EQ(warnings, 19);
-  EXPECT_EQ(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado"), "1");
-}
-
 // A program folder the job's user cannot open (an execute-only install run
 // by another user): no guard can be set up, so the job refuses to run.
 TEST(SingleInstanceTest, NoGuardMeansNoRun) {
