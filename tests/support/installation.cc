@@ -23,33 +23,18 @@ std::string ReadFile(const fs::path& path) {
   return s.str();
 }
 
-// Reads one JSON string starting at text[i] == '"'; leaves i after it.
+// Reads one JSON string starting at text[i] == '"'; leaves i after it. The
+// writer escapes quotes, backslashes and control characters only.
 std::string ReadJsonString(const std::string& text, std::size_t& i) {
   std::string out;
-  ++i;
-  while (i < text.size() && text[i] != '"') {
-    char c = text[i++];
-    if (c != '\\') {
-      out += c;
-      continue;
-    }
-    c = text[i++];
-    switch (c) {
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'u':
-        out += static_cast<char>(std::stoi(text.substr(i, 4), nullptr, 16));
-        i += 4;
-        break;
-      default:
-        out += c;
+  for (++i; i < text.size() && text[i] != '"'; ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+    } else if (const char e = text[++i]; e == 'u') {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 4), nullptr, 16));
+      i += 4;
+    } else {
+      out += e == 'n' ? '\n' : e == 'r' ? '\r' : e == 't' ? '\t' : e;
     }
   }
   ++i;
@@ -57,23 +42,15 @@ std::string ReadJsonString(const std::string& text, std::size_t& i) {
 }
 
 LoggedEvent ParseEvent(const std::string& line) {
-  LoggedEvent event;
-  std::size_t i = 0;
-  while ((i = line.find('"', i)) != std::string::npos) {
+  std::map<std::string, std::string> fields;
+  for (std::size_t i = 0; (i = line.find('"', i)) != std::string::npos;) {
     const std::string key = ReadJsonString(line, i);
     i = line.find(':', i) + 1;
-    if (line[i] == '"') {
-      const std::string value = ReadJsonString(line, i);
-      if (key == "source") event.source = value;
-      if (key == "message") event.message = value;
-    } else {
-      const int value = std::atoi(line.c_str() + i);
-      if (key == "type") event.type = value;
-      if (key == "id") event.id = value;
-      i = line.find_first_of(",}", i);
-    }
+    fields[key] =
+        line[i] == '"' ? ReadJsonString(line, i) : line.substr(i, line.find_first_of(",}", i) - i);
   }
-  return event;
+  return {fields["source"], std::atoi(fields["type"].c_str()), std::atoi(fields["id"].c_str()),
+          fields["message"]};
 }
 
 std::vector<std::string> Environment(const std::map<std::string, std::string>& extra) {
@@ -120,8 +97,8 @@ Installation::Installation(bool with_database) {
   folder_ = fs::temp_directory_path() / ("quorvex-install-" + unique);
   fs::create_directories(folder_);
   const fs::path build = QUORVEX_BINARY_DIR;
-  for (const char* program : {"QuorvexServer", "tcping.exe", "psping.exe", "ping",
-                              "quorvex-password"}) {
+  for (const char* program :
+       {"QuorvexServer", "tcping.exe", "psping.exe", "ping", "quorvex-password"}) {
     if (fs::exists(build / program)) fs::copy_file(build / program, folder_ / program);
   }
   if (with_database) {
@@ -154,9 +131,11 @@ std::string Installation::SqliteSettings(const std::string& extra_lines) {
 
 Connection& Installation::Db() {
   if (!db_) {
-    db_ = OpenConnection("Provider=SQLOLEDB.1;Password=;User ID=sa;Initial Catalog=EMPRESAS;"
-                         "Data Source=sqlite:" + DatabasePath().string() + ";APP=QuorvexTest",
-                         folder_.string());
+    db_ = OpenConnection(
+        "Provider=SQLOLEDB.1;Password=;User ID=sa;Initial Catalog=EMPRESAS;"
+        "Data Source=sqlite:" +
+            DatabasePath().string() + ";APP=QuorvexTest",
+        folder_.string());
   }
   return *db_;
 }
@@ -171,8 +150,8 @@ std::string Installation::Scalar(const std::string& sql) {
 int Installation::StartJob(const std::map<std::string, std::string>& extra_env) const {
   std::map<std::string, std::string> env = extra_env;
   env.emplace("QUORVEX_EVENT_LOG", EventLogPath().string());
-  const int out = ::open((folder_ / "job-output.txt").c_str(),
-                         O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int out =
+      ::open((folder_ / "job-output.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const int pid = Spawn((folder_ / "QuorvexServer").string(), {}, env, out);
   ::close(out);
   return pid;
