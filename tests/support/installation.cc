@@ -103,14 +103,10 @@ Installation::Installation(bool with_database) {
   }
   if (with_database) {
     // SQLite makes the file on open; the job itself never does.
-    const std::string schema = ReadFile(fs::path(QUORVEX_SOURCE_DIR) / "sql/sqlite/schema.sql");
-    const std::string make = "sqlite3 '" + DatabasePath().string() + "' < '" +
-                             (fs::path(QUORVEX_SOURCE_DIR) / "sql/sqlite/schema.sql").string() +
-                             "'";
-    ProcessResult r = RunProgram("/bin/sh", {"-c", make});
-    if (r.exit_code != 0 || schema.empty()) {
-      throw std::runtime_error("cannot make the test database: " + r.output);
-    }
+    const fs::path schema = fs::path(QUORVEX_SOURCE_DIR) / "sql/sqlite/schema.sql";
+    const ProcessResult r = RunProgram(
+        "/bin/sh", {"-c", "sqlite3 \"$0\" < \"$1\"", DatabasePath().string(), schema.string()});
+    if (r.exit_code != 0) throw std::runtime_error("cannot make the test database: " + r.output);
   }
   WriteSettings(SqliteSettings());
 }
