@@ -12,26 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(SplitCommandLineTest, FollowsTheWindowsRules) {
-  const struct {
-    const char* line;
-    std::vector<std::string> args;
-  } cases[] = {
-      {" \t ", {}},
-      {"  ping\thost  ", {"ping", "host"}},
-      {R"("/opt/my tools/tcping.exe"  -i 0)", {"/opt/my tools/tcping.exe", "-i", "0"}},
-      // The program name takes backslashes as plain text.
-      {R"("C:\tools\" rest)", {R"(C:\tools\)", "rest"}},
-      {R"(p "a"b"c d")", {"p", "abc d"}},
-      {R"(p "" "a b)", {"p", "", "a b"}},
-      {R"(p a\"b)", {"p", R"(a"b)"}},
-      {R"(p a\\"b c")", {"p", R"(a\b c)"}},
-      {R"(p a\\\"b)", {"p", R"(a\"b)"}},
-      {R"(p a\b\\c\)", {"p", R"(a\b\\c\)"}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(SplitCommandLine(c.line), c.args) << c.line;
-}
-
 // A bare name is looked up in the program folder, then the current
 // directory, then PATH, each time with ".exe" appended first when it has no
 // extension; a name with a folder part is used as it is.
