@@ -1,7 +1,7 @@
 // The window on a throw-away program folder, for the tests of its tool
 // operations and of the latency sweep: event entries go to the
-// installation's log, the tool settings hold the job's defaults, and the
-// fake tool of this folder can be installed under any tool's name.
+// installation's log, the tool settings hold the job's defaults, and a
+// fake tool can be installed under any tool's name.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,25 +24,26 @@ class ProbeFormTest : public ::testing::Test {
   explicit ProbeFormTest(bool with_database = true) : installation_(with_database) {
     setenv("QUORVEX_EVENT_LOG", installation_.EventLogPath().c_str(), 1);
     run_.ProgramFolder = installation_.Folder().string();
-    ConnectionSettings& s = run_.Settings;
-    s.PsPingExe = "psping.exe";
-    s.PsPingCommand = "-n 4 -i 0 -w 0";
-    s.TcPingExe = "tcping.exe";
-    s.TcPingCommand = "-i 0";
-    s.PingPort = "80";
-    s.PingMode = 1;
+    run_.Settings.PsPingExe = "psping.exe";
+    run_.Settings.PsPingCommand = "-n 4 -i 0 -w 0";
+    run_.Settings.TcPingExe = "tcping.exe";
+    run_.Settings.TcPingCommand = "-i 0";
+    run_.Settings.PingPort = "80";
+    run_.Settings.PingMode = 1;
   }
   ~ProbeFormTest() override { unsetenv("QUORVEX_EVENT_LOG"); }
 
   std::filesystem::path Folder() const { return installation_.Folder(); }
 
-  // Puts the fake tool in the program folder under name, with a reply and
-  // no calls recorded yet.
+  // Puts a fake tool in the program folder under name: a script that
+  // appends its arguments, joined by "|", to <name>.args and prints reply.
   void InstallFakeTool(const std::string& name, const std::string& reply) {
     namespace fs = std::filesystem;
     const fs::path tool = Folder() / name;
     fs::create_directories(tool.parent_path());
-    fs::copy_file(HelperPath("probe_fake_tool"), tool, fs::copy_options::overwrite_existing);
+    std::ofstream(tool)
+        << "#!/bin/sh\nIFS='|'; printf '%s\\n' \"$*\" >>\"$0.args\"; cat \"$0.reply\"\n";
+    fs::permissions(tool, fs::perms::owner_all);
     std::ofstream(tool.string() + ".reply", std::ios::binary) << reply;
     fs::remove(tool.string() + ".args");
   }
