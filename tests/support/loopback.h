@@ -49,32 +49,25 @@ class SilentListener {
 };
 
 // Accepts connections and closes each at once, until destroyed. Listens on
-// address (IPv4 or IPv6 text) and port, an ephemeral port when port is 0;
-// ok() is false when that address or port cannot be had.
+// an IPv4 loopback address and port, an ephemeral port when port is 0; ok()
+// is false when that address or port cannot be had.
 class LoopbackListener {
  public:
   explicit LoopbackListener(const char* address_text = "127.0.0.1", int port = 0) {
-    sockaddr_in6 in6{};
-    sockaddr_in in4{};
-    sockaddr* address = reinterpret_cast<sockaddr*>(&in4);
-    socklen_t length = sizeof in4;
-    in4.sin_family = AF_INET;
-    in4.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::inet_pton(AF_INET, address_text, &in4.sin_addr) != 1) {
-      in6.sin6_family = AF_INET6;
-      in6.sin6_port = in4.sin_port;
-      if (::inet_pton(AF_INET6, address_text, &in6.sin6_addr) != 1) return;
-      address = reinterpret_cast<sockaddr*>(&in6);
-      length = sizeof in6;
-    }
-    fd_ = ::socket(address->sa_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    socklen_t length = sizeof address;
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (fd_ < 0 || ::bind(fd_, address, length) != 0 || ::listen(fd_, 512) != 0 ||
-        ::getsockname(fd_, address, &length) != 0) {
+    if (::inet_pton(AF_INET, address_text, &address.sin_addr) != 1 ||
+        ::bind(fd_, any, length) != 0 || ::listen(fd_, 512) != 0 ||
+        ::getsockname(fd_, any, &length) != 0) {
       return;
     }
-    port_ = ntohs(address->sa_family == AF_INET ? in4.sin_port : in6.sin6_port);
+    port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] {
       for (int client;
            (client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0 || !stopping_;) {
