@@ -17,26 +17,18 @@ TEST(TextBetweenTest, CutsBetweenTheFirstStartAndTheNextEnd) {
     const char* expected;
   } cases[] = {
       {"Minimum = 0.51ms, Maximum = 0.80ms, Average = 0.63ms", "Average =", " 0.63"},
-      {"Average = 7.5 ms", "Average =", " 7.5 "},
       {"no summary here", "Average =", ""},
       {"ms before Average = 4", "Average =", ""},
-      {"Promedio = 3ms, Media = 12ms", "Media =", " 12"},
       {"Xms= 5ms", "Xms=", ""},  // the end is searched from the start marker on
   };
   for (const auto& c : cases) EXPECT_EQ(TextBetween(c.text, c.start, "ms"), c.expected) << c.text;
 }
 
+// The sweep's test sees the rest: ports kept, an upper-case scheme kept.
 TEST(HostFromUrlTest, StripsSchemesAndPath) {
-  const struct {
-    const char* url;
-    const char* host;
-  } cases[] = {
-      {"https://timbrado.example.com/servicio/timbrar.asmx", "timbrado.example.com"},
-      {"http://127.0.0.1:8080/x", "127.0.0.1:8080"},
-      {"HTTPS://timbrado.example.com/x", "HTTPS:"},
-      {"https://http://host/", "host"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(HostFromUrl(c.url), c.host) << c.url;
+  EXPECT_EQ(HostFromUrl("https://timbrado.example.com/servicio/timbrar.asmx"),
+            "timbrado.example.com");
+  EXPECT_EQ(HostFromUrl("https://http://host/"), "host");
 }
 
 // The literal of the sweep's UPDATE: a full stop whatever the locale.
