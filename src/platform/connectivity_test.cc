@@ -20,15 +20,12 @@ TEST(CanConnectTest, OpensOnlyWhereSomeoneListens) {
       {"HTTPS://localhost:" + open, true},
       {"127.0.0.1:" + open + "/x", true},  // without a scheme, still its own port
       {"http://127.0.0.1:" + closed + "/x", false},
-      {"127.0.0.1:" + closed, false},
       {"http://", false},
-      {"", false},
       {"http://127.0.0.1:99999/", false},
       {"http://exa mple/", false},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(CanConnect(c.url, std::chrono::seconds(2)), c.expected) << c.url;
-  }
 }
 
 }  // namespace
