@@ -28,16 +28,14 @@ TEST(FindProgramTest, LooksWhereWindowsLooks) {
   const std::string saved_path = std::getenv("PATH");
   fs::current_path(cwd);
   setenv("PATH", ("/no/such/folder:" + path.string()).c_str(), 1);
-  const struct {
-    const char* name;
-    std::string found;
-  } cases[] = {
+  const std::pair<const char*, std::string> cases[] = {
       {"first", (folder / "first").string()},   {"second", (cwd / "second").string()},
       {"third", (path / "third").string()},     {"tcping", (folder / "tcping.exe").string()},
       {"both", (folder / "both.exe").string()}, {"quorvex-no-such-program", ""},
       {R"(sub\tool.exe)", "sub/tool.exe"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FindProgram(c.name, folder.string()), c.found) << c.name;
+  for (const auto& [name, found] : cases)
+    EXPECT_EQ(FindProgram(name, folder.string()), found) << name;
   setenv("PATH", saved_path.c_str(), 1);
   fs::current_path(saved_cwd);
   fs::remove_all(root);

@@ -34,12 +34,10 @@ TEST(HostFromUrlTest, StripsSchemesAndPath) {
 // The literal of the sweep's UPDATE: a full stop whatever the locale.
 TEST(SqlNumberTest, WritesPlainDecimalsWithAFullStop) {
   ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
-  const struct {
-    double value;
-    const char* text;
-  } cases[] = {{-1, "-1"},   {12, " 12"},          {0.63, " 0.63"},
-               {-0.0, " 0"}, {1e-7, " 0.0000001"}, {1e21, " 1000000000000000000000"}};
-  for (const auto& c : cases) EXPECT_EQ(SqlNumber(c.value), c.text) << c.value;
+  const std::pair<double, const char*> cases[] = {
+      {-1, "-1"},   {12, " 12"},          {0.63, " 0.63"},
+      {-0.0, " 0"}, {1e-7, " 0.0000001"}, {1e21, " 1000000000000000000000"}};
+  for (const auto& [value, text] : cases) EXPECT_EQ(SqlNumber(value), text) << value;
   EXPECT_THROW(SqlNumber(std::numeric_limits<double>::infinity()), std::invalid_argument);
   std::setlocale(LC_NUMERIC, "C");
 }

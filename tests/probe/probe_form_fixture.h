@@ -47,10 +47,6 @@ class ProbeFormTest : public ::testing::Test {
     for (std::string line; std::getline(in, line);) calls.push_back(line);
     return calls;
   }
-  std::string LastCallOf(const std::string& name) const {
-    const auto calls = CallsOf(name);
-    return calls.empty() ? "not run" : calls.back();
-  }
 
   std::vector<std::string> Messages() const {
     std::vector<std::string> messages;
