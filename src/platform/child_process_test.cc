@@ -12,9 +12,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A bare name is looked up in the program folder, then the current
-// directory, then PATH, each time with ".exe" appended first when it has no
-// extension; a name with a folder part is used as it is.
+// A bare name: the program folder, the current directory, then PATH, each
+// with ".exe" tried first when it has no extension. A folder part: as it is.
 TEST(FindProgramTest, LooksWhereWindowsLooks) {
   const fs::path root = fs::temp_directory_path() / ("quorvex-find-" + std::to_string(getpid()));
   const fs::path folder = root / "folder", cwd = root / "cwd", path = root / "path";
@@ -29,20 +28,14 @@ TEST(FindProgramTest, LooksWhereWindowsLooks) {
   const std::string saved_path = std::getenv("PATH");
   fs::current_path(cwd);
   setenv("PATH", ("/no/such/folder:" + path.string()).c_str(), 1);
-  const struct {
-    const char* name;
-    std::string found;
-  } cases[] = {
-      {"first", (folder / "first").string()},
-      {"second", (cwd / "second").string()},
-      {"third", (path / "third").string()},
-      {"tcping", (folder / "tcping.exe").string()},
-      {"tcping.exe", (folder / "tcping.exe").string()},
-      {"both", (folder / "both.exe").string()},
-      {"quorvex-no-such-program", ""},
+  const std::pair<const char*, std::string> cases[] = {
+      {"first", (folder / "first").string()},   {"second", (cwd / "second").string()},
+      {"third", (path / "third").string()},     {"tcping", (folder / "tcping.exe").string()},
+      {"both", (folder / "both.exe").string()}, {"quorvex-no-such-program", ""},
       {R"(sub\tool.exe)", "sub/tool.exe"},
   };
-  for (const auto& c : cases) EXPECT_EQ(FindProgram(c.name, folder.string()), c.found) << c.name;
+  for (const auto& [name, found] : cases)
+    EXPECT_EQ(FindProgram(name, folder.string()), found) << name;
   setenv("PATH", saved_path.c_str(), 1);
   fs::current_path(saved_cwd);
   fs::remove_all(root);

@@ -24,9 +24,8 @@ class DOSOutputsTest : public ::testing::Test, public DOSOutputsListener {
   void ReceiveOutputs(std::string_view CommandOutputs) override {
     pieces_.emplace_back(CommandOutputs);
   }
-  // Runs a command that starts a child and checks what every such run
-  // guarantees: pieces of at most 256 bytes, one final empty piece, and
-  // the result and the pieces telling the same text.
+  // Every run that starts a child: pieces of at most 256 bytes, one final
+  // empty piece, and the pieces joined are the result.
   std::string Run(DOSOutputs& runner, const std::string& command_line) {
     pieces_.clear();
     const std::string result = runner.ExecuteCommand(command_line);
@@ -55,8 +54,6 @@ TEST_F(DOSOutputsTest, DeliversWhatTheChildWrote) {
     std::string output;
   } cases[] = {
       {R"(sh -c "echo out1; echo err1 >&2; echo out2; echo err2 >&2")", "out1\nerr1\nout2\nerr2\n"},
-      {"printf abc", "abc"},
-      {"true", ""},
       {"cat", ""},
       // Arguments split by the Windows rules; tabs separate them too.
       {"printf\t[%s]  "
@@ -67,9 +64,7 @@ TEST_F(DOSOutputsTest, DeliversWhatTheChildWrote) {
       {R"(sh -c "(sleep 0.3; echo grandchild) & echo child")", "child\ngrandchild\n"},
   };
   DOSOutputs runner(this, boxes_);
-  for (const auto& c : cases) {
-    EXPECT_EQ(Run(runner, c.command_line), c.output) << c.command_line;
-  }
+  for (const auto& c : cases) EXPECT_EQ(Run(runner, c.command_line), c.output) << c.command_line;
   dup2(saved_input, 0);
   close(saved_input);
 }
@@ -89,12 +84,11 @@ TEST_F(DOSOutputsTest, FailuresShowOneBoxAndStartNothing) {
 #ifdef __SANITIZE_ADDRESS__
     if (c.descriptors == 3) continue;  // the sanitizers need descriptors of their own
 #endif
-    rlimit saved, tight;
+    rlimit saved;
     getrlimit(RLIMIT_NOFILE, &saved);
-    tight = {std::min(c.descriptors, saved.rlim_cur), saved.rlim_max};
+    const rlimit tight = {std::min(c.descriptors, saved.rlim_cur), saved.rlim_max};
     setrlimit(RLIMIT_NOFILE, &tight);
-    DOSOutputs runner(this, boxes_);
-    const std::string result = runner.ExecuteCommand(c.command_line);
+    const std::string result = DOSOutputs(this, boxes_).ExecuteCommand(c.command_line);
     setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(result, "");
     ASSERT_EQ(boxes_.shown.size(), 1u);
@@ -124,7 +118,7 @@ TEST_F(DOSOutputsTest, CaptureLimitKeepsTheStartAndReadsToTheEnd) {
   // seq ends only once all of its 590 kB have been read from the pipe.
   DOSOutputs runner(this, boxes_, {},
                     RunLimits{.time_limit = milliseconds(20000), .capture_limit = 1000});
-  std::string start;  // what seq prints first
+  std::string start;
   for (int i = 1; start.size() < 1000; ++i) start += std::to_string(i) + "\n";
   EXPECT_EQ(Run(runner, "seq 1 100000"), start.substr(0, 1000));
   EXPECT_FALSE(runner.TimedOut());

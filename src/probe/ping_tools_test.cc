@@ -65,14 +65,11 @@ TEST_F(PingToolsTest, ReadsTheAverageOfTheSummary) {
     const char* reply;
     double expected;
   } cases[] = {
-      {"C", "Probing 127.0.0.1:80/tcp - time=0.512ms\n Minimum = 0.512ms, Average = 0.63ms\n",
-       0.63},
+      {"C", "time=0.512ms\n Minimum = 0.512ms, Average = 0.63ms\n", 0.63},
       {"C", "Average = 1ms\nAverage = 2ms\n", 1},
       {"C", "average = 1ms\n", -1},
       {"C", "Average = 1\n", -1},
-      {"C", "Average =ms\n", -1},
       {"C", "Average = 1m 2ms\n", -1},  // up to "ms", not "m"
-      {"C", "Average = slow ms\n", -1},
       {"de_DE.UTF-8", "Average = 0,63ms\n", 0.63},
   };
   for (const auto& c : cases) {
@@ -90,31 +87,29 @@ TEST_F(PingToolsTest, ReadsTheAverageOfTheSummary) {
 TEST_F(PingToolsTest, BuildsTheCommandLinesOfTheSettings) {
   InstallFakeTool("tcping.exe", "Average = 1ms");
   InstallFakeTool("psping.exe", "Average = 1ms");
-  form_.TcPingResp("  host  ");
-  EXPECT_EQ(form_.objDOS()->CommandLine(), "\"" + Path("tcping.exe") + "\" -i 0 host 80");
   form_.PsPingResp("  host  ");
   EXPECT_EQ(form_.objDOS()->CommandLine(), "\"" + Path("psping.exe") + "\" -n 4 -i 0 -w 0 host:80");
   run_.Settings.PingPort = "http";  // not a number: the host alone
   form_.TcPingResp(" host ");
-  EXPECT_EQ(LastCallOf("tcping.exe"), "-i|0|host");
+  EXPECT_EQ(CallsOf("tcping.exe"), std::vector<std::string>{"-i|0|host"});
   run_.Settings.PsPingCommand = "  ";  // empty options: two spaces
   form_.PsPingResp("127.0.0.1");
   EXPECT_EQ(form_.objDOS()->CommandLine(), "\"" + Path("psping.exe") + "\"  127.0.0.1");
 }
 
+// A tool that cannot be started: the runner's box, an empty output box. No
+// runner: an ExecCMD() entry, and -1 without a process.
 TEST_F(PingToolsTest, ExecCMDFailures) {
-  // A tool that cannot be started: the runner's message, an empty box.
   form_.txtSalida.SetText("left over");
   EXPECT_EQ(form_.ExecCMD(Path("absent.exe"), "", "t"), "");
   EXPECT_EQ(form_.txtSalida.Text(), "");
   EXPECT_EQ(boxes_.shown.size(), 1u);  // its text: tests/ui
-  // No runner: an ExecCMD() entry, and -1 without a process.
   InstallFakeTool("tcping.exe", "Average = 1ms");
   form_.Form_QueryUnload();
   EXPECT_EQ(form_.TcPingResp("host"), -1);
   EXPECT_EQ(Messages(), std::vector<std::string>{
                             "ExecCMD()\r\nObject variable or With block variable not set"});
-  EXPECT_EQ(LastCallOf("tcping.exe"), "not run");
+  EXPECT_TRUE(CallsOf("tcping.exe").empty());
 }
 
 }  // namespace

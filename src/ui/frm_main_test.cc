@@ -1,5 +1,5 @@
-// The window's model where the console on screen (tests/ui) cannot reach it:
-// the runner's life, and the Ping button's own trapped error.
+// What the console on screen (tests/ui) cannot reach: the runner's life, and
+// Ping's trapped error: a box without icon, description - source - number.
 #include "ui/frm_main.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,6 @@ TEST(FrmMainTest, RunnerLivesFromLoadToUnloadAndPingTrapsItsErrors) {
   EXPECT_NE(form.objDOS(), nullptr);
   form.Form_QueryUnload();
   EXPECT_EQ(form.objDOS(), nullptr);
-  // Without a runner Ping fails: a box without icon holds the description,
-  // the source and the number, joined by " - ".
   form.txtNombreHost.SetText("/bin/echo x");
   form.cmdPing_Click();
   ASSERT_EQ(boxes.shown.size(), 1u);

@@ -1,7 +1,5 @@
-// The window on a throw-away program folder, for the tests of its tool
-// operations and of the latency sweep: event entries go to the
-// installation's log, the tool settings hold the job's defaults, and a
-// fake tool can be installed under any tool's name.
+// The window on a throw-away program folder whose event log it writes, with
+// the job's default tool settings, and fake tools under any tool's name.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,19 +22,14 @@ class ProbeFormTest : public ::testing::Test {
   explicit ProbeFormTest(bool with_database = true) : installation_(with_database) {
     setenv("QUORVEX_EVENT_LOG", installation_.EventLogPath().c_str(), 1);
     run_.ProgramFolder = installation_.Folder().string();
-    run_.Settings.PsPingExe = "psping.exe";
-    run_.Settings.PsPingCommand = "-n 4 -i 0 -w 0";
-    run_.Settings.TcPingExe = "tcping.exe";
-    run_.Settings.TcPingCommand = "-i 0";
-    run_.Settings.PingPort = "80";
-    run_.Settings.PingMode = 1;
+    run_.Settings = {"", "", "", "", 1, "psping.exe", "-n 4 -i 0 -w 0", "tcping.exe", "-i 0", "80"};
   }
   ~ProbeFormTest() override { unsetenv("QUORVEX_EVENT_LOG"); }
 
   std::filesystem::path Folder() const { return installation_.Folder(); }
 
-  // Puts a fake tool in the program folder under name: a script that
-  // appends its arguments, joined by "|", to <name>.args and prints reply.
+  // A script that appends its arguments, joined by "|", to <name>.args and
+  // prints reply.
   void InstallFakeTool(const std::string& name, const std::string& reply) {
     namespace fs = std::filesystem;
     const fs::path tool = Folder() / name;
@@ -48,16 +41,11 @@ class ProbeFormTest : public ::testing::Test {
     fs::remove(tool.string() + ".args");
   }
 
-  // The fake tool's calls, each its arguments joined by "|".
   std::vector<std::string> CallsOf(const std::string& name) const {
     std::ifstream in(Folder() / (name + ".args"));
     std::vector<std::string> calls;
     for (std::string line; std::getline(in, line);) calls.push_back(line);
     return calls;
-  }
-  std::string LastCallOf(const std::string& name) const {
-    const auto calls = CallsOf(name);
-    return calls.empty() ? "not run" : calls.back();
   }
 
   std::vector<std::string> Messages() const {

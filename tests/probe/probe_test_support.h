@@ -1,6 +1,4 @@
-// Pieces the probe's tests share: where the helper programs are, and a
-// message box that records instead of showing. Loopback peers come from the
-// shared tests/support/loopback.h.
+// A message box that records instead of showing, and the loopback peers.
 #pragma once
 
 #include <string>
@@ -10,11 +8,6 @@
 #include "platform/message_box.h"
 
 namespace quorvex::testing {
-
-// A helper program built for the probe's tests (tests/probe).
-inline std::string HelperPath(const std::string& name) {
-  return std::string(QUORVEX_BINARY_DIR) + "/tests/probe/" + name;
-}
 
 struct ShownBox {
   std::string text;

@@ -4,36 +4,19 @@
 // window with this.
 #include <X11/Xlib.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <memory>
-
-namespace {
-struct DisplayClose {
-  void operator()(Display* display) const { XCloseDisplay(display); }
-};
-}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: send_close WINDOW-ID\n");
-    return 2;
-  }
-  std::unique_ptr<Display, DisplayClose> display(XOpenDisplay(nullptr));
-  if (!display) {
-    std::fprintf(stderr, "send_close: cannot open the display\n");
-    return 1;
-  }
-  const Window window = std::strtoul(argv[1], nullptr, 0);
+  Display* display = argc == 2 ? XOpenDisplay(nullptr) : nullptr;
+  if (display == nullptr) return 2;  // usage: send_close WINDOW-ID, on a display
   XEvent event{};
   event.xclient.type = ClientMessage;
-  event.xclient.window = window;
-  event.xclient.message_type = XInternAtom(display.get(), "WM_PROTOCOLS", False);
+  event.xclient.window = std::strtoul(argv[1], nullptr, 0);
+  event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
   event.xclient.format = 32;
-  event.xclient.data.l[0] =
-      static_cast<long>(XInternAtom(display.get(), "WM_DELETE_WINDOW", False));
+  event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
   event.xclient.data.l[1] = CurrentTime;
-  if (XSendEvent(display.get(), window, False, NoEventMask, &event) == 0) return 1;
-  XFlush(display.get());
-  return 0;
+  const bool sent = XSendEvent(display, event.xclient.window, False, NoEventMask, &event) != 0;
+  XCloseDisplay(display);  // flushes the request
+  return sent ? 0 : 1;
 }
