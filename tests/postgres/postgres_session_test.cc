@@ -1,4 +1,4 @@
-// What only the ODBC session shows, against the throw-away PostgreSQL
+// What only the ODBC session shows: its command time-out, against the throw-away PostgreSQL
 // server of pg_harness.sh (data source "QuorvexPgTest", found through
 // ODBCINI). The job's statements on this server are run by the reports'
 // and the whole job's tests.
@@ -11,7 +11,7 @@
 namespace quorvex {
 namespace {
 
-TEST(PostgresSession, CommandTimeoutCancelsAStatementAndLongValuesComeBackWhole) {
+TEST(PostgresSession, CommandTimeoutCancelsAStatement) {
   auto db = OpenConnection("Password=quorvex;User ID=quorvex;Data Source=odbc:QuorvexPgTest", "/");
   db->SetCommandTimeout(std::chrono::seconds(1));
   try {
@@ -20,10 +20,6 @@ TEST(PostgresSession, CommandTimeoutCancelsAStatementAndLongValuesComeBackWhole)
   } catch (const DatabaseError& e) {
     EXPECT_NE(std::string(e.what()).find("cancel"), std::string::npos) << e.what();
   }
-  // A value longer than one read of the driver.
-  std::string long_text;
-  for (int i = 0; i < 5000; ++i) long_text += "abc";
-  EXPECT_EQ(db->Execute("SELECT repeat('abc', 5000) AS t").Field("t"), long_text);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 // The reference central service (tools/central_service) as a child process
-// of a test: started on a free loopback port with its own record folder,
-// told how to answer through its control endpoint, stopped when the object
-// goes away (SIGTERM, then SIGKILL after five seconds).
+// on a free loopback port, recording into a folder of its own.
 #pragma once
 
 #include <httplib.h>
@@ -13,7 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -23,9 +21,8 @@ namespace quorvex::testing {
 class CentralService {
  public:
   CentralService() {
-    std::string dir = (std::filesystem::temp_directory_path() / "quorvex-rep-XXXXXX").string();
-    if (mkdtemp(dir.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    dir_ = dir;
+    dir_ = (std::filesystem::temp_directory_path() / "quorvex-rep-XXXXXX").string();
+    if (mkdtemp(dir_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     std::filesystem::create_directory(dir_ + "/received");
     const std::string binary = std::string(QUORVEX_BINARY_DIR) + "/quorvex-central-ref";
     pid_ = fork();
@@ -35,17 +32,15 @@ class CentralService {
       _exit(127);
     }
     // The service writes the port file once it listens.
-    for (int i = 0; i < 1000 && !(std::ifstream(dir_ + "/port") >> port_); ++i) {
+    for (int i = 0; i < 1000 && !(std::ifstream(dir_ + "/port") >> port_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     if (port_ == 0) throw std::runtime_error("the reference service did not start");
   }
   ~CentralService() {
     kill(pid_, SIGTERM);
     int status = 0, waited = 0;
-    while (waitpid(pid_, &status, WNOHANG) != pid_ && ++waited < 500) {
+    while (waitpid(pid_, &status, WNOHANG) != pid_ && ++waited < 500)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     if (waited == 500) kill(pid_, SIGKILL), waitpid(pid_, &status, 0);
     std::filesystem::remove_all(dir_);
   }
@@ -59,24 +54,22 @@ class CentralService {
 
   // The answer mode: "NAME [ARG] [delay=MS] [once]", a payload after "\n".
   void SetMode(const std::string& mode) {
-    auto res = httplib::Client("127.0.0.1", port_).Post("/__control", mode, "text/plain");
-    if (!res || res->status != 200) throw std::runtime_error("the service refused " + mode);
+    auto answer = httplib::Client("127.0.0.1", port_).Post("/__control", mode, "text/plain");
+    if (!answer || answer->status != 200) throw std::runtime_error("refused mode " + mode);
   }
 
   // Requests recorded so far, and the files recorded for request number.
   int Received() const {
     int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/received")) {
+    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/received"))
       count += entry.path().extension() == ".xml";
-    }
     return count;
   }
   std::string Record(int number, const char* extension) const {
     char name[32];
     std::snprintf(name, sizeof name, "/received/%04d%s", number, extension);
-    std::ostringstream out;
-    out << std::ifstream(dir_ + name, std::ios::binary).rdbuf();
-    return out.str();
+    std::ifstream in(dir_ + name, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
  private:
