@@ -31,7 +31,6 @@ class CentralService {
             (dir_ + "/received").c_str(), nullptr);
       _exit(127);
     }
-    // The service writes the port file once it listens.
     for (int i = 0; i < 1000 && !(std::ifstream(dir_ + "/port") >> port_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     if (port_ == 0) throw std::runtime_error("the reference service did not start");

