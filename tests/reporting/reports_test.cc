@@ -1,401 +1,205 @@
-// The two usage reports run whole: frmMain on a real SQLite installation
-// database, the reference central service over loopback, the event log
-// written to a file.
+// The two usage reports run whole: frmMain on a real database, the reference
+// central service over loopback, the event log written to a file.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <stdlib.h>
 
-#include <atomic>
 #include <chrono>
-#include <ctime>
-#include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "central_service_fixture.h"
-#include "event_log_reader.h"
 #include "platform/message_box.h"
+#include "support/installation.h"
 #include "ui/frm_main.h"
 
 namespace quorvex {
 namespace {
 
-using testing::CentralService;
-using testing::Entry;
-using testing::ReadEntries;
-using testing::ReadFileBytes;
-using testing::TempDir;
-
-// A second session on the same database file, for the test's own reads and
-// writes (also while the job is waiting for the service).
-class Db {
- public:
-  explicit Db(const std::string& path) {
-    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("open failed");
-    sqlite3_busy_timeout(db_, 10000);
-  }
-  ~Db() { sqlite3_close(db_); }
-  Db(const Db&) = delete;
-  Db& operator=(const Db&) = delete;
-
-  void Exec(const std::string& sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-      std::string message = error ? error : "?";
-      sqlite3_free(error);
-      throw std::runtime_error(message + " in " + sql);
-    }
-  }
-  // First column of every row, NULL as "<NULL>".
-  std::vector<std::string> Column(const std::string& sql) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(sqlite3_errmsg(db_));
-    }
-    std::vector<std::string> values;
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      const unsigned char* text = sqlite3_column_text(stmt, 0);
-      values.push_back(text ? reinterpret_cast<const char*>(text) : "<NULL>");
-    }
-    sqlite3_finalize(stmt);
-    return values;
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
-const std::string kUsageHeader =
-    "<Documento Tipo='TRANSACCION-USO' Usuario='' Password='' "
-    "Empresa='' > \r\n <Transacciones>\r\n";
-const std::string kRosterHeader =
-    "<Documento Tipo='OPERADOR-INFO' Usuario='' Password='' "
-    "Empresa='' > \r\n <Operadores>\r\n";
+const std::string kUsageStart =
+    "<Documento Tipo='TRANSACCION-USO' Usuario='' Password='' Empresa='' > \r\n"
+    " <Transacciones>\r\n";
 
 std::string UsageLine(const std::string& nombre, const std::string& sid, const std::string& fecha,
-                      int accesos) {
+                      const std::string& accesos) {
   return "  <Transaccion Nombre=\"" + nombre + "\"  SID=\"" + sid + "\"  Fecha=\"" + fecha +
-         "\"  Accesos=\"" + std::to_string(accesos) + "\" />\r\n";
+         "\"  Accesos=\"" + accesos + "\" />\r\n";
 }
 
-std::string RosterLine(const std::string& sid, const std::string& op, const std::string& nombre,
-                       const std::string& email) {
-  return "  <Operador  SID=\"" + sid + "\"  Operador=\"" + op + "\"  Nombre=\"" + nombre +
-         "\"  Email=\"" + email + "\" />\r\n";
-}
-
-class ReportsTest : public ::testing::Test {
+// The parameter names the session: the SQLite file of tests/support, or
+// (only under the fixture of tests/postgres, which sets ODBCINI) the
+// PostgreSQL server through ODBC, in a schema of its own to drop tables in.
+class ReportsTest : public ::testing::TestWithParam<const char*> {
  protected:
-  static void SetUpTestSuite() { service_ = new CentralService(); }
-  static void TearDownTestSuite() {
-    delete service_;
-    service_ = nullptr;
-  }
-
   void SetUp() override {
-    db_path_ = dir_.path() + "/quorvex.db";
-    log_path_ = dir_.path() + "/events.jsonl";
-    setenv("QUORVEX_EVENT_LOG", log_path_.c_str(), 1);
-    db_ = std::make_unique<Db>(db_path_);
-    db_->Exec(ReadFileBytes(std::string(QUORVEX_SOURCE_DIR) + "/sql/sqlite/schema.sql"));
-    run_.DbConnection = OpenConnection(
-        "Provider=SQLOLEDB.1;Password=;Persist Security Info=True;User ID=sa;"
-        "Initial Catalog=EMPRESAS;Data Source=sqlite:" +
-            db_path_ + ";APP=Quorvex",
-        dir_.path());
-    run_.WebServiceUrl = service_->Url();
-    service_->SetMode("accept");
-    received_before_ = service_->Received();
+    const bool pg = GetParam() == std::string("postgres");
+    if (pg && !std::getenv("ODBCINI")) GTEST_SKIP() << "needs the fixture of tests/postgres";
+    setenv("QUORVEX_EVENT_LOG", install_.EventLogPath().c_str(), 1);
+    run_.DbConnection =
+        OpenConnection(pg ? "Password=quorvex;User ID=quorvex;Data Source=odbc:QuorvexPgTest"
+                          : "Data Source=sqlite:" + install_.DatabasePath().string(),
+                       install_.Folder().string());
+    if (pg)
+      Exec(
+          "DROP SCHEMA IF EXISTS reportes CASCADE; CREATE SCHEMA reportes; SET search_path TO "
+          "reportes, public; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
+          "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
+    run_.WebServiceUrl = service_.Url();
     form_ = std::make_unique<frmMain>(run_, *boxes_);
   }
 
-  void TearDown() override {
-    form_.reset();
-    unsetenv("QUORVEX_EVENT_LOG");
+  void Exec(const std::string& sql) { run_.DbConnection->Execute(sql); }
+  // Records of Transaccion_Uso: Transaccion, Server_Id and Fecha as SQL.
+  void Use(const std::string& values, const std::string& enviado, int count = 1) {
+    for (int i = 0; i < count; ++i)
+      Exec("INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES (" +
+           values + ", '" + enviado + "')");
   }
-
-  std::vector<Entry> Entries() { return ReadEntries(log_path_); }
-  int Sent() { return service_->Received() - received_before_; }
-  std::string SentDocument(int n = 1) { return service_->Document(received_before_ + n); }
-
-  // The cut-off as written into the Fecha attributes of a sent document.
-  static std::string CutoffOf(const std::string& document) {
-    std::smatch m;
-    if (!std::regex_search(document, m, std::regex("Fecha=\"([^\"]*)\""))) return "";
-    return m[1];
-  }
-
-  std::string EnviadoById() {
+  std::string Column(const std::string& sql) {
     std::string out;
-    for (const auto& v : db_->Column("SELECT Enviado FROM Transaccion_Uso ORDER BY Id"))
-      out += v + " ";
+    for (RowSet rows = run_.DbConnection->Execute(sql); !rows.Eof(); rows.MoveNext())
+      out += rows.Field(rows.Columns().at(0)).value_or("NULL") + " ";
     return out;
   }
+  // "type id message" of every entry written so far.
+  std::vector<std::string> Entries() {
+    std::vector<std::string> out;
+    for (const auto& e : install_.Events())
+      out.push_back(std::to_string(e.type) + " " + std::to_string(e.id) + " " + e.message);
+    return out;
+  }
+  // The cut-off as the sent document number n carries it.
+  std::string Cutoff(int n) {
+    return service_.Record(n, ".xml").substr(service_.Record(n, ".xml").find("Fecha=\"") + 7, 19);
+  }
 
-  static CentralService* service_;
-  TempDir dir_;
-  std::string db_path_;
-  std::string log_path_;
-  std::unique_ptr<Db> db_;
+  testing::Installation install_;
+  testing::CentralService service_;
   std::unique_ptr<MessageBoxPresenter> boxes_ = MakeConsoleMessageBox();
   RunState run_;
   std::unique_ptr<frmMain> form_;
-  int received_before_ = 0;
 };
 
-CentralService* ReportsTest::service_ = nullptr;
-
-constexpr char kPast[] = "datetime('now', 'localtime', '-1 hour')";
-constexpr char kFuture[] = "datetime('now', 'localtime', '+1 day')";
-
-void InsertUsage(Db& db, const std::string& transaccion, const std::string& server_id,
-                 const std::string& fecha_sql, const std::string& enviado, int count = 1) {
-  for (int i = 0; i < count; ++i) {
-    db.Exec("INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES (" +
-            transaccion + ", " + server_id + ", " + fecha_sql + ", '" + enviado + "')");
-  }
-}
-
-TEST_F(ReportsTest, UsageCountsGroupedOrderedSentAndMarked) {
-  InsertUsage(*db_, "'TIMBRADO'", "'  SRV-1 '", kPast, "NO", 5);
-  InsertUsage(*db_, "'TIMBRADO'", "'SRV-2'", kPast, "NO", 3);          // same name, other server
-  InsertUsage(*db_, "' CANCELACION '", "'  SRV-1 '", kPast, "NO", 4);  // same server, other name
-  InsertUsage(*db_, "'CONSULTA'", "'SRV-2'", kPast, "NO", 1);
-  InsertUsage(*db_, "'TIMBRADO'", "'SRV-2'", kPast, "SI", 7);    // reported before
-  InsertUsage(*db_, "'TIMBRADO'", "'SRV-2'", kFuture, "NO", 2);  // after the cut-off
-
-  form_->Get_Transaccion_Uso();
-
-  ASSERT_EQ(Sent(), 1);
-  const std::string document = SentDocument();
-  const std::string cutoff = CutoffOf(document);
-  ASSERT_TRUE(std::regex_match(cutoff, std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)"))) << cutoff;
-  EXPECT_EQ(document, kUsageHeader + UsageLine("TIMBRADO", "SRV-1", cutoff, 5) +
-                          UsageLine(" CANCELACION ", "SRV-1", cutoff, 4) +
-                          UsageLine("TIMBRADO", "SRV-2", cutoff, 3) +
-                          UsageLine("CONSULTA", "SRV-2", cutoff, 1) +
-                          "  </Transacciones>\r\n </Documento>");
-  EXPECT_TRUE(Entries().empty());
-  EXPECT_EQ(db_->Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'NO'"),
-            std::vector<std::string>{"2"});
-  EXPECT_EQ(db_->Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'NO' AND Fecha > '" +
-                        cutoff + "'"),
-            std::vector<std::string>{"2"});
-
-  // A second run finds nothing left up to its cut-off.
-  form_->Get_Transaccion_Uso();
-  EXPECT_EQ(Sent(), 1);
-  auto entries = Entries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].type, 4);
-  EXPECT_TRUE(entries[0].message.starts_with(
-      "Get_Transaccion_Uso()\r\nNO HAY TRANSACCIONES PARA ESTADISTICO EN "))
-      << entries[0].message;
-  EXPECT_TRUE(std::regex_match(entries[0].message.substr(entries[0].message.size() - 19),
-                               std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)")));
-}
-
-TEST_F(ReportsTest, RecordAtTheCutoffIsCountedAndMarked) {
-  // Start just after a second boundary so that the record's second and the
-  // cut-off read a moment later are the same second.
-  const auto now = std::chrono::system_clock::now();
-  const auto next = std::chrono::ceil<std::chrono::seconds>(now) + std::chrono::milliseconds(20);
-  std::this_thread::sleep_until(next);
-  InsertUsage(*db_, "'TIMBRADO'", "'SRV-1'", "datetime('now', 'localtime')", "NO");
-  const std::string fecha = db_->Column("SELECT Fecha FROM Transaccion_Uso")[0];
-
-  form_->Get_Transaccion_Uso();
-
-  ASSERT_EQ(Sent(), 1);
-  EXPECT_EQ(CutoffOf(SentDocument()), fecha);
-  EXPECT_EQ(EnviadoById(), "SI ");
-}
-
-TEST_F(ReportsTest, RecordWrittenDuringTheCallStaysUnsent) {
-  InsertUsage(*db_, "'TIMBRADO'", "'SRV-1'", kPast, "NO", 2);
-  service_->SetMode("accept delay=2500 once");
-  std::atomic<bool> inserted{false};
-  std::thread writer([&] {
-    Db second(db_path_);
-    while (service_->Received() == received_before_) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    // The cut-off was taken before the request left; a record written a
-    // second later lies after it.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    InsertUsage(second, "'TIMBRADO'", "'SRV-1'", "datetime('now', 'localtime')", "NO");
-    inserted = true;
-  });
-  form_->Get_Transaccion_Uso();
-  writer.join();
-
-  ASSERT_TRUE(inserted);
-  ASSERT_EQ(Sent(), 1);
-  EXPECT_NE(SentDocument().find("Accesos=\"2\""), std::string::npos);
-  EXPECT_EQ(EnviadoById(), "SI SI NO ");
-  EXPECT_TRUE(Entries().empty());
-}
-
-TEST_F(ReportsTest, RejectedOrFailedCallMarksNothing) {
-  InsertUsage(*db_, "'TIMBRADO'", "'SRV-1'", kPast, "NO", 3);
-  // The two huge answers go past the job's 64 MiB cap: one announced, one
-  // cut off as it arrives.
-  for (const char* mode :
-       {"rechazado-lower", "refuse", "partial", "status 503\nMANTENIMIENTO", "fault",
-        "empty-result", "no-attributes", "huge 1000000000", "huge-chunked 1000000000"}) {
-    SCOPED_TRACE(mode);
-    service_->SetMode(mode);
-    const int before = Sent();
+TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
+  Use("'TIMBRADO', '  SRV-1 ', '2020-01-01 10:00:00'", "NO", 4);
+  Use("' CANCELACION ', '  SRV-1 ', '2020-01-01 10:00:00'", "NO", 3);
+  Use("'TIMBRADO', 'SRV-2', '2020-01-01 10:00:00'", "NO");
+  Use("'CONSULTA', NULL, '2020-01-01 10:00:00'", "NO");
+  Use("'TIMBRADO', 'SRV-2', '2020-01-01 10:00:00'", "SI", 5);
+  Use("'FUTURO', 'SRV-2', '2099-01-01 00:00:00'", "NO");
+  Use("'OTRO', 'SRV-2', '2020-01-01 10:00:00'", "XX");        // never counted, never marked
+  const char* const modes[] = {"rechazado-lower", "refuse"};  // calls that mark nothing
+  for (int i = 0; i < 2; ++i) {
+    service_.SetMode(modes[i]);
     form_->Get_Transaccion_Uso();
-    ASSERT_EQ(Sent(), before + 1);
-    const std::string cutoff = CutoffOf(SentDocument(before + 1));
-    auto entries = Entries();
-    ASSERT_FALSE(entries.empty());
-    EXPECT_EQ(entries.back(),
-              (Entry{2, "Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE" + cutoff}));
-    EXPECT_EQ(EnviadoById(), "NO NO NO ");
+    EXPECT_EQ(
+        Entries().at(i),
+        "2 1002 Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE" + Cutoff(i + 1));
+    EXPECT_EQ(Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "5 ");
   }
-  EXPECT_EQ(Entries().size(), 9u);
+  service_.SetMode("accept");
+  // A record of this very second: the cut-off, read a moment later, is it.
+  std::this_thread::sleep_until(
+      std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) +
+      std::chrono::milliseconds(20));
+  Use("'TIMBRADO', 'SRV-2', GetDate()", "NO");
+
+  form_->Get_Transaccion_Uso();
+
+  const std::string cutoff = Cutoff(3);
+  ASSERT_EQ(Column("SELECT Fecha FROM Transaccion_Uso WHERE Fecha BETWEEN '2021-01-01' AND "
+                   "'2098-01-01'"),
+            cutoff + " ");
+  EXPECT_EQ(service_.Record(3, ".xml"), kUsageStart + UsageLine("TIMBRADO", "SRV-1", cutoff, "4") +
+                                            UsageLine(" CANCELACION ", "SRV-1", cutoff, "3") +
+                                            UsageLine("TIMBRADO", "SRV-2", cutoff, "2") +
+                                            UsageLine("CONSULTA", "", cutoff, "1") +
+                                            "  </Transacciones>\r\n </Documento>");
+  EXPECT_EQ(Column("SELECT Transaccion FROM Transaccion_Uso WHERE Enviado <> 'SI' ORDER BY Id"),
+            "FUTURO OTRO ");
+  EXPECT_EQ(Entries().size(), 2u);
+
+  form_->Get_Transaccion_Uso();  // nothing left up to the new cut-off
+  const std::string entry = Entries().at(2);
+  const std::string info =
+      "4 1001 Get_Transaccion_Uso()\r\nNO HAY TRANSACCIONES PARA ESTADISTICO EN ";
+  EXPECT_EQ(entry.substr(0, info.size()), info);
+  EXPECT_EQ(entry.size(), info.size() + 19) << entry;
+  EXPECT_GE(entry.substr(info.size()), cutoff);
 }
 
-TEST_F(ReportsTest, ValueXmlCannotCarryIsNotSentAndMarksNothing) {
-  for (const char* nombre :
-       {"'TIM' || char(0) || 'BRE'", "'TIM' || char(27)", "CAST(X'54494DE9' AS TEXT)"}) {
-    SCOPED_TRACE(nombre);
-    db_->Exec("DELETE FROM Transaccion_Uso");
-    InsertUsage(*db_, nombre, "'SRV-1'", kPast, "NO", 2);
-    form_->Get_Transaccion_Uso();
-    EXPECT_EQ(Sent(), 0);
-    EXPECT_EQ(EnviadoById(), "NO NO ");
-    auto entries = Entries();
-    ASSERT_FALSE(entries.empty());
-    EXPECT_EQ(entries.back().type, 2);
-    EXPECT_TRUE(entries.back().message.starts_with(
-        "Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE"))
-        << entries.back().message;
+TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {
+  Use("'T', 'OLD', '2020-01-01 00:00:00'", "NO");
+  Use("'T', '  SRV 9 ', '2020-03-01 00:00:00'", "SI");  // the latest, reported or not
+  Use("'T', 'MID', '2020-02-01 00:00:00'", "NO");
+  Exec(
+      "INSERT INTO Operadores VALUES ('CONFIG', 'x', 'x'), (' A1 ', 'Jos\xC3\xA9 "
+      "O''N\xC3\xBA\xC3\xB1\x65z', "
+      "NULL), ('DESARROLLO', 'y', 'y')");
+  service_.SetMode("rechazado-lower");
+  form_->Get_Operadores_Info();
+  service_.SetMode("accept");
+  form_->Get_Operadores_Info();
+
+  // Accented names arrive as UTF-8 whatever the session; values unescaped.
+  const std::string roster =
+      "<Documento Tipo='OPERADOR-INFO' Usuario='' Password='' Empresa='' > \r\n <Operadores>\r\n"
+      "  <Operador  SID=\"SRV 9\"  Operador=\" A1 \"  Nombre=\"Jos\xC3\xA9 "
+      "O'N\xC3\xBA\xC3\xB1\x65z\"  "
+      "Email=\"\" />\r\n  </Operadores>\r\n </Documento>";
+  EXPECT_EQ(service_.Record(1, ".xml"), roster);
+  EXPECT_EQ(service_.Record(2, ".xml"), roster);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{
+                           "2 1002 Get_Operadores_Info()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE",
+                           "4 1001 Get_Operadores_Info()\r\nOK"}));
+  EXPECT_EQ(Column("SELECT Enviado FROM Transaccion_Uso ORDER BY Id"), "NO SI NO ");
+}
+
+// Each row: the report that runs ('U' usage, 'O' roster), the one entry it
+// must write ("" for none; one ending in a line break is followed by a
+// description), and the statements run before it. Nothing is ever sent.
+TEST_P(ReportsTest, ReportsWithoutADocumentWriteTheirOneEntry) {
+  const struct {
+    char report;
+    std::string entry;
+    std::vector<std::string> sql;
+  } steps[] = {
+      // clang-format off
+      {'U', "2 1002 Get_Transaccion_Uso()\r\nTABLA Transaccion_Uso NO EXISTE!",
+       {"INSERT INTO Operadores VALUES ('A1', 'Ana', 'a')", "DROP TABLE Transaccion_Uso"}},
+      {'O', "2 1002 Get_Operadores_Info()\r\nTABLA Transaccion_Uso NO EXISTE!", {}},
+      {'U', "1 1003 Get_Transaccion_Uso()\r\n", {"CREATE TABLE Transaccion_Uso (Id integer, "
+       "Transaccion varchar(9), Server_Id varchar(9), Fecha varchar(19))"}},  // no Enviado
+      {'O', "1 1003 Get_Operadores_Info()\r\nInvalid use of Null",
+       {"INSERT INTO Transaccion_Uso VALUES (1, 'T', NULL, '2020-01-01 00:00:00')"}},
+      {'O', "4 1001 Get_Operadores_Info()\r\nNO SE PUDO HAYAR EL SERVER ID",
+       {"DELETE FROM Transaccion_Uso"}},
+      {'O', "", {"INSERT INTO Transaccion_Uso VALUES (1, 'T', 'S', '2020-01-01 00:00:00')",
+       "DELETE FROM Operadores",
+       "INSERT INTO Operadores VALUES ('CONFIG', 'c', 'c'), ('DESARROLLO', 'd', 'd')"}},
+      {'O', "2 1002 Get_Operadores_Info()\r\nTABLA Operadores NO EXISTE!",
+       {"DROP TABLE Operadores"}},
+      {'O', "2 1002 Get_Operadores_Info()\r\nTABLA Operadores NO EXISTE!",  // a view
+       {"CREATE VIEW Operadores AS SELECT 'A1' AS Operador, 'Ana' AS Nombre, 'a' AS Email"}},
+      // clang-format on
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.entry);
+    for (const std::string& sql : step.sql) Exec(sql);
+    const std::size_t before = Entries().size();
+    step.report == 'U' ? form_->Get_Transaccion_Uso() : form_->Get_Operadores_Info();
+    const std::vector<std::string> entries = Entries();
+    ASSERT_EQ(entries.size(), before + !step.entry.empty());
+    if (step.entry.empty()) continue;
+    const std::string& last = entries.back();
+    EXPECT_EQ(step.entry.ends_with("\n") ? last.substr(0, step.entry.size()) : last, step.entry);
   }
+  EXPECT_EQ(service_.Received(), 0);
 }
 
-TEST_F(ReportsTest, NullsAndMarkupInValuesArriveUnescaped) {
-  // A table of the installation that allows NULL in every column the job
-  // writes into the document.
-  db_->Exec("DROP TABLE Transaccion_Uso");
-  db_->Exec(
-      "CREATE TABLE Transaccion_Uso (Id INTEGER PRIMARY KEY, Transaccion TEXT, "
-      "Server_Id TEXT, Fecha TEXT, Enviado TEXT)");
-  InsertUsage(*db_, "NULL", "'SRV-1'", kPast, "NO", 3);
-  InsertUsage(*db_, "'TIM\"BRE & <CIA>'", "NULL", kPast, "NO", 2);
-  InsertUsage(*db_, "'O''NEIL'", "'   '", kPast, "NO", 1);
-
-  form_->Get_Transaccion_Uso();
-
-  ASSERT_EQ(Sent(), 1);
-  const std::string document = SentDocument();
-  const std::string cutoff = CutoffOf(document);
-  EXPECT_EQ(document, kUsageHeader + UsageLine("", "SRV-1", cutoff, 3) +
-                          UsageLine("TIM\"BRE & <CIA>", "", cutoff, 2) +
-                          UsageLine("O'NEIL", "", cutoff, 1) +
-                          "  </Transacciones>\r\n </Documento>");
-  // Unescaped markup is not XML: the service says so and nothing is marked.
-  EXPECT_EQ(EnviadoById(), "NO NO NO NO NO NO ");
-  auto entries = Entries();
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0],
-            (Entry{2, "Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE" + cutoff}));
-}
-
-TEST_F(ReportsTest, MissingTablesAreWarnedAboutAndNothingIsSent) {
-  db_->Exec("INSERT INTO Operadores VALUES ('A1', 'Ana', 'ana@example.com')");
-  db_->Exec("DROP TABLE Transaccion_Uso");
-  form_->Get_Transaccion_Uso();
-  form_->Get_Operadores_Info();
-  db_->Exec(
-      "CREATE TABLE Transaccion_Uso (Id INTEGER PRIMARY KEY, Transaccion TEXT, "
-      "Server_Id TEXT, Fecha TEXT, Enviado TEXT)");
-  InsertUsage(*db_, "'T'", "'S'", kPast, "NO");
-  db_->Exec("DROP TABLE Operadores");
-  form_->Get_Operadores_Info();
-  // A view is not a user table.
-  db_->Exec("CREATE VIEW Operadores AS SELECT 'A1' AS Operador, 'Ana' AS Nombre, '' AS Email");
-  form_->Get_Operadores_Info();
-
-  EXPECT_EQ(Sent(), 0);
-  EXPECT_EQ(Entries(), (std::vector<Entry>{
-                           {2, "Get_Transaccion_Uso()\r\nTABLA Transaccion_Uso NO EXISTE!"},
-                           {2, "Get_Operadores_Info()\r\nTABLA Transaccion_Uso NO EXISTE!"},
-                           {2, "Get_Operadores_Info()\r\nTABLA Operadores NO EXISTE!"},
-                           {2, "Get_Operadores_Info()\r\nTABLA Operadores NO EXISTE!"},
-                       }));
-}
-
-TEST_F(ReportsTest, DatabaseErrorsEndInTheErrorEntry) {
-  db_->Exec("DROP TABLE Transaccion_Uso");
-  db_->Exec(
-      "CREATE TABLE Transaccion_Uso (Id INTEGER PRIMARY KEY, Transaccion TEXT, "
-      "Server_Id TEXT, Fecha TEXT)");  // no Enviado column
-  form_->Get_Transaccion_Uso();
-  db_->Exec("INSERT INTO Transaccion_Uso VALUES (1, 'T', NULL, '2026-01-01 00:00:00')");
-  db_->Exec("INSERT INTO Operadores VALUES ('A1', 'Ana', 'ana@example.com')");
-  form_->Get_Operadores_Info();  // the latest record has no Server_Id
-
-  EXPECT_EQ(Sent(), 0);
-  auto entries = Entries();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].type, 1);
-  EXPECT_TRUE(entries[0].message.starts_with("Get_Transaccion_Uso()\r\n"));
-  EXPECT_NE(entries[0].message.find("Enviado"), std::string::npos) << entries[0].message;
-  EXPECT_EQ(entries[1], (Entry{1, "Get_Operadores_Info()\r\nInvalid use of Null"}));
-}
-
-TEST_F(ReportsTest, RosterCarriesTheLatestServerIdAndLeavesOutReservedAccounts) {
-  InsertUsage(*db_, "'TIMBRADO'", "'OLD'", "'2026-01-01 00:00:00'", "NO");
-  InsertUsage(*db_, "'TIMBRADO'", "'  SRV 9 '", "'2026-03-01 00:00:00'", "SI");  // latest
-  InsertUsage(*db_, "'TIMBRADO'", "'MID'", "'2026-02-01 00:00:00'", "NO");
-  db_->Exec("DROP TABLE Operadores");
-  db_->Exec("CREATE TABLE Operadores (Operador TEXT, Nombre TEXT, Email TEXT)");
-  db_->Exec(
-      "INSERT INTO Operadores VALUES ('CONFIG', 'x', 'x'), ('A1', 'Ana \"La\" Jefa', "
-      "'ana&co@example.com'), ('DESARROLLO', 'y', 'y'), (' B2 ', NULL, NULL), "
-      "('config', 'minusculas', '')");
-
-  form_->Get_Operadores_Info();
-
-  ASSERT_EQ(Sent(), 1);
-  EXPECT_EQ(SentDocument(), kRosterHeader +
-                                RosterLine("SRV 9", "A1", "Ana \"La\" Jefa", "ana&co@example.com") +
-                                RosterLine("SRV 9", " B2 ", "", "") +
-                                RosterLine("SRV 9", "config", "minusculas", "") +
-                                "  </Operadores>\r\n </Documento>");
-  // The markup makes it malformed for the service: the warning entry.
-  EXPECT_EQ(
-      Entries(),
-      (std::vector<Entry>{{2, "Get_Operadores_Info()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE"}}));
-
-  db_->Exec(
-      "UPDATE Operadores SET Nombre = 'Ana', Email = 'ana@example.com' WHERE Operador = 'A1'");
-  form_->Get_Operadores_Info();
-  ASSERT_EQ(Sent(), 2);
-  auto entries = Entries();
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1], (Entry{4, "Get_Operadores_Info()\r\nOK"}));
-  EXPECT_EQ(EnviadoById(), "NO SI NO ");  // the roster marks nothing
-}
-
-TEST_F(ReportsTest, RosterNeedsAUsageRecordAndAnUnreservedOperator) {
-  db_->Exec("INSERT INTO Operadores VALUES ('A1', 'Ana', 'ana@example.com')");
-  form_->Get_Operadores_Info();  // no usage record yet
-  db_->Exec("DELETE FROM Operadores");
-  db_->Exec("INSERT INTO Operadores VALUES ('CONFIG', 'c', 'c'), ('DESARROLLO', 'd', 'd')");
-  InsertUsage(*db_, "'TIMBRADO'", "'SRV-1'", kPast, "NO");
-  form_->Get_Operadores_Info();  // only reserved accounts: no document, no entry
-
-  EXPECT_EQ(Sent(), 0);
-  EXPECT_EQ(Entries(),
-            (std::vector<Entry>{{4, "Get_Operadores_Info()\r\nNO SE PUDO HAYAR EL SERVER ID"}}));
-}
+INSTANTIATE_TEST_SUITE_P(Backends, ReportsTest, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& info) { return std::string(info.param); });
 
 }  // namespace
 }  // namespace quorvex
