@@ -19,6 +19,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,8 +33,24 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using quorvex::testing::CentralService;
-using quorvex::testing::ReadFileBytes;
-using quorvex::testing::TempDir;
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A folder under the temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() : path_((std::filesystem::temp_directory_path() / "quorvex-bench-XXXXXX").string()) {
+    if (mkdtemp(path_.data()) == nullptr) std::exit(1);
+  }
+  ~TempDir() { std::filesystem::remove_all(path_); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -159,7 +177,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "the report was not delivered\n");
       return 1;
     }
-    bytes.push_back(static_cast<double>(service.Document(before + 1).size()));
+    bytes.push_back(static_cast<double>(service.Record(before + 1, ".xml").size()));
     auto left =
         run.DbConnection->Execute("SELECT COUNT(*) AS N FROM Transaccion_Uso WHERE Enviado = 'NO'");
     if (left.Field("N").value_or("?") != "0") {

@@ -66,7 +66,7 @@ const StartFailure kStartFailures[] = {
      78, "[FreeTDS]"},
     {"SQL Server silent",
      [](auto& i) {
-       static testing::SilentListener silent;
+       static testing::LoopbackListener silent("127.0.0.1", 0, /*answer=*/false);
        i.WriteSettings("[CONEXION]\nSERVERDB=127.0.0.1," + std::to_string(silent.port()) + "\n");
      },
      78, "did not complete the login"},
@@ -111,7 +111,7 @@ TEST(JobStartTest, EveryEarlyEndSaysWhyOnce) {
 
 // A run held busy by its one server's tcping tool until the file "release"
 // appears in the program folder; "started" shows it got there.
-int StartBusyRun(Installation& install, const testing::SilentListener& server) {
+int StartBusyRun(Installation& install, const testing::LoopbackListener& server) {
   const fs::path folder = install.Folder();
   fs::remove(folder / "release");
   fs::remove(folder / "started");
@@ -132,7 +132,7 @@ int StartBusyRun(Installation& install, const testing::SilentListener& server) {
 // also when a package upgrade has replaced the program file in between.
 TEST(SingleInstanceTest, SecondStartIsRefusedWhileARunIsBusy) {
   Installation install;
-  testing::SilentListener server;
+  testing::LoopbackListener server;
   for (const bool upgraded : {false, true}) {
     SCOPED_TRACE(upgraded ? "binary replaced during the run" : "same binary");
     fs::remove(install.EventLogPath());

@@ -13,47 +13,14 @@
 
 namespace quorvex::testing {
 
-// Binds a loopback TCP socket to a free port; returns the socket.
-inline int BindLoopback(int& port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  port = ntohs(address.sin_port);
-  return fd;
-}
-
-// A loopback port nobody listens on: connections to it are refused.
-inline int ClosedLoopbackPort() {
-  int port = 0;
-  ::close(BindLoopback(port));
-  return port;
-}
-
-// A loopback port whose connections the kernel completes but nobody ever
-// reads or answers.
-class SilentListener {
- public:
-  SilentListener() : fd_(BindLoopback(port_)) { ::listen(fd_, 64); }
-  ~SilentListener() { ::close(fd_); }
-  SilentListener(const SilentListener&) = delete;
-  SilentListener& operator=(const SilentListener&) = delete;
-  int port() const { return port_; }
-
- private:
-  int port_ = 0;
-  int fd_;
-};
-
-// Accepts connections and closes each at once, until destroyed. Listens on
-// an IPv4 loopback address and port, an ephemeral port when port is 0; ok()
-// is false when that address or port cannot be had.
+// Listens on an IPv4 loopback address and port (an ephemeral port when port
+// is 0) until destroyed; ok() is false when they cannot be had. With answer
+// set it accepts connections and closes each at once; without, the kernel
+// completes them but nobody ever reads or answers.
 class LoopbackListener {
  public:
-  explicit LoopbackListener(const char* address_text = "127.0.0.1", int port = 0) {
+  explicit LoopbackListener(const char* address_text = "127.0.0.1", int port = 0,
+                            bool answer = true) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -68,12 +35,13 @@ class LoopbackListener {
       return;
     }
     port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      for (int client;
-           (client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0 || !stopping_;) {
-        if (client >= 0) ::close(client);
-      }
-    });
+    if (answer)
+      thread_ = std::thread([this] {
+        for (int client;
+             (client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0 || !stopping_;) {
+          if (client >= 0) ::close(client);
+        }
+      });
   }
   ~LoopbackListener() {
     stopping_ = true;
@@ -93,5 +61,8 @@ class LoopbackListener {
   std::atomic<bool> stopping_{false};
   std::thread thread_;
 };
+
+// A loopback port nobody listens on: connections to it are refused.
+inline int ClosedLoopbackPort() { return LoopbackListener("127.0.0.1", 0, false).port(); }
 
 }  // namespace quorvex::testing
