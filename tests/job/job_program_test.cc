@@ -21,67 +21,66 @@ constexpr char kSingleInstance[] =
     "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!";
 
 // Every way a run can end before its jobs: the exit status, and the one
-// error entry (or, for Main's own failures, standard error) that says why.
+// error entry (or, for Main's own failures, standard error) that says why;
+// a failed database session frames its description.
 struct StartFailure {
   const char* name;
   std::function<void(Installation&)> arrange;
   int exit_code;
+  bool framed;
   const char* expected;  // in the one error entry, or on stderr for 70
 };
 
 void Settings(Installation& install, const std::string& lines) {
   install.WriteSettings(Installation::SqliteSettings(lines));
 }
+void ReplaceSettings(Installation& install, bool fifo) {
+  const fs::path ini = install.Folder() / "QuorvexServer.ini";
+  fs::remove(ini);
+  fifo ? (void)::mkfifo(ini.c_str(), 0600) : (void)fs::create_directory(ini);
+}
+void EmptyDatabase(Installation& install) {
+  fs::remove(install.DatabasePath());
+  std::ofstream(install.DatabasePath()).flush();
+}
+void SqlServer(Installation& install, int port) {
+  install.WriteSettings("[CONEXION]\nSERVERDB=127.0.0.1," + std::to_string(port) + "\n");
+}
 
 const StartFailure kStartFailures[] = {
-    {"PING-MODE word", [](auto& i) { Settings(i, "PING-MODE=tcping\n"); }, 78,
+    {"PING-MODE word", [](auto& i) { Settings(i, "PING-MODE=tcping\n"); }, 78, false,
      "Type mismatch: \"tcping\" is not a number"},
-    {"PING-MODE overflow", [](auto& i) { Settings(i, "PING-MODE=40000\n"); }, 78, "Overflow"},
-    {"password not encoded", [](auto& i) { Settings(i, "PASSWORD=plain\n"); }, 78,
+    {"PING-MODE overflow", [](auto& i) { Settings(i, "PING-MODE=40000\n"); }, 78, false,
+     "Overflow"},
+    {"password not encoded", [](auto& i) { Settings(i, "PASSWORD=plain\n"); }, 78, false,
      "quorvex-password"},
     {"NUL in settings",
-     [](auto& i) { i.WriteSettings(std::string("[CONEXION]\nSERVERDB=a\0b\n", 24)); }, 78,
+     [](auto& i) { i.WriteSettings(std::string("[CONEXION]\nSERVERDB=a\0b\n", 24)); }, 78, false,
      "not a text file"},
-    {"settings are a named pipe",
-     [](auto& i) {
-       fs::remove(i.Folder() / "QuorvexServer.ini");
-       ::mkfifo((i.Folder() / "QuorvexServer.ini").c_str(), 0600);
-     },
-     78, "is not a regular file (it is a named pipe)"},
-    {"settings are a folder",
-     [](auto& i) {
-       fs::remove(i.Folder() / "QuorvexServer.ini");
-       fs::create_directory(i.Folder() / "QuorvexServer.ini");
-     },
-     78, "is not a regular file (it is a folder)"},
-    {"database file missing", [](auto& i) { fs::remove(i.DatabasePath()); }, 78,
+    {"settings are a named pipe", [](auto& i) { ReplaceSettings(i, true); }, 78, false,
+     "is not a regular file (it is a named pipe)"},
+    {"settings are a folder", [](auto& i) { ReplaceSettings(i, false); }, 78, false,
+     "is not a regular file (it is a folder)"},
+    {"database file missing", [](auto& i) { fs::remove(i.DatabasePath()); }, 78, true,
      "unable to open database file"},
     // SQL Server through FreeTDS: a refusing port fails in FreeTDS's words;
     // a server that never answers the login does not hang the run.
-    {"SQL Server refuses",
-     [](auto& i) {
-       i.WriteSettings("[CONEXION]\nSERVERDB=127.0.0.1," +
-                       std::to_string(testing::ClosedLoopbackPort()) + "\n");
-     },
-     78, "[FreeTDS]"},
+    {"SQL Server refuses", [](auto& i) { SqlServer(i, testing::ClosedLoopbackPort()); }, 78, true,
+     "[FreeTDS]"},
     {"SQL Server silent",
      [](auto& i) {
        static testing::LoopbackListener silent("127.0.0.1", 0, /*answer=*/false);
-       i.WriteSettings("[CONEXION]\nSERVERDB=127.0.0.1," + std::to_string(silent.port()) + "\n");
+       SqlServer(i, silent.port());
      },
-     78, "did not complete the login"},
+     78, true, "did not complete the login"},
     // Main traps nothing of its own: these end on standard error.
     {"NULL address",
      [](auto& i) {
        i.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', NULL)");
      },
-     70, "Quorvex: the run ended early"},
-    {"database without tables",
-     [](auto& i) {
-       fs::remove(i.DatabasePath());
-       std::ofstream(i.DatabasePath()).flush();
-     },
-     70, "holds no tables: load the schema script sql/sqlite/schema.sql"},
+     70, false, "Quorvex: the run ended early"},
+    {"database without tables", EmptyDatabase, 70, false,
+     "holds no tables: load the schema script sql/sqlite/schema.sql"},
 };
 
 TEST(JobStartTest, EveryEarlyEndSaysWhyOnce) {
@@ -98,14 +97,15 @@ TEST(JobStartTest, EveryEarlyEndSaysWhyOnce) {
       continue;
     }
     ASSERT_EQ(events.size(), 1u) << result.output;
+    const std::string& m = events[0].message;
     EXPECT_EQ(events[0].source, "Quorvex");
     EXPECT_EQ(events[0].type, 1);
     EXPECT_EQ(events[0].id, 1003);
-    EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
-    if (events[0].message.starts_with("SE HA DETECTADO EL SIGUIENTE ERROR:\r\n")) {
-      EXPECT_TRUE(events[0].message.ends_with("\r\nERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!"))
-          << events[0].message;
-    }
+    EXPECT_NE(m.find(c.expected), std::string::npos) << m;
+    EXPECT_EQ(m.starts_with("SE HA DETECTADO EL SIGUIENTE ERROR:\r\n") &&
+                  m.ends_with("\r\nERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!"),
+              c.framed)
+        << m;
   }
 }
 

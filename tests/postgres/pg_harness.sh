@@ -4,7 +4,6 @@
 #   pg_harness.sh start   create the cluster, start it on 127.0.0.1, load the
 #                         schema, write the odbc.ini the tests use
 #   pg_harness.sh stop    stop the server and delete everything it made
-#   pg_harness.sh env     print the environment the tests need (sh syntax)
 #
 # Settings (environment):
 #   QUORVEX_PG_PORT   loopback port of the server (default 54329)
@@ -32,17 +31,10 @@ SCHEMA=$HERE/../../sql/postgres/schema.sql
 DATA=$DIR/data
 
 as_owner() {
-  if [ "$(id -u)" -eq 0 ]; then
-    runuser -u postgres -- "$@"
-  else
-    "$@"
-  fi
+  if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
 }
-
-psql_as() {
-  user=$1
-  db=$2
-  shift 2
+psql_as() {  # psql_as USER DATABASE ARGS...
+  user=$1 db=$2 && shift 2
   as_owner "$BIN/psql" -X -q -v ON_ERROR_STOP=1 -h "$DIR" -p "$PORT" -U "$user" -d "$db" "$@"
 }
 
@@ -106,13 +98,8 @@ stop() {
 case "${1:-}" in
   start) start ;;
   stop) stop ;;
-  env)
-    echo "ODBCINI=$DIR/odbc.ini"
-    echo "QUORVEX_PG_PORT=$PORT"
-    echo "QUORVEX_PG_DIR=$DIR"
-    ;;
   *)
-    echo "usage: $0 start|stop|env" >&2
+    echo "usage: $0 start|stop" >&2
     exit 2
     ;;
 esac
