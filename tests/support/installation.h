@@ -1,11 +1,7 @@
-// A throw-away installation for whole-program tests.
-//
-// The constructor makes a program folder under the temporary folder and
-// copies the built programs into it (QuorvexServer and its companion tools,
-// whichever exist in the build folder), so that the job finds its settings
-// file and tools beside itself exactly as it does when installed. The
-// database is a real SQLite file made from sql/sqlite/schema.sql. Event
-// entries go to a file through QUORVEX_EVENT_LOG and are read back exactly.
+// A throw-away program folder for whole-program tests: the built programs
+// copied in, as installed; a real SQLite database made from
+// sql/sqlite/schema.sql; event entries written to a file through
+// QUORVEX_EVENT_LOG and read back exactly.
 #pragma once
 
 #include <filesystem>
@@ -42,15 +38,12 @@ class Installation {
   std::filesystem::path DatabasePath() const { return folder_ / "database.sqlite3"; }
   std::filesystem::path EventLogPath() const { return folder_ / "events.jsonl"; }
 
-  // Writes QuorvexServer.ini. With the default settings the job uses the
-  // SQLite database of this installation.
+  // Writes QuorvexServer.ini; SqliteSettings is the [CONEXION] section of
+  // this installation's database (the default), plus extra lines.
   void WriteSettings(const std::string& content);
-  // The [CONEXION] section pointing at this installation's database, plus
-  // extra lines.
   static std::string SqliteSettings(const std::string& extra_lines = "");
 
-  // A session on this installation's database, for arranging and checking
-  // rows.
+  // A session on the database, for arranging and checking rows.
   Connection& Db();
   void Exec(const std::string& sql) { Db().Execute(sql); }
   // The value of one column of the first row of sql, "NULL" for NULL.
