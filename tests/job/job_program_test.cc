@@ -164,28 +164,23 @@ TEST(SingleInstanceTest, SecondStartIsRefusedWhileARunIsBusy) {
 TEST(SingleInstanceTest, NoGuardMeansNoRun) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the job as another user";
   Installation install;
-  const fs::path events_file =
-      fs::temp_directory_path() / ("quorvex-guard-" + std::to_string(::getpid()) + ".jsonl");
-  std::ofstream(events_file).flush();
-  fs::permissions(events_file, fs::perms::all);
-  const fs::perms execute_only =
-      fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec;
-  fs::permissions(install.Folder(), execute_only);
-  fs::permissions(install.Folder() / "QuorvexServer", execute_only);
-
+  const fs::path events = fs::temp_directory_path() / ("quorvex-guard-" + std::to_string(getpid()));
+  std::ofstream(events).flush();
+  fs::permissions(events, fs::perms::all);
+  for (const fs::path& p : {install.Folder(), install.Folder() / "QuorvexServer"})
+    fs::permissions(p, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   const auto result = testing::RunProgram("/usr/bin/setpriv",
                                           {"--reuid=65534", "--regid=65534", "--clear-groups",
                                            (install.Folder() / "QuorvexServer").string()},
-                                          {{"QUORVEX_EVENT_LOG", events_file.string()}});
-  const auto events = testing::ReadEventLog(events_file);
-  fs::remove(events_file);
+                                          {{"QUORVEX_EVENT_LOG", events.string()}});
+  const auto entries = testing::ReadEventLog(events);
+  fs::remove(events);
 
   EXPECT_EQ(result.exit_code, 71) << result.output;
-  ASSERT_EQ(events.size(), 1u) << result.output;
-  EXPECT_EQ(events[0].type, 1);
-  EXPECT_EQ(events[0].id, 1003);
-  EXPECT_NE(events[0].message.find("single-instance guard"), std::string::npos)
-      << events[0].message;
+  ASSERT_EQ(entries.size(), 1u) << result.output;
+  EXPECT_EQ(entries[0].type, 1);
+  EXPECT_EQ(entries[0].id, 1003);
+  EXPECT_NE(entries[0].message.find("single-instance guard"), std::string::npos);
 }
 
 // The address steps of Main, on a real session: the default only for no

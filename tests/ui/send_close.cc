@@ -4,14 +4,14 @@
 // window with this.
 #include <X11/Xlib.h>
 
-#include <cstdlib>
+#include <string>
 
 int main(int argc, char** argv) {
   Display* display = argc == 2 ? XOpenDisplay(nullptr) : nullptr;
   if (display == nullptr) return 2;  // usage: send_close WINDOW-ID, on a display
   XEvent event{};
   event.xclient.type = ClientMessage;
-  event.xclient.window = std::strtoul(argv[1], nullptr, 0);
+  event.xclient.window = std::stoul(argv[1], nullptr, 0);
   event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
   event.xclient.format = 32;
   event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));

@@ -5,7 +5,6 @@
 
 #include <regex>
 #include <string>
-#include <vector>
 
 #include "support/installation.h"
 #include "support/loopback.h"
