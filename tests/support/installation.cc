@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 extern char** environ;
@@ -18,9 +18,7 @@ namespace {
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Reads one JSON string starting at text[i] == '"'; leaves i after it. The
@@ -127,11 +125,7 @@ std::string Installation::SqliteSettings(const std::string& extra_lines) {
 
 Connection& Installation::Db() {
   if (!db_) {
-    db_ = OpenConnection(
-        "Provider=SQLOLEDB.1;Password=;User ID=sa;Initial Catalog=EMPRESAS;"
-        "Data Source=sqlite:" +
-            DatabasePath().string() + ";APP=QuorvexTest",
-        folder_.string());
+    db_ = OpenConnection("Data Source=sqlite:" + DatabasePath().string(), folder_.string());
   }
   return *db_;
 }
@@ -173,11 +167,9 @@ std::vector<LoggedEvent> Installation::Events() const { return ReadEventLog(Even
 
 std::vector<LoggedEvent> ReadEventLog(const std::filesystem::path& path) {
   std::vector<LoggedEvent> events;
-  std::istringstream lines(ReadFile(path));
-  std::string line;
-  while (std::getline(lines, line)) {
+  std::ifstream lines(path, std::ios::binary);
+  for (std::string line; std::getline(lines, line);)
     if (!line.empty()) events.push_back(ParseEvent(line));
-  }
   return events;
 }
 
