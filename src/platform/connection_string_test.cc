@@ -51,14 +51,14 @@ TEST(ParseConnectionString, RejectsMalformedTextWithoutRepeatingIt) {
 }
 
 TEST(SqlServerDriver, FirstInstalledInOrderOfPreference) {
-  using List = std::vector<std::string>;
   EXPECT_EQ(ChooseSqlServerDriver(
                 {"FreeTDS", "ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server"}),
             "ODBC Driver 18 for SQL Server");
   EXPECT_EQ(ChooseSqlServerDriver({"FreeTDS", "ODBC Driver 17 for SQL Server"}),
             "ODBC Driver 17 for SQL Server");
   EXPECT_EQ(ChooseSqlServerDriver({"PostgreSQL ANSI", "FreeTDS"}), "FreeTDS");
-  EXPECT_EQ(ChooseSqlServerDriver(List{"PostgreSQL Unicode", "freetds"}), std::nullopt);
+  EXPECT_EQ(ChooseSqlServerDriver(std::vector<std::string>{"PostgreSQL Unicode", "freetds"}),
+            std::nullopt);
 }
 
 // Each row: the ODBC string built for a driver (or a DSN), and what it must be.

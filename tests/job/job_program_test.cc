@@ -17,9 +17,6 @@ namespace {
 namespace fs = std::filesystem;
 using testing::Installation;
 
-constexpr char kSingleInstance[] =
-    "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!";
-
 // Every way a run can end before its jobs: the exit status, and the one
 // error entry (or, for Main's own failures, standard error) that says why;
 // a failed database session frames its description.
@@ -152,7 +149,8 @@ TEST(SingleInstanceTest, SecondStartIsRefusedWhileARunIsBusy) {
     EXPECT_EQ(events[0].source, "Quorvex");
     EXPECT_EQ(events[0].type, 2);
     EXPECT_EQ(events[0].id, 1002);
-    EXPECT_EQ(events[0].message, kSingleInstance);
+    EXPECT_EQ(events[0].message,
+              "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!");
   }
   // The kernel released the lock with its holder.
   Settings(install, "");

@@ -1,8 +1,7 @@
 #!/bin/bash
-# console_test.sh CONSOLE ARTIFACT_DIR SEND_CLOSE: the operator console under xvfb-run,
-# driven by real keys and clicks (xdotool), read from X and from the state file
-# kept when QUORVEX_CONSOLE_STATE is set. Screenshots go to ARTIFACT_DIR; 77 (skip)
-# when an X tool is missing.
+# console_test.sh CONSOLE ARTIFACT_DIR SEND_CLOSE: the console under xvfb-run, driven by real
+# keys and clicks (xdotool), read from X and from its QUORVEX_CONSOLE_STATE file. Screenshots go
+# to ARTIFACT_DIR; 77 (skip) when an X tool is missing.
 set -u
 console=$1 artifacts=$2 send_close=$3
 for tool in xdotool xwininfo xprop xwd convert; do
@@ -17,7 +16,6 @@ cd "$work" || exit 1
 
 fail() { echo "FAIL: $*"; cut -c1-400 "$state" 2>/dev/null; exit 1; }
 has() { grep -qxF -- "$1" "$state" 2>/dev/null; }
-value() { sed -n "s/^$1=//p" "$state" 2>/dev/null; }
 # wait_until DESCRIPTION COMMAND...: the deadline only keeps a broken
 # console from hanging the test.
 wait_until() {
@@ -104,7 +102,7 @@ has "command_running=1" || fail "the command ended before it was told to"
 touch go
 wait_until "the second line" grep -q '^txtSalida.text=hello\\nhello\\nfirst\\n\.*second\\n$' "$state"
 wait_until "the end of the run" idle
-has "txtSalida.insert=$(value txtSalida.length)" || fail "caret not at the end after the run"
+has "txtSalida.insert=$(sed -n 's/^txtSalida.length=//p' "$state")" || fail "caret not at the end after the run"
 xwd -id "$window" -silent | convert xwd:- "png:$artifacts/console.png"
 
 # A command that never ends runs on until a person closes the window; then
