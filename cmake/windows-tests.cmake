@@ -1,0 +1,25 @@
+# Which unit tests the Windows build runs under wine. Files that need POSIX
+# headers are left out of its test programs; tests that build but check
+# POSIX behaviour carry the label "posix", which scripts/build-windows
+# leaves out (ctest -LE posix).
+set(QUORVEX_POSIX_TEST_FILES)
+foreach(file platform/database-odbc_test.cc probe/dos_outputs_test.cc)
+  list(APPEND QUORVEX_POSIX_TEST_FILES ${CMAKE_SOURCE_DIR}/src/${file})
+endforeach()
+
+# gtest filter of the tests that check POSIX behaviour.
+set(QUORVEX_POSIX_TESTS "")
+
+# Discovery runs the test program under wine before the tests (the build
+# itself never starts wine).
+function(quorvex_discover_windows_tests target)
+  if(QUORVEX_POSIX_TESTS)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         TEST_FILTER "-${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS unit)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         TEST_FILTER "${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS "unit;posix")
+  else()
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         PROPERTIES LABELS unit)
+  endif()
+endfunction()
