@@ -124,6 +124,10 @@ class ChildProcess {
   ChildReaper& reaper_;
   int read_fd_ = -1;
   std::intptr_t process_ = -1;
+#ifdef _WIN32
+  std::intptr_t read_handle_ = 0;  // the pipe's read end
+  std::intptr_t job_ = 0;          // the job object holding the child's tree
+#endif
   int error_ = 0;
   bool timed_out_ = false;
 };

@@ -1,0 +1,105 @@
+// Process facts from Windows. The single-instance guard is a named mutex
+// held for the life of the process: the system releases it when the process
+// ends, however it ends.
+#include <windows.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "platform/process_info.h"
+
+namespace quorvex {
+namespace {
+
+std::string ToUtf8(const wchar_t* wide, int length) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), size, nullptr, nullptr);
+  return text;
+}
+
+class MutexGuard final : public SingleInstanceGuard {
+ public:
+  explicit MutexGuard(HANDLE mutex) : mutex_(mutex) {}
+  ~MutexGuard() override { CloseHandle(mutex_); }
+  MutexGuard(const MutexGuard&) = delete;
+  MutexGuard& operator=(const MutexGuard&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+// The mutex name: the program folder, folded to lower case (Windows paths
+// are matched without regard to case) and with its backslashes replaced,
+// which a mutex name may not hold.
+std::wstring MutexName(const std::string& program_folder) {
+  const int size = MultiByteToWideChar(CP_UTF8, 0, program_folder.data(),
+                                       static_cast<int>(program_folder.size()), nullptr, 0);
+  std::wstring folder(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, program_folder.data(), static_cast<int>(program_folder.size()),
+                      folder.data(), size);
+  CharLowerBuffW(folder.data(), static_cast<DWORD>(folder.size()));
+  for (wchar_t& c : folder) {
+    if (c == L'\\' || c == L'/' || c == L':') c = L'_';
+  }
+  return L"Quorvex-" + folder;
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  while (true) {
+    const DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) {
+      throw std::runtime_error("cannot find the program's own file: error " +
+                               std::to_string(GetLastError()));
+    }
+    if (n < path.size()) return ToUtf8(path.data(), static_cast<int>(n));
+    path.resize(path.size() * 2);
+  }
+}
+
+std::string ExecutableFolder() {
+  const std::string path = ExecutablePath();
+  const std::size_t separator = path.find_last_of("\\/");
+  if (separator == std::string::npos) return ".";
+  // A drive's root keeps its separator: "C:\".
+  if (separator == 2 && path[1] == ':') return path.substr(0, 3);
+  return path.substr(0, separator);
+}
+
+std::string LocalHostName() {
+  wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+  if (!GetComputerNameW(name, &size)) return "localhost";
+  return ToUtf8(name, static_cast<int>(size));
+}
+
+std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::TryAcquire(
+    const std::string& program_folder) {
+  const std::wstring name = MutexName(program_folder);
+  // Global\ reaches every session (a service and a desktop user alike);
+  // where the job may not create global objects, its own session will do.
+  HANDLE mutex = nullptr;
+  DWORD error = 0;
+  for (const wchar_t* scope : {L"Global\\", L"Local\\"}) {
+    mutex = CreateMutexW(nullptr, TRUE, (scope + name).c_str());
+    error = GetLastError();
+    if (mutex != nullptr || error != ERROR_ACCESS_DENIED) break;
+  }
+  if (mutex == nullptr) {
+    throw SingleInstanceError(
+        "The single-instance guard cannot be set up: creating the mutex for " + program_folder +
+        " failed (error " + std::to_string(error) +
+        "). The run was not started, so that two runs can never overlap");
+  }
+  if (error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(mutex);
+    return nullptr;
+  }
+  return std::make_unique<MutexGuard>(mutex);
+}
+
+}  // namespace quorvex
