@@ -21,7 +21,7 @@ class SqliteSession : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(folder_);
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((folder_ / "inst.db").c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open((folder_ / "inst.db").string().c_str(), &db), SQLITE_OK);
     std::stringstream schema;
     schema << std::ifstream(fs::path(QUORVEX_SOURCE_DIR) / "sql/sqlite/schema.sql").rdbuf();
     const int rc = sqlite3_exec(db, schema.str().c_str(), nullptr, nullptr, nullptr);
