@@ -44,7 +44,11 @@ if(NOT EXISTS ${sqlite_amalgamation}/sqlite3.c)
 endif()
 add_library(sqlite3 STATIC ${sqlite_amalgamation}/sqlite3.c)
 target_include_directories(sqlite3 PUBLIC ${sqlite_amalgamation})
-target_compile_definitions(sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOAD_EXTENSION)
+# Built as Debian builds the library the Linux side links: thread-safe and
+# without lookaside memory, so every allocation goes through the heap and
+# its limits.
+target_compile_definitions(sqlite3 PRIVATE SQLITE_THREADSAFE=1 SQLITE_OMIT_LOOKASIDE
+                           SQLITE_OMIT_LOAD_EXTENSION)
 target_compile_options(sqlite3 PRIVATE -w)
 
 if(QUORVEX_BUILD_TESTS)

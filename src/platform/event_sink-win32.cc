@@ -35,7 +35,8 @@ std::string ToAnsiCodePage(std::string_view utf8) {
 void AppendToFile(const char* path, const std::string& line) {
   // Append-only access: every write lands at the end of the file, so the
   // entries of concurrent processes do not interleave.
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE file = CreateFileA(path, FILE_APPEND_DATA,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
