@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/windows_text.h"
 
 namespace quorvex {
 namespace {
@@ -21,22 +22,6 @@ constexpr DWORD kExitGraceMilliseconds = 20;
 
 HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 std::intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
-
-// The command line in the ANSI code page, as CreateProcessA takes it.
-std::string ToAnsiCodePage(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int wide_size =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (wide_size <= 0) return std::string(utf8);
-  std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                      wide_size);
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_size, nullptr, 0, nullptr, nullptr);
-  std::string ansi(static_cast<std::size_t>(std::max(size, 0)), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_size, ansi.data(), size, nullptr, nullptr);
-  return ansi;
-}
 
 bool HasExited(HANDLE process, DWORD wait_milliseconds) {
   return WaitForSingleObject(process, wait_milliseconds) != WAIT_TIMEOUT;
@@ -91,7 +76,7 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,
   startup.hStdInput = nullptr;
   startup.hStdOutput = write_end;
   startup.hStdError = write_end;
-  std::string line = ToAnsiCodePage(command_line);
+  std::string line = Utf8ToAnsiCodePage(command_line);
   std::vector<char> writable(line.begin(), line.end());
   writable.push_back('\0');
   PROCESS_INFORMATION child{};

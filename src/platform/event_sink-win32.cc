@@ -10,27 +10,10 @@
 #include <vector>
 
 #include "platform/event_sink.h"
+#include "platform/windows_text.h"
 
 namespace quorvex {
 namespace {
-
-// The program's texts are UTF-8; the event log's narrow calls take the ANSI
-// code page, whose default character stands in for what it cannot hold.
-std::string ToAnsiCodePage(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int wide_size =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  if (wide_size <= 0) return std::string(utf8);
-  std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                      wide_size);
-  const int size =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_size, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string ansi(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_size, ansi.data(), size, nullptr, nullptr);
-  return ansi;
-}
 
 void AppendToFile(const char* path, const std::string& line) {
   // Append-only access: every write lands at the end of the file, so the
@@ -49,7 +32,7 @@ void ReportToEventLog(const EventEntry& entry) {
   HANDLE log = RegisterEventSourceA("", source.c_str());
   // The converted text and its terminating zero, once as the insertion
   // string and once as the binary data.
-  const std::string converted = ToAnsiCodePage(entry.message);
+  const std::string converted = Utf8ToAnsiCodePage(entry.message);
   std::vector<char> buffer(converted.size() + 1, '\0');
   converted.copy(buffer.data(), converted.size());
   const char* strings[] = {buffer.data()};

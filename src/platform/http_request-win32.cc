@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/http_request.h"
+#include "platform/windows_text.h"
 
 namespace quorvex {
 namespace {
@@ -18,24 +19,6 @@ struct InternetDeleter {
   void operator()(void* handle) const { WinHttpCloseHandle(handle); }
 };
 using Internet = std::unique_ptr<void, InternetDeleter>;
-
-std::wstring Widen(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& wide) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size,
-                      nullptr, nullptr);
-  return text;
-}
 
 [[noreturn]] void Fail(const char* step) {
   throw HttpError(std::string(step) + " failed (WinHTTP error " + std::to_string(GetLastError()) +
@@ -56,8 +39,8 @@ HttpRequest::HttpRequest() : curl_(std::make_unique<Handles>()) {}
 HttpRequest::~HttpRequest() = default;
 
 void HttpRequest::Open(std::string_view method, std::string_view url) {
-  curl_->method = Widen(method);
-  curl_->url = Widen(url);
+  curl_->method = Utf8ToWide(method);
+  curl_->url = Utf8ToWide(url);
   ready_state_ = kOpened;
 }
 
@@ -66,7 +49,7 @@ void HttpRequest::SetStallTimeout(std::chrono::seconds timeout) { curl_->stall_t
 void HttpRequest::SetLimits(const HttpLimits& limits) { limits_ = limits; }
 
 void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {
-  curl_->headers += Widen(name) + L": " + Widen(value) + L"\r\n";
+  curl_->headers += Utf8ToWide(name) + L": " + Utf8ToWide(value) + L"\r\n";
 }
 
 void HttpRequest::Send(std::string_view body) {
@@ -139,7 +122,7 @@ void HttpRequest::Send(std::string_view body) {
   size = sizeof reason - sizeof(wchar_t);
   if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX,
                           reason, &size, WINHTTP_NO_HEADER_INDEX)) {
-    status_text_ = Narrow(std::wstring(reason, size / sizeof(wchar_t)));
+    status_text_ = WideToUtf8(std::wstring(reason, size / sizeof(wchar_t)));
   }
   // An announced length over the cap is refused before the body is read.
   wchar_t length_text[32] = {};

@@ -7,17 +7,10 @@
 #include <string>
 
 #include "platform/process_info.h"
+#include "platform/windows_text.h"
 
 namespace quorvex {
 namespace {
-
-std::string ToUtf8(const wchar_t* wide, int length) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, wide, length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string text(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, length, text.data(), size, nullptr, nullptr);
-  return text;
-}
 
 class MutexGuard final : public SingleInstanceGuard {
  public:
@@ -34,11 +27,7 @@ class MutexGuard final : public SingleInstanceGuard {
 // are matched without regard to case) and with its backslashes replaced,
 // which a mutex name may not hold.
 std::wstring MutexName(const std::string& program_folder) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, program_folder.data(),
-                                       static_cast<int>(program_folder.size()), nullptr, 0);
-  std::wstring folder(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, program_folder.data(), static_cast<int>(program_folder.size()),
-                      folder.data(), size);
+  std::wstring folder = Utf8ToWide(program_folder);
   CharLowerBuffW(folder.data(), static_cast<DWORD>(folder.size()));
   for (wchar_t& c : folder) {
     if (c == L'\\' || c == L'/' || c == L':') c = L'_';
@@ -56,7 +45,7 @@ std::string ExecutablePath() {
       throw std::runtime_error("cannot find the program's own file: error " +
                                std::to_string(GetLastError()));
     }
-    if (n < path.size()) return ToUtf8(path.data(), static_cast<int>(n));
+    if (n < path.size()) return WideToUtf8(std::wstring_view(path.data(), n));
     path.resize(path.size() * 2);
   }
 }
@@ -74,7 +63,7 @@ std::string LocalHostName() {
   wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
   DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
   if (!GetComputerNameW(name, &size)) return "localhost";
-  return ToUtf8(name, static_cast<int>(size));
+  return WideToUtf8(std::wstring_view(name, size));
 }
 
 std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::TryAcquire(
