@@ -56,8 +56,7 @@ ChildProcess::~ChildProcess() {
   }
 }
 
-ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,
-                                              const std::string&) {
+ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, const std::string&) {
   // Inheritable pipe ends; the read end is then taken back, so that only
   // the write end reaches the child.
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -80,9 +79,9 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,
   std::vector<char> writable(line.begin(), line.end());
   writable.push_back('\0');
   PROCESS_INFORMATION child{};
-  const bool started = !line.empty() && CreateProcessA(nullptr, writable.data(), &inheritable,
-                                                       &inheritable, TRUE, NORMAL_PRIORITY_CLASS,
-                                                       nullptr, nullptr, &startup, &child);
+  const bool started =
+      !line.empty() && CreateProcessA(nullptr, writable.data(), &inheritable, &inheritable, TRUE,
+                                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &child);
   // The parent's copy of the write end goes at once: the pipe breaks when
   // the child and whatever inherited the end from it have closed theirs.
   CloseHandle(write_end);

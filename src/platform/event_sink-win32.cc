@@ -18,9 +18,9 @@ namespace {
 void AppendToFile(const char* path, const std::string& line) {
   // Append-only access: every write lands at the end of the file, so the
   // entries of concurrent processes do not interleave.
-  HANDLE file = CreateFileA(path, FILE_APPEND_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
@@ -36,8 +36,8 @@ void ReportToEventLog(const EventEntry& entry) {
   std::vector<char> buffer(converted.size() + 1, '\0');
   converted.copy(buffer.data(), converted.size());
   const char* strings[] = {buffer.data()};
-  ReportEventA(log, entry.type, 0, entry.id, nullptr, 1, static_cast<DWORD>(buffer.size()),
-               strings, buffer.data());
+  ReportEventA(log, entry.type, 0, entry.id, nullptr, 1, static_cast<DWORD>(buffer.size()), strings,
+               buffer.data());
   DeregisterEventSource(log);
 }
 

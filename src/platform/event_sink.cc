@@ -1,11 +1,11 @@
 // What every event sink shares: the JSON line of the file sink and the
 // time stamp written into it.
+#include "platform/event_sink.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <string>
-
-#include "platform/event_sink.h"
 
 namespace quorvex {
 namespace {
@@ -87,8 +87,7 @@ std::string LocalTimeText() {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const long millis = static_cast<long>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
-      1000);
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
   std::tm local{};
   localtime_r(&seconds, &local);
   char text[40];

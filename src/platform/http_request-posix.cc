@@ -1,9 +1,9 @@
-#include "platform/http_request.h"
-
 #include <curl/curl.h>
 
 #include <chrono>
 #include <string>
+
+#include "platform/http_request.h"
 
 namespace quorvex {
 

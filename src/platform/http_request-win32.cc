@@ -79,8 +79,8 @@ void HttpRequest::Send(std::string_view body) {
   path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
   if (path.empty()) path = L"/";
 
-  Internet session(WinHttpOpen(L"Quorvex", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                               WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  Internet session(WinHttpOpen(L"Quorvex", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                               WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) Fail("opening a WinHTTP session");
   const int connect_ms = static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout).count());
@@ -91,19 +91,18 @@ void HttpRequest::Send(std::string_view body) {
   if (!connection) Fail("connecting");
   const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
   Internet request(WinHttpOpenRequest(connection.get(), curl_->method.c_str(), path.c_str(),
-                                      nullptr, WINHTTP_NO_REFERER,
-                                      WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+                                      nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                      flags));
   if (!request) Fail("opening the request");
   // Redirects are not followed, as on Linux.
   DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
   WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects,
                    sizeof no_redirects);
-  if (!WinHttpSendRequest(request.get(),
-                          curl_->headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS
-                                                 : curl_->headers.c_str(),
-                          static_cast<DWORD>(curl_->headers.size()),
-                          const_cast<char*>(body.data()), static_cast<DWORD>(body.size()),
-                          static_cast<DWORD>(body.size()), 0)) {
+  if (!WinHttpSendRequest(
+          request.get(),
+          curl_->headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : curl_->headers.c_str(),
+          static_cast<DWORD>(curl_->headers.size()), const_cast<char*>(body.data()),
+          static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0)) {
     if (past_deadline()) throw deadline_error();
     Fail("sending the request");
   }
@@ -127,9 +126,8 @@ void HttpRequest::Send(std::string_view body) {
   // An announced length over the cap is refused before the body is read.
   wchar_t length_text[32] = {};
   size = sizeof length_text - sizeof(wchar_t);
-  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH,
-                          WINHTTP_HEADER_NAME_BY_INDEX, length_text, &size,
-                          WINHTTP_NO_HEADER_INDEX) &&
+  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                          length_text, &size, WINHTTP_NO_HEADER_INDEX) &&
       std::wcstoull(length_text, nullptr, 10) > limits_.max_response_bytes) {
     throw size_error();
   }

@@ -22,9 +22,7 @@ namespace quorvex::testing {
 // Winsock, set up once, under the names the tests use.
 using Descriptor = SOCKET;
 constexpr int SOCK_CLOEXEC = 0;
-inline int close(SOCKET s) {
-  return closesocket(s);
-}
+inline int close(SOCKET s) { return closesocket(s); }
 inline SOCKET accept4(SOCKET s, sockaddr* address, int* length, int) {
   return ::accept(s, address, length);
 }

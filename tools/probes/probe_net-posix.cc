@@ -1,6 +1,4 @@
 // The probes' sockets, clock and sleep on POSIX.
-#include "probe_net.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -12,6 +10,8 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+
+#include "probe_net.h"
 
 namespace quorvex::probes {
 namespace {

@@ -131,15 +131,14 @@ ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s) {
       }
       if (ready == 0) continue;
       int size = sizeof error;
-      if (getsockopt(s.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) !=
-          0) {
+      if (getsockopt(s.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
         error = WSAGetLastError();
       }
       break;
     }
   }
   result.elapsed_ms = ElapsedMs(start, MonotonicNanos());
-  result.kind = error == 0                ? ConnectResult::Kind::kOpen
+  result.kind = error == 0                 ? ConnectResult::Kind::kOpen
                 : error == WSAECONNREFUSED ? ConnectResult::Kind::kRefused
                 : error == WSAETIMEDOUT    ? ConnectResult::Kind::kTimedOut
                                            : ConnectResult::Kind::kError;
