@@ -53,7 +53,11 @@ std::vector<std::string> SplitCommandLine(std::string_view command_line);
 // then as it is, since programs here usually carry no extension: "tcping"
 // finds tcping.exe, "ping" still finds the system's ping. Returns empty
 // text when a bare name is found nowhere or program is empty.
+// Windows process creation makes this search itself, so only the POSIX
+// side has it.
+#ifndef _WIN32
 std::string FindProgram(std::string_view program, const std::string& program_folder);
+#endif
 
 // ExecutableFolder() lives in platform/process_info.h.
 
