@@ -108,23 +108,27 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, con
 std::size_t ChildProcess::Read(char* buffer, std::size_t size, Deadline deadline) {
   HANDLE pipe = AsHandle(read_handle_);
   const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
-  if (deadline) {
-    // Anonymous pipes have no overlapped reads: look at what is waiting
-    // until something is, the pipe breaks or the deadline passes.
-    while (true) {
+  while (true) {
+    if (deadline) {
+      // Anonymous pipes have no overlapped reads: look at what is waiting
+      // until something is, the pipe breaks or the deadline passes.
       DWORD waiting = 0;
       if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return 0;
-      if (waiting > 0) break;
-      if (std::chrono::steady_clock::now() >= *deadline) {
-        timed_out_ = true;
-        return 0;
+      if (waiting == 0) {
+        if (std::chrono::steady_clock::now() >= *deadline) {
+          timed_out_ = true;
+          return 0;
+        }
+        Sleep(5);
+        continue;
       }
-      Sleep(5);
     }
+    DWORD count = 0;
+    if (!ReadFile(pipe, buffer, wanted, &count, nullptr)) return 0;
+    // A zero-byte write of the child completes a read with nothing in it;
+    // only a broken pipe ends the output.
+    if (count > 0) return count;
   }
-  DWORD count = 0;
-  if (!ReadFile(pipe, buffer, wanted, &count, nullptr)) return 0;
-  return count;
 }
 
 void ChildProcess::KillGroup() {
