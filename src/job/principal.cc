@@ -161,7 +161,7 @@ int Main() {
 
   LocateWebService(run);
 
-  const std::unique_ptr<MessageBoxPresenter> boxes = MakeConsoleMessageBox();
+  const std::unique_ptr<MessageBoxPresenter> boxes = MakeJobMessageBox();
   frmMain form(run, *boxes, RunLimits{.time_limit = kToolTimeLimit});
   form.Form_Load();
   form.GetPingTimbrado();

@@ -31,8 +31,8 @@ TEST(LoadSettingsTest, ReadsEveryKeyWithItsDefaultAndOpensTheDatabase) {
   fs::create_directories(dir);
   std::ofstream(dir / "inst.db").flush();  // an empty file is an empty database
   // No ODBC driver: a server that is not sqlite: fails without a network try.
-  setenv("ODBCSYSINI", dir.c_str(), 1);
-  setenv("QUORVEX_EVENT_LOG", (dir / "events.jsonl").c_str(), 1);
+  setenv("ODBCSYSINI", dir.string().c_str(), 1);
+  setenv("QUORVEX_EVENT_LOG", (dir / "events.jsonl").string().c_str(), 1);
   PasswordCipher cipher;
   cipher.SetKey(InstallationPasswordKey());
   const std::string host = ServerNameProvider().GetServerName();

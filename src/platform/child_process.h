@@ -53,7 +53,11 @@ std::vector<std::string> SplitCommandLine(std::string_view command_line);
 // then as it is, since programs here usually carry no extension: "tcping"
 // finds tcping.exe, "ping" still finds the system's ping. Returns empty
 // text when a bare name is found nowhere or program is empty.
+// Windows process creation makes this search itself, so only the POSIX
+// side has it.
+#ifndef _WIN32
 std::string FindProgram(std::string_view program, const std::string& program_folder);
+#endif
 
 // ExecutableFolder() lives in platform/process_info.h.
 
@@ -124,6 +128,10 @@ class ChildProcess {
   ChildReaper& reaper_;
   int read_fd_ = -1;
   std::intptr_t process_ = -1;
+#ifdef _WIN32
+  std::intptr_t read_handle_ = 0;  // the pipe's read end
+  std::intptr_t job_ = 0;          // the job object holding the child's tree
+#endif
   int error_ = 0;
   bool timed_out_ = false;
 };

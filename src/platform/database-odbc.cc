@@ -8,6 +8,9 @@
 // are the one form in which a driver hands over accented text unchanged
 // whatever the code page of the server, the client or the driver. The
 // narrow functions are also mere stubs in some driver managers.
+#ifdef _WIN32
+#include <windows.h>  // the ODBC headers of Windows build on its types
+#endif
 #include <sql.h>
 #include <sqlext.h>
 

@@ -4,17 +4,38 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
 
-#include "support/installation.h"
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 namespace quorvex {
 namespace {
 
+namespace fs = std::filesystem;
+
 class SqliteSession : public ::testing::Test {
  protected:
-  testing::Installation install_;
-  std::unique_ptr<Connection> db_ = OpenConnection(
-      "User ID=sa;Data Source=sqlite:database.sqlite3;APP=Quorvex", install_.Folder().string());
+  void SetUp() override {
+    fs::create_directories(folder_);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((folder_ / "inst.db").string().c_str(), &db), SQLITE_OK);
+    std::stringstream schema;
+    schema << std::ifstream(fs::path(QUORVEX_SOURCE_DIR) / "sql/sqlite/schema.sql").rdbuf();
+    const int rc = sqlite3_exec(db, schema.str().c_str(), nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK);
+    db_ = OpenConnection("User ID=sa;Data Source=sqlite:inst.db;APP=Quorvex", folder_.string());
+  }
+  void TearDown() override {
+    db_.reset();
+    fs::remove_all(folder_);
+  }
+
+  const fs::path folder_ = fs::temp_directory_path() / ("quorvex-db-" + std::to_string(getpid()));
+  std::unique_ptr<Connection> db_;
 };
 
 TEST_F(SqliteSession, CatalogValuesAndColumnsAsTheJobsReadThem) {

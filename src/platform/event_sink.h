@@ -27,4 +27,7 @@ void DeliverEvent(const EventEntry& entry) noexcept;
 // UTF-8 become '?'. Exposed for tests.
 std::string FormatEventJson(const EventEntry& entry, std::string_view time);
 
+// The local time as the file sink writes it: 2026-01-31T23:59:59.123.
+std::string LocalTimeText();
+
 }  // namespace quorvex

@@ -38,6 +38,7 @@ TEST(EventSinkTest, EntryPointsDifferOnlyInTypeAndId) {
     EXPECT_EQ(line.rfind(want, 0), 0u) << line;
   }
   EXPECT_FALSE(std::getline(lines, line));
+  lines.close();  // Windows removes no file that is still open
   std::filesystem::remove(file);
   setenv("QUORVEX_EVENT_LOG", "/no-such-folder/events.jsonl", 1);
   LogError("lost on purpose");

@@ -108,8 +108,8 @@ class HttpRequest {
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
 
-  struct CurlHandles;
-  std::unique_ptr<CurlHandles> curl_;
+  struct Handles;
+  std::unique_ptr<Handles> curl_;
   int ready_state_ = kUninitialized;
   long status_ = 0;
   std::string status_text_;

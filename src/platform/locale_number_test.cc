@@ -8,7 +8,12 @@
 namespace quorvex {
 namespace {
 
+// A locale with a decimal comma, as each C runtime names it.
+#ifdef _WIN32
+constexpr char kComma[] = "German_Germany";
+#else
 constexpr char kComma[] = "de_DE.UTF-8";
+#endif
 
 // Each row: the LC_NUMERIC locale, the text, whether it reads as a number
 // and the number it reads as.

@@ -23,4 +23,12 @@ class MessageBoxPresenter {
 // Writes "Quorvex: <text>" as one line to standard error.
 std::unique_ptr<MessageBoxPresenter> MakeConsoleMessageBox();
 
+// The job's boxes on this platform. On Windows, where the job runs on a
+// desktop a person can see, a modal system box titled "Quorvex" that holds
+// the run until it is dismissed; without such a desktop (a service, a
+// scheduled task run whether or not anybody is logged on), where nobody
+// could ever dismiss it, the console presenter. Elsewhere the console
+// presenter.
+std::unique_ptr<MessageBoxPresenter> MakeJobMessageBox();
+
 }  // namespace quorvex

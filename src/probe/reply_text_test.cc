@@ -33,7 +33,11 @@ TEST(HostFromUrlTest, StripsSchemesAndPath) {
 
 // The literal of the sweep's UPDATE: a full stop whatever the locale.
 TEST(SqlNumberTest, WritesPlainDecimalsWithAFullStop) {
+#ifdef _WIN32
+  ASSERT_NE(std::setlocale(LC_NUMERIC, "German_Germany"), nullptr);
+#else
   ASSERT_NE(std::setlocale(LC_NUMERIC, "de_DE.UTF-8"), nullptr);
+#endif
   const std::pair<double, const char*> cases[] = {
       {-1, "-1"},   {12, " 12"},          {0.63, " 0.63"},
       {-0.0, " 0"}, {1e-7, " 0.0000001"}, {1e21, " 1000000000000000000000"}};

@@ -35,7 +35,7 @@ TEST(GetFechaServidorTest, ServerClockOrTodayAtMidnight) {
   const auto path = std::filesystem::temp_directory_path() /
                     ("quorvex-fecha-" + std::to_string(getpid()) + ".db");
   sqlite3* created = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &created), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(path.string().c_str(), &created), SQLITE_OK);
   sqlite3_close(created);
   for (const char* session : {"none", "failing", "answering"}) {
     SCOPED_TRACE(session);

@@ -2,16 +2,37 @@
 // answers.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <cstdint>
 #include <thread>
 
 namespace quorvex::testing {
+
+#ifdef _WIN32
+// Winsock, set up once, under the names the tests use.
+using Descriptor = SOCKET;
+constexpr int SOCK_CLOEXEC = 0;
+inline int close(SOCKET s) { return closesocket(s); }
+inline SOCKET accept4(SOCKET s, sockaddr* address, int* length, int) {
+  return ::accept(s, address, length);
+}
+inline const bool winsock_started = [] {
+  WSADATA data;
+  return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+#else
+using Descriptor = int;
+#endif
 
 // Listens on an IPv4 loopback address and port (an ephemeral port when port
 // is 0) until destroyed; ok() is false when they cannot be had. With answer
@@ -28,26 +49,34 @@ class LoopbackListener {
     auto* any = reinterpret_cast<sockaddr*>(&address);
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
-    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
     if (::inet_pton(AF_INET, address_text, &address.sin_addr) != 1 ||
         ::bind(fd_, any, length) != 0 || ::listen(fd_, 512) != 0 ||
         ::getsockname(fd_, any, &length) != 0) {
       return;
     }
     port_ = ntohs(address.sin_port);
-    if (answer)
-      thread_ = std::thread([this] {
-        for (int client;
-             (client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0 || !stopping_;) {
-          if (client >= 0) ::close(client);
-        }
-      });
+    if (!answer) return;
+    thread_ = std::thread([this] {
+      for (Descriptor client;
+           (client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) != Descriptor(-1) ||
+           !stopping_;) {
+        if (client != Descriptor(-1)) close(client);
+      }
+    });
   }
   ~LoopbackListener() {
     stopping_ = true;
+#ifdef _WIN32
+    // Winsock wakes a blocked accept when its socket is closed; shutdown
+    // does not reach a listening socket there.
+    if (fd_ != Descriptor(-1)) close(fd_);
+    if (thread_.joinable()) thread_.join();
+#else
     if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
     if (thread_.joinable()) thread_.join();
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) close(fd_);
+#endif
   }
   LoopbackListener(const LoopbackListener&) = delete;
   LoopbackListener& operator=(const LoopbackListener&) = delete;
@@ -56,7 +85,7 @@ class LoopbackListener {
   int port() const { return port_; }
 
  private:
-  int fd_ = -1;
+  Descriptor fd_ = Descriptor(-1);
   int port_ = 0;
   std::atomic<bool> stopping_{false};
   std::thread thread_;

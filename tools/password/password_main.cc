@@ -5,32 +5,23 @@
 //                               (one line; no echo when it is a terminal)
 //   quorvex-password --decode   reads an encoded text and prints the plain
 //                               password, to check a settings file
-#include <termios.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
 
+#include "echo_off.h"
 #include "job/password_cipher.h"
 
 namespace {
 
 std::string ReadLine(bool hide) {
-  termios saved{};
-  const bool terminal = hide && isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
-  if (terminal) {
-    termios quiet = saved;
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    std::fprintf(stderr, "Password: ");
-  }
   std::string line;
-  std::getline(std::cin, line);
-  if (terminal) {
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-    std::fprintf(stderr, "\n");
+  {
+    EchoOff echo_off(hide);
+    if (echo_off.active()) std::fprintf(stderr, "Password: ");
+    std::getline(std::cin, line);
+    if (echo_off.active()) std::fprintf(stderr, "\n");
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;

@@ -9,8 +9,13 @@
 // values on the command line are read with a full stop whatever the locale.
 #pragma once
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netinet/in.h>
 #include <sys/socket.h>
+#endif
 
 #include <optional>
 #include <string>

@@ -1,9 +1,9 @@
-#include "platform/http_request.h"
-
 #include <curl/curl.h>
 
 #include <chrono>
 #include <string>
+
+#include "platform/http_request.h"
 
 namespace quorvex {
 
@@ -29,13 +29,13 @@ struct ListDeleter {
 
 }  // namespace
 
-struct HttpRequest::CurlHandles {
+struct HttpRequest::Handles {
   std::unique_ptr<CURL, EasyDeleter> easy;
   std::unique_ptr<curl_slist, ListDeleter> headers;
   char error[CURL_ERROR_SIZE] = {};
 };
 
-HttpRequest::HttpRequest() : curl_(std::make_unique<CurlHandles>()) {
+HttpRequest::HttpRequest() : curl_(std::make_unique<Handles>()) {
   EnsureCurlGlobalInit();
   curl_->easy.reset(curl_easy_init());
   if (!curl_->easy) throw HttpError("libcurl could not create a request handle");

@@ -1,0 +1,34 @@
+# Which unit tests the Windows build runs under wine. Files that need POSIX
+# headers are left out of its test programs; tests that build but check
+# POSIX behaviour carry the label "posix", which scripts/build-windows
+# leaves out (ctest -LE posix).
+set(QUORVEX_POSIX_TEST_FILES)
+# The test installation of tests/support starts programs with posix_spawn,
+# and the runner's tests start the system's sh, printf and cat: the files
+# built on them wait for Windows versions.
+foreach(file platform/database-odbc_test.cc platform/child_process_test.cc
+             probe/dos_outputs_test.cc probe/ping_tools_test.cc)
+  list(APPEND QUORVEX_POSIX_TEST_FILES ${CMAKE_SOURCE_DIR}/src/${file})
+endforeach()
+
+# gtest filter of the tests that check POSIX behaviour.
+set(QUORVEX_POSIX_TESTS "")
+
+# Discovery runs the test program under wine before the tests (the build
+# itself never starts wine).
+function(quorvex_discover_windows_tests target)
+  target_compile_options(${target} PRIVATE
+    -include ${CMAKE_SOURCE_DIR}/tests/support/posix_env-win32.h)
+  # The recording message box and the loopback peers.
+  target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests/probe)
+  target_link_libraries(${target} PRIVATE ws2_32)
+  if(QUORVEX_POSIX_TESTS)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         TEST_FILTER "-${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS unit)
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         TEST_FILTER "${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS "unit;posix")
+  else()
+    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                         PROPERTIES LABELS unit)
+  endif()
+endfunction()

@@ -1,0 +1,139 @@
+// Children started with CreateProcessA: the command line goes to process
+// creation as it is (no command interpreter), hidden, with standard output
+// and standard error on the write end of one anonymous pipe and no
+// standard input. Each child is put in a job object of its own, so that
+// the child and what it starts can be ended together.
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "platform/child_process.h"
+#include "platform/windows_text.h"
+
+namespace quorvex {
+namespace {
+
+// How long a child whose output has ended may take to exit before it is
+// handed to the reaper.
+constexpr DWORD kExitGraceMilliseconds = 20;
+
+HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+std::intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+bool HasExited(HANDLE process, DWORD wait_milliseconds) {
+  return WaitForSingleObject(process, wait_milliseconds) != WAIT_TIMEOUT;
+}
+
+}  // namespace
+
+ChildReaper::~ChildReaper() {
+  // A child still running goes on alone; only our handle to it is closed.
+  for (std::intptr_t process : pending_) CloseHandle(AsHandle(process));
+}
+
+void ChildReaper::Adopt(std::intptr_t process) { pending_.push_back(process); }
+
+void ChildReaper::ReapFinished() {
+  std::erase_if(pending_, [](std::intptr_t process) {
+    if (!HasExited(AsHandle(process), 0)) return false;
+    CloseHandle(AsHandle(process));
+    return true;
+  });
+}
+
+ChildProcess::~ChildProcess() {
+  if (read_handle_ != 0) CloseHandle(AsHandle(read_handle_));
+  if (job_ != 0) CloseHandle(AsHandle(job_));
+  if (process_ != -1) {
+    if (HasExited(AsHandle(process_), kExitGraceMilliseconds)) {
+      CloseHandle(AsHandle(process_));
+    } else {
+      reaper_.Adopt(process_);
+    }
+  }
+}
+
+ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, const std::string&) {
+  // Inheritable pipe ends; the read end is then taken back, so that only
+  // the write end reaches the child.
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inheritable, 0)) {
+    error_ = static_cast<int>(GetLastError());
+    return StartStatus::kPipeFailed;
+  }
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = nullptr;
+  startup.hStdOutput = write_end;
+  startup.hStdError = write_end;
+  std::string line = Utf8ToAnsiCodePage(command_line);
+  std::vector<char> writable(line.begin(), line.end());
+  writable.push_back('\0');
+  PROCESS_INFORMATION child{};
+  const bool started =
+      !line.empty() && CreateProcessA(nullptr, writable.data(), &inheritable, &inheritable, TRUE,
+                                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &child);
+  // The parent's copy of the write end goes at once: the pipe breaks when
+  // the child and whatever inherited the end from it have closed theirs.
+  CloseHandle(write_end);
+  if (!started) {
+    CloseHandle(read_end);
+    return StartStatus::kNotFound;
+  }
+  CloseHandle(child.hThread);
+  // What the child starts from now on stays in its job object. (The
+  // creation flags are fixed, so the child is not started suspended; a
+  // child that starts another within its first instants leaves that one
+  // outside.)
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job != nullptr && !AssignProcessToJobObject(job, child.hProcess)) {
+    CloseHandle(job);
+    job = nullptr;
+  }
+  job_ = FromHandle(job);
+  process_ = FromHandle(child.hProcess);
+  read_handle_ = FromHandle(read_end);
+  return StartStatus::kStarted;
+}
+
+std::size_t ChildProcess::Read(char* buffer, std::size_t size, Deadline deadline) {
+  HANDLE pipe = AsHandle(read_handle_);
+  const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
+  while (true) {
+    if (deadline) {
+      // Anonymous pipes have no overlapped reads: look at what is waiting
+      // until something is, the pipe breaks or the deadline passes.
+      DWORD waiting = 0;
+      if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &waiting, nullptr)) return 0;
+      if (waiting == 0) {
+        if (std::chrono::steady_clock::now() >= *deadline) {
+          timed_out_ = true;
+          return 0;
+        }
+        Sleep(5);
+        continue;
+      }
+    }
+    DWORD count = 0;
+    if (!ReadFile(pipe, buffer, wanted, &count, nullptr)) return 0;
+    // A zero-byte write of the child completes a read with nothing in it;
+    // only a broken pipe ends the output.
+    if (count > 0) return count;
+  }
+}
+
+void ChildProcess::KillGroup() {
+  if (job_ != 0) TerminateJobObject(AsHandle(job_), 1);
+  if (process_ != -1) TerminateProcess(AsHandle(process_), 1);
+}
+
+}  // namespace quorvex

@@ -1,0 +1,60 @@
+// Entries go to the Windows event log, Application log of the local
+// computer: the source is registered and deregistered on every call, and
+// the entry's one insertion string (the message in the ANSI code page) is
+// also its binary data, terminating zero included. With QUORVEX_EVENT_LOG
+// naming a file, entries are appended there instead, as on Linux.
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/event_sink.h"
+#include "platform/windows_text.h"
+
+namespace quorvex {
+namespace {
+
+void AppendToFile(const char* path, const std::string& line) {
+  // Append-only access: every write lands at the end of the file, so the
+  // entries of concurrent processes do not interleave.
+  HANDLE file =
+      CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+void ReportToEventLog(const EventEntry& entry) {
+  const std::string source(entry.source);
+  HANDLE log = RegisterEventSourceA("", source.c_str());
+  // The converted text and its terminating zero, once as the insertion
+  // string and once as the binary data.
+  const std::string converted = Utf8ToAnsiCodePage(entry.message);
+  std::vector<char> buffer(converted.size() + 1, '\0');
+  converted.copy(buffer.data(), converted.size());
+  const char* strings[] = {buffer.data()};
+  ReportEventA(log, entry.type, 0, entry.id, nullptr, 1, static_cast<DWORD>(buffer.size()), strings,
+               buffer.data());
+  DeregisterEventSource(log);
+}
+
+}  // namespace
+
+void DeliverEvent(const EventEntry& entry) noexcept {
+  try {
+    const char* file = std::getenv("QUORVEX_EVENT_LOG");
+    if (file != nullptr && *file != '\0') {
+      AppendToFile(file, FormatEventJson(entry, LocalTimeText()) + "\n");
+      return;
+    }
+    ReportToEventLog(entry);
+  } catch (...) {
+    // Out of memory while composing the entry: the entry is lost, the
+    // caller goes on.
+  }
+}
+
+}  // namespace quorvex

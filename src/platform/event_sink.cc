@@ -1,0 +1,113 @@
+// What every event sink shares: the JSON line of the file sink and the
+// time stamp written into it.
+#include "platform/event_sink.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+namespace quorvex {
+namespace {
+
+// Length of the valid UTF-8 sequence at text[i], or 0 when there is none.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length;
+  std::uint32_t min;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2, min = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3, min = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  std::uint32_t code = lead & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(i + k) & 0x3F);
+  }
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = Utf8SequenceLength(text, i);
+    if (length == 0) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    if (length > 1) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+    ++i;
+  }
+  out += '"';
+}
+
+}  // namespace
+
+std::string LocalTimeText() {
+  const auto now = std::chrono::system_clock::now();
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+  const long millis = static_cast<long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+  char result[48];
+  std::snprintf(result, sizeof result, "%s.%03ld", text, millis);
+  return result;
+}
+
+std::string FormatEventJson(const EventEntry& entry, std::string_view time) {
+  std::string out = "{\"source\":";
+  AppendJsonString(out, entry.source);
+  out += ",\"type\":" + std::to_string(entry.type);
+  out += ",\"id\":" + std::to_string(entry.id);
+  out += ",\"message\":";
+  AppendJsonString(out, entry.message);
+  out += ",\"time\":";
+  AppendJsonString(out, time);
+  out += '}';
+  return out;
+}
+
+}  // namespace quorvex

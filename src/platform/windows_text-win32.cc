@@ -1,0 +1,35 @@
+#include <windows.h>
+
+#include "platform/windows_text.h"
+
+namespace quorvex {
+namespace {
+
+std::wstring ToWide(UINT code_page, std::string_view text) {
+  if (text.empty()) return {};
+  const int size =
+      MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (size <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(code_page, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+  return wide;
+}
+
+std::string FromWide(UINT code_page, std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int size = WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return {};
+  std::string text(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(code_page, 0, wide.data(), static_cast<int>(wide.size()), text.data(), size,
+                      nullptr, nullptr);
+  return text;
+}
+
+}  // namespace
+
+std::wstring Utf8ToWide(std::string_view utf8) { return ToWide(CP_UTF8, utf8); }
+std::string WideToUtf8(std::wstring_view wide) { return FromWide(CP_UTF8, wide); }
+std::string Utf8ToAnsiCodePage(std::string_view utf8) { return FromWide(CP_ACP, Utf8ToWide(utf8)); }
+
+}  // namespace quorvex

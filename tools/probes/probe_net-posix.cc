@@ -1,0 +1,142 @@
+// The probes' sockets, clock and sleep on POSIX.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "probe_net.h"
+
+namespace quorvex::probes {
+namespace {
+
+// Owns one socket descriptor.
+class Socket {
+ public:
+  explicit Socket(int fd) : fd_(fd) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+struct AddrInfoDeleter {
+  void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+
+std::int64_t MonotonicNanos() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+// Milliseconds between two monotonic readings, kept to whole microseconds.
+double ElapsedMs(std::int64_t start_ns, std::int64_t end_ns) {
+  return static_cast<double>((end_ns - start_ns) / 1000) / 1000.0;
+}
+
+ConnectResult::Kind KindOf(int error) {
+  if (error == 0) return ConnectResult::Kind::kOpen;
+  if (error == ECONNREFUSED) return ConnectResult::Kind::kRefused;
+  if (error == ETIMEDOUT) return ConnectResult::Kind::kTimedOut;
+  return ConnectResult::Kind::kError;
+}
+
+}  // namespace
+
+std::optional<Endpoint> Resolve(const std::string& host, int port, Family family) {
+  addrinfo hints{};
+  hints.ai_family = family == Family::kIPv4   ? AF_INET
+                    : family == Family::kIPv6 ? AF_INET6
+                                              : AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* raw = nullptr;
+  std::string service = std::to_string(port);
+  if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &raw) != 0) {
+    return std::nullopt;
+  }
+  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
+  const addrinfo* chosen = nullptr;
+  for (const addrinfo* it = list.get(); it != nullptr; it = it->ai_next) {
+    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
+    if (chosen == nullptr) chosen = it;
+    if (family == Family::kAny && it->ai_family == AF_INET) {
+      chosen = it;
+      break;
+    }
+  }
+  if (chosen == nullptr || chosen->ai_addrlen > sizeof(sockaddr_storage)) return std::nullopt;
+
+  Endpoint endpoint;
+  std::memcpy(&endpoint.address, chosen->ai_addr, chosen->ai_addrlen);
+  endpoint.length = chosen->ai_addrlen;
+  char text[INET6_ADDRSTRLEN] = {};
+  if (getnameinfo(chosen->ai_addr, chosen->ai_addrlen, text, sizeof text, nullptr, 0,
+                  NI_NUMERICHOST) != 0) {
+    return std::nullopt;
+  }
+  endpoint.ip = text;
+  return endpoint;
+}
+
+ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s) {
+  ConnectResult result;
+  Socket socket_fd(
+      socket(endpoint.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (socket_fd.get() < 0) return result;
+
+  const std::int64_t start = MonotonicNanos();
+  int error = 0;
+  if (connect(socket_fd.get(), reinterpret_cast<const sockaddr*>(&endpoint.address),
+              endpoint.length) != 0) {
+    error = errno;
+  }
+  if (error == EINPROGRESS) {
+    const std::int64_t deadline = start + static_cast<std::int64_t>(timeout_s * 1e9);
+    pollfd waiting{socket_fd.get(), POLLOUT, 0};
+    for (;;) {
+      const std::int64_t left_ns = deadline - MonotonicNanos();
+      if (left_ns <= 0) {
+        error = ETIMEDOUT;
+        break;
+      }
+      // Round up so a wait never ends early and spins.
+      const int ready = poll(&waiting, 1, static_cast<int>((left_ns + 999999) / 1000000));
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready < 0) {
+        error = errno;
+        break;
+      }
+      if (ready == 0) continue;
+      socklen_t size = sizeof error;
+      if (getsockopt(socket_fd.get(), SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = errno;
+      break;
+    }
+  }
+  result.elapsed_ms = ElapsedMs(start, MonotonicNanos());
+  result.kind = KindOf(error);
+  return result;
+}
+
+void SleepSeconds(double seconds) {
+  if (!(seconds > 0)) return;
+  timespec wait{};
+  wait.tv_sec = static_cast<time_t>(seconds);
+  wait.tv_nsec = static_cast<long>((seconds - static_cast<double>(wait.tv_sec)) * 1e9);
+  while (nanosleep(&wait, &wait) != 0 && errno == EINTR) {
+  }
+}
+
+}  // namespace quorvex::probes

@@ -1,0 +1,153 @@
+// The probes' sockets, clock and sleep on Windows (Winsock 2).
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// After winsock2.h, which must come first.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "probe_net.h"
+
+namespace quorvex::probes {
+namespace {
+
+// Winsock is set up once per process, before the first name or socket.
+void EnsureWinsock() {
+  struct Init {
+    Init() {
+      WSADATA data;
+      WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~Init() { WSACleanup(); }
+  };
+  static const Init init;
+}
+
+class Socket {
+ public:
+  explicit Socket(SOCKET s) : s_(s) {}
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  ~Socket() {
+    if (s_ != INVALID_SOCKET) closesocket(s_);
+  }
+  SOCKET get() const { return s_; }
+
+ private:
+  SOCKET s_;
+};
+
+struct AddrInfoDeleter {
+  void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+
+std::int64_t MonotonicNanos() {
+  static const LONGLONG frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<std::int64_t>(now.QuadPart / frequency * 1000000000 +
+                                   now.QuadPart % frequency * 1000000000 / frequency);
+}
+
+double ElapsedMs(std::int64_t start_ns, std::int64_t end_ns) {
+  return static_cast<double>((end_ns - start_ns) / 1000) / 1000.0;
+}
+
+}  // namespace
+
+std::optional<Endpoint> Resolve(const std::string& host, int port, Family family) {
+  EnsureWinsock();
+  addrinfo hints{};
+  hints.ai_family = family == Family::kIPv4   ? AF_INET
+                    : family == Family::kIPv6 ? AF_INET6
+                                              : AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* raw = nullptr;
+  std::string service = std::to_string(port);
+  if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &raw) != 0) {
+    return std::nullopt;
+  }
+  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
+  const addrinfo* chosen = nullptr;
+  for (const addrinfo* it = list.get(); it != nullptr; it = it->ai_next) {
+    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
+    if (chosen == nullptr) chosen = it;
+    if (family == Family::kAny && it->ai_family == AF_INET) {
+      chosen = it;
+      break;
+    }
+  }
+  if (chosen == nullptr || chosen->ai_addrlen > sizeof(sockaddr_storage)) return std::nullopt;
+
+  Endpoint endpoint;
+  std::memcpy(&endpoint.address, chosen->ai_addr, chosen->ai_addrlen);
+  endpoint.length = static_cast<socklen_t>(chosen->ai_addrlen);
+  char text[INET6_ADDRSTRLEN] = {};
+  if (getnameinfo(chosen->ai_addr, static_cast<socklen_t>(chosen->ai_addrlen), text, sizeof text,
+                  nullptr, 0, NI_NUMERICHOST) != 0) {
+    return std::nullopt;
+  }
+  endpoint.ip = text;
+  return endpoint;
+}
+
+ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s) {
+  EnsureWinsock();
+  ConnectResult result;
+  Socket s(WSASocketW(endpoint.address.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                      WSA_FLAG_NO_HANDLE_INHERIT));
+  if (s.get() == INVALID_SOCKET) return result;
+  u_long non_blocking = 1;
+  ioctlsocket(s.get(), FIONBIO, &non_blocking);
+
+  const std::int64_t start = MonotonicNanos();
+  int error = 0;
+  if (connect(s.get(), reinterpret_cast<const sockaddr*>(&endpoint.address), endpoint.length) !=
+      0) {
+    error = WSAGetLastError();
+  }
+  if (error == WSAEWOULDBLOCK) {
+    const std::int64_t deadline = start + static_cast<std::int64_t>(timeout_s * 1e9);
+    // A refused connect shows as an exception on the socket, not as
+    // writability.
+    WSAPOLLFD waiting{s.get(), POLLOUT, 0};
+    for (;;) {
+      const std::int64_t left_ns = deadline - MonotonicNanos();
+      if (left_ns <= 0) {
+        error = WSAETIMEDOUT;
+        break;
+      }
+      const int ready = WSAPoll(&waiting, 1, static_cast<int>((left_ns + 999999) / 1000000));
+      if (ready < 0) {
+        error = WSAGetLastError();
+        break;
+      }
+      if (ready == 0) continue;
+      int size = sizeof error;
+      if (getsockopt(s.get(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) {
+        error = WSAGetLastError();
+      }
+      break;
+    }
+  }
+  result.elapsed_ms = ElapsedMs(start, MonotonicNanos());
+  result.kind = error == 0                 ? ConnectResult::Kind::kOpen
+                : error == WSAECONNREFUSED ? ConnectResult::Kind::kRefused
+                : error == WSAETIMEDOUT    ? ConnectResult::Kind::kTimedOut
+                                           : ConnectResult::Kind::kError;
+  return result;
+}
+
+void SleepSeconds(double seconds) {
+  if (!(seconds > 0)) return;
+  Sleep(static_cast<DWORD>(seconds * 1000));
+}
+
+}  // namespace quorvex::probes
