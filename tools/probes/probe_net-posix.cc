@@ -31,10 +31,6 @@ class Socket {
   int fd_;
 };
 
-struct AddrInfoDeleter {
-  void operator()(addrinfo* list) const { freeaddrinfo(list); }
-};
-
 std::int64_t MonotonicNanos() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -55,41 +51,7 @@ ConnectResult::Kind KindOf(int error) {
 
 }  // namespace
 
-std::optional<Endpoint> Resolve(const std::string& host, int port, Family family) {
-  addrinfo hints{};
-  hints.ai_family = family == Family::kIPv4   ? AF_INET
-                    : family == Family::kIPv6 ? AF_INET6
-                                              : AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* raw = nullptr;
-  std::string service = std::to_string(port);
-  if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &raw) != 0) {
-    return std::nullopt;
-  }
-  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
-  const addrinfo* chosen = nullptr;
-  for (const addrinfo* it = list.get(); it != nullptr; it = it->ai_next) {
-    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
-    if (chosen == nullptr) chosen = it;
-    if (family == Family::kAny && it->ai_family == AF_INET) {
-      chosen = it;
-      break;
-    }
-  }
-  if (chosen == nullptr || chosen->ai_addrlen > sizeof(sockaddr_storage)) return std::nullopt;
-
-  Endpoint endpoint;
-  std::memcpy(&endpoint.address, chosen->ai_addr, chosen->ai_addrlen);
-  endpoint.length = chosen->ai_addrlen;
-  char text[INET6_ADDRSTRLEN] = {};
-  if (getnameinfo(chosen->ai_addr, chosen->ai_addrlen, text, sizeof text, nullptr, 0,
-                  NI_NUMERICHOST) != 0) {
-    return std::nullopt;
-  }
-  endpoint.ip = text;
-  return endpoint;
-}
+void StartNetworking() {}
 
 ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s) {
   ConnectResult result;

@@ -13,18 +13,6 @@
 namespace quorvex::probes {
 namespace {
 
-// Winsock is set up once per process, before the first name or socket.
-void EnsureWinsock() {
-  struct Init {
-    Init() {
-      WSADATA data;
-      WSAStartup(MAKEWORD(2, 2), &data);
-    }
-    ~Init() { WSACleanup(); }
-  };
-  static const Init init;
-}
-
 class Socket {
  public:
   explicit Socket(SOCKET s) : s_(s) {}
@@ -37,10 +25,6 @@ class Socket {
 
  private:
   SOCKET s_;
-};
-
-struct AddrInfoDeleter {
-  void operator()(addrinfo* list) const { freeaddrinfo(list); }
 };
 
 std::int64_t MonotonicNanos() {
@@ -61,45 +45,20 @@ double ElapsedMs(std::int64_t start_ns, std::int64_t end_ns) {
 
 }  // namespace
 
-std::optional<Endpoint> Resolve(const std::string& host, int port, Family family) {
-  EnsureWinsock();
-  addrinfo hints{};
-  hints.ai_family = family == Family::kIPv4   ? AF_INET
-                    : family == Family::kIPv6 ? AF_INET6
-                                              : AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* raw = nullptr;
-  std::string service = std::to_string(port);
-  if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &raw) != 0) {
-    return std::nullopt;
-  }
-  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
-  const addrinfo* chosen = nullptr;
-  for (const addrinfo* it = list.get(); it != nullptr; it = it->ai_next) {
-    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
-    if (chosen == nullptr) chosen = it;
-    if (family == Family::kAny && it->ai_family == AF_INET) {
-      chosen = it;
-      break;
+// Winsock is set up once per process, before the first name or socket.
+void StartNetworking() {
+  struct Init {
+    Init() {
+      WSADATA data;
+      WSAStartup(MAKEWORD(2, 2), &data);
     }
-  }
-  if (chosen == nullptr || chosen->ai_addrlen > sizeof(sockaddr_storage)) return std::nullopt;
-
-  Endpoint endpoint;
-  std::memcpy(&endpoint.address, chosen->ai_addr, chosen->ai_addrlen);
-  endpoint.length = static_cast<socklen_t>(chosen->ai_addrlen);
-  char text[INET6_ADDRSTRLEN] = {};
-  if (getnameinfo(chosen->ai_addr, static_cast<socklen_t>(chosen->ai_addrlen), text, sizeof text,
-                  nullptr, 0, NI_NUMERICHOST) != 0) {
-    return std::nullopt;
-  }
-  endpoint.ip = text;
-  return endpoint;
+    ~Init() { WSACleanup(); }
+  };
+  static const Init init;
 }
 
 ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s) {
-  EnsureWinsock();
+  StartNetworking();
   ConnectResult result;
   Socket s(WSASocketW(endpoint.address.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                       WSA_FLAG_NO_HANDLE_INHERIT));

@@ -1,11 +1,63 @@
 #include "probe_net.h"
 
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netdb.h>
+#endif
+
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <string>
 
 namespace quorvex::probes {
+
+namespace {
+
+struct AddrInfoDeleter {
+  void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+
+}  // namespace
+
+std::optional<Endpoint> Resolve(const std::string& host, int port, Family family) {
+  StartNetworking();
+  addrinfo hints{};
+  hints.ai_family = family == Family::kIPv4   ? AF_INET
+                    : family == Family::kIPv6 ? AF_INET6
+                                              : AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
+  addrinfo* raw = nullptr;
+  std::string service = std::to_string(port);
+  if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &raw) != 0) {
+    return std::nullopt;
+  }
+  std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);
+  const addrinfo* chosen = nullptr;
+  for (const addrinfo* it = list.get(); it != nullptr; it = it->ai_next) {
+    if (it->ai_family != AF_INET && it->ai_family != AF_INET6) continue;
+    if (chosen == nullptr) chosen = it;
+    if (family == Family::kAny && it->ai_family == AF_INET) {
+      chosen = it;
+      break;
+    }
+  }
+  if (chosen == nullptr || chosen->ai_addrlen > sizeof(sockaddr_storage)) return std::nullopt;
+
+  Endpoint endpoint;
+  std::memcpy(&endpoint.address, chosen->ai_addr, chosen->ai_addrlen);
+  endpoint.length = static_cast<socklen_t>(chosen->ai_addrlen);
+  char text[INET6_ADDRSTRLEN] = {};
+  if (getnameinfo(chosen->ai_addr, static_cast<socklen_t>(chosen->ai_addrlen), text, sizeof text,
+                  nullptr, 0, NI_NUMERICHOST) != 0) {
+    return std::nullopt;
+  }
+  endpoint.ip = text;
+  return endpoint;
+}
 
 std::string Endpoint::Text(int port) const {
   std::string port_text = std::to_string(port);

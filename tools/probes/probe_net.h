@@ -36,6 +36,10 @@ struct Endpoint {
   std::string Text(int port) const;
 };
 
+// Readies the platform's sockets (Winsock on Windows) once per process;
+// Resolve and TimedConnect call it themselves.
+void StartNetworking();
+
 // Resolves host once for a TCP connection to port. With Family::kAny the
 // first IPv4 answer is taken, else the first answer. Returns nullopt when
 // the name does not resolve to an address of the wanted family.
