@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include "platform/event_sink.h"
@@ -25,7 +24,9 @@ int PriorityOf(std::uint16_t type) {
   }
 }
 
-void AppendToFile(const char* path, const std::string& line) {
+}  // namespace
+
+void AppendEventLine(const char* path, const std::string& line) {
   const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
   if (fd < 0) return;
   // One write per entry: appends of concurrent processes do not interleave.
@@ -40,6 +41,8 @@ void AppendToFile(const char* path, const std::string& line) {
   }
   ::close(fd);
 }
+
+namespace {
 
 bool SendToJournal(const EventEntry& entry) {
   const std::string message = "MESSAGE=" + std::string(entry.message);
@@ -66,18 +69,8 @@ void SendToSyslog(const EventEntry& entry) {
 
 }  // namespace
 
-void DeliverEvent(const EventEntry& entry) noexcept {
-  try {
-    const char* file = std::getenv("QUORVEX_EVENT_LOG");
-    if (file != nullptr && *file != '\0') {
-      AppendToFile(file, FormatEventJson(entry, LocalTimeText()) + "\n");
-      return;
-    }
-    if (!SendToJournal(entry)) SendToSyslog(entry);
-  } catch (...) {
-    // Out of memory while composing the entry: the entry is lost, the
-    // caller goes on.
-  }
+void ReportToSystemLog(const EventEntry& entry) {
+  if (!SendToJournal(entry)) SendToSyslog(entry);
 }
 
 }  // namespace quorvex

@@ -5,7 +5,6 @@
 // naming a file, entries are appended there instead, as on Linux.
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -13,9 +12,8 @@
 #include "platform/windows_text.h"
 
 namespace quorvex {
-namespace {
 
-void AppendToFile(const char* path, const std::string& line) {
+void AppendEventLine(const char* path, const std::string& line) {
   // Append-only access: every write lands at the end of the file, so the
   // entries of concurrent processes do not interleave.
   HANDLE file =
@@ -27,7 +25,7 @@ void AppendToFile(const char* path, const std::string& line) {
   CloseHandle(file);
 }
 
-void ReportToEventLog(const EventEntry& entry) {
+void ReportToSystemLog(const EventEntry& entry) {
   const std::string source(entry.source);
   HANDLE log = RegisterEventSourceA("", source.c_str());
   // The converted text and its terminating zero, once as the insertion
@@ -39,22 +37,6 @@ void ReportToEventLog(const EventEntry& entry) {
   ReportEventA(log, entry.type, 0, entry.id, nullptr, 1, static_cast<DWORD>(buffer.size()), strings,
                buffer.data());
   DeregisterEventSource(log);
-}
-
-}  // namespace
-
-void DeliverEvent(const EventEntry& entry) noexcept {
-  try {
-    const char* file = std::getenv("QUORVEX_EVENT_LOG");
-    if (file != nullptr && *file != '\0') {
-      AppendToFile(file, FormatEventJson(entry, LocalTimeText()) + "\n");
-      return;
-    }
-    ReportToEventLog(entry);
-  } catch (...) {
-    // Out of memory while composing the entry: the entry is lost, the
-    // caller goes on.
-  }
 }
 
 }  // namespace quorvex

@@ -1,9 +1,10 @@
-// What every event sink shares: the JSON line of the file sink and the
-// time stamp written into it.
+// What every event sink shares: the choice between the file and the
+// system's log, the JSON line of the file sink and its time stamp.
 #include "platform/event_sink.h"
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
 
@@ -108,6 +109,20 @@ std::string FormatEventJson(const EventEntry& entry, std::string_view time) {
   AppendJsonString(out, time);
   out += '}';
   return out;
+}
+
+void DeliverEvent(const EventEntry& entry) noexcept {
+  try {
+    const char* file = std::getenv("QUORVEX_EVENT_LOG");
+    if (file != nullptr && *file != '\0') {
+      AppendEventLine(file, FormatEventJson(entry, LocalTimeText()) + "\n");
+      return;
+    }
+    ReportToSystemLog(entry);
+  } catch (...) {
+    // Out of memory while composing the entry: the entry is lost, the
+    // caller goes on.
+  }
 }
 
 }  // namespace quorvex

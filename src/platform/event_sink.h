@@ -30,4 +30,12 @@ std::string FormatEventJson(const EventEntry& entry, std::string_view time);
 // The local time as the file sink writes it: 2026-01-31T23:59:59.123.
 std::string LocalTimeText();
 
+// The platform's parts of DeliverEvent (event_sink-posix.cc,
+// event_sink-win32.cc). Both fail silently: the entry is then lost.
+// Appends line to the file at path in one write, so that the entries of
+// concurrent processes do not interleave.
+void AppendEventLine(const char* path, const std::string& line);
+// The system's own log: the journal or syslog, or the Windows event log.
+void ReportToSystemLog(const EventEntry& entry);
+
 }  // namespace quorvex
