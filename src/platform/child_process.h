@@ -76,8 +76,6 @@ class ChildReaper {
   void Adopt(std::intptr_t process);
   // Collects every adopted child that has exited; never blocks.
   void ReapFinished();
-  // How many adopted children have not been collected yet.
-  std::size_t Pending() const { return pending_.size(); }
 
  private:
   std::vector<std::intptr_t> pending_;

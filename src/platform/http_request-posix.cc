@@ -70,10 +70,6 @@ void HttpRequest::Open(std::string_view method, std::string_view url) {
   ready_state_ = kOpened;
 }
 
-void HttpRequest::SetStallTimeout(std::chrono::seconds timeout) {
-  curl_easy_setopt(curl_->easy.get(), CURLOPT_LOW_SPEED_TIME, static_cast<long>(timeout.count()));
-}
-
 void HttpRequest::SetLimits(const HttpLimits& limits) { limits_ = limits; }
 
 void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {

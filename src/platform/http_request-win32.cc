@@ -31,7 +31,6 @@ struct HttpRequest::Handles {
   std::wstring method;
   std::wstring url;
   std::wstring headers;
-  std::chrono::seconds stall_timeout = kStallTimeout;
 };
 
 HttpRequest::HttpRequest() : curl_(std::make_unique<Handles>()) {}
@@ -43,8 +42,6 @@ void HttpRequest::Open(std::string_view method, std::string_view url) {
   curl_->url = Utf8ToWide(url);
   ready_state_ = kOpened;
 }
-
-void HttpRequest::SetStallTimeout(std::chrono::seconds timeout) { curl_->stall_timeout = timeout; }
 
 void HttpRequest::SetLimits(const HttpLimits& limits) { limits_ = limits; }
 
@@ -85,7 +82,7 @@ void HttpRequest::Send(std::string_view body) {
   const int connect_ms = static_cast<int>(
       std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout).count());
   const int stall_ms = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(curl_->stall_timeout).count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(kStallTimeout).count());
   WinHttpSetTimeouts(session.get(), connect_ms, connect_ms, stall_ms, stall_ms);
   Internet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
   if (!connection) Fail("connecting");

@@ -72,12 +72,7 @@ class HttpRequest {
   // URL. Nothing is sent yet.
   void Open(std::string_view method, std::string_view url);
 
-  // Replaces kStallTimeout for this request (the job never does; a test
-  // of the time-out does not want to wait half a minute). REQUIRES: Open
-  // was called, Send was not.
-  void SetStallTimeout(std::chrono::seconds timeout);
-
-  // Replaces the default HttpLimits for this request (again only a test
+  // Replaces the default HttpLimits for this request (only a test
   // does, to see the limits act within seconds and kilobytes). REQUIRES:
   // Open was called, Send was not.
   void SetLimits(const HttpLimits& limits);

@@ -79,10 +79,6 @@ class DOSOutputs {
   // released and collected as on a normal end.
   const std::string& ExecuteCommand(std::string_view CommandLine = {});
 
-  // Children that closed their output but were still running when their run
-  // ended, not yet collected.
-  std::size_t PendingChildren() const { return reaper_.Pending(); }
-
   // True when the last run that started a child was ended by the run-time
   // limit.
   bool TimedOut() const { return timed_out_; }
