@@ -7,6 +7,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "platform/utf8_path.h"
+
 namespace quorvex {
 namespace {
 
@@ -77,7 +79,8 @@ void SettingsFileReader::Load(const std::string& file_path) {
   // writes into it, and a device or folder is no settings file either. The
   // type is judged without opening anything.
   std::error_code error;
-  const std::filesystem::file_status status = std::filesystem::status(file_path, error);
+  const std::filesystem::path path = PathFromUtf8(file_path);
+  const std::filesystem::file_status status = std::filesystem::status(path, error);
   if (status.type() == std::filesystem::file_type::not_found) {
     return;  // no file: every key takes its default
   }
@@ -89,7 +92,7 @@ void SettingsFileReader::Load(const std::string& file_path) {
     throw SettingsFileError("The settings file " + file_path + " is not a regular file (it is a " +
                             TypeName(status.type()) + "); replace it with a text file");
   }
-  std::ifstream in(file_path, std::ios::binary);
+  std::ifstream in(path, std::ios::binary);
   if (!in) {
     throw SettingsFileError("The settings file " + file_path +
                             " cannot be read: " + std::strerror(errno));

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/database_backends.h"
+#include "platform/utf8_path.h"
 
 namespace quorvex {
 namespace {
@@ -130,10 +131,10 @@ std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
            EqualsNoCase(std::string_view(source).substr(0, prefix.size()), prefix);
   };
   if (has_prefix("sqlite:")) {
-    std::filesystem::path path(Trim(source.substr(7)));
+    std::filesystem::path path = PathFromUtf8(Trim(source.substr(7)));
     if (path.empty()) throw DatabaseError("Data Source sqlite: names no database file");
-    if (path.is_relative()) path = std::filesystem::path(program_folder) / path;
-    return OpenSqliteConnection(path.string());
+    if (path.is_relative()) path = PathFromUtf8(program_folder) / path;
+    return OpenSqliteConnection(Utf8FromPath(path));
   }
   if (has_prefix("odbc:")) {
     std::string dsn = Trim(source.substr(5));

@@ -2,17 +2,15 @@
 // psping in the program folder, the reachability check, running a tool
 // through objDOS with txtSalida as the capture buffer, and reading the
 // average out of the tool's summary.
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 
 #include "eventlog/log.h"
 #include "platform/connectivity.h"
 #include "platform/locale_number.h"
+#include "platform/utf8_path.h"
 #include "probe/reply_text.h"
 #include "ui/frm_main.h"
 
@@ -37,15 +35,17 @@ bool IsOrdinaryFile(const std::string& path) {
   if (path.find('\0') != std::string::npos) {
     throw RunTimeError(52, "Bad file name or number");
   }
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
-    if (errno == ENOENT || errno == ENOTDIR || errno == EACCES) return false;
-    throw RunTimeError(52, std::string("Bad file name or number: ") + std::strerror(errno));
+  std::error_code error;
+  const auto status = std::filesystem::status(PathFromUtf8(path), error);
+  if (status.type() == std::filesystem::file_type::not_found ||
+      error == std::errc::not_a_directory || error == std::errc::permission_denied) {
+    return false;
   }
+  if (error) throw RunTimeError(52, "Bad file name or number: " + error.message());
   const std::size_t slash = path.rfind('/');
   const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
   if (name < path.size() && path[name] == '.') return false;
-  return S_ISREG(info.st_mode);
+  return status.type() == std::filesystem::file_type::regular;
 }
 
 std::string UpperCase(std::string text) {

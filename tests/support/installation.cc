@@ -90,13 +90,21 @@ int Spawn(const std::string& program, const std::vector<std::string>& args,
 
 }  // namespace
 
-Installation::Installation(bool with_database) {
+Installation::Installation(bool with_database, Programs programs) : programs_(programs) {
   const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(std::rand());
-  folder_ = fs::temp_directory_path() / ("quorvex-install-" + unique);
+  root_ = folder_ = fs::temp_directory_path() / ("quorvex-install-" + unique);
+  fs::path build = QUORVEX_BINARY_DIR;
+  std::vector<std::string> files = {"QuorvexServer", "tcping.exe", "psping.exe", "ping",
+                                    "quorvex-password"};
+  if (programs == Programs::kWindows) {
+    const char* windows_build = std::getenv("QUORVEX_WINDOWS_BUILD");
+    if (windows_build == nullptr) throw std::runtime_error("QUORVEX_WINDOWS_BUILD is not set");
+    build = windows_build;
+    folder_ /= "Facturación";
+    files = {"QuorvexServer.exe", "tcping.exe", "psping.exe", "quorvex-password.exe"};
+  }
   fs::create_directories(folder_);
-  const fs::path build = QUORVEX_BINARY_DIR;
-  for (const char* program :
-       {"QuorvexServer", "tcping.exe", "psping.exe", "ping", "quorvex-password"}) {
+  for (const std::string& program : files) {
     if (fs::exists(build / program)) fs::copy_file(build / program, folder_ / program);
   }
   if (with_database) {
@@ -112,7 +120,7 @@ Installation::Installation(bool with_database) {
 Installation::~Installation() {
   db_.reset();
   std::error_code ignored;
-  fs::remove_all(folder_, ignored);
+  fs::remove_all(root_, ignored);
 }
 
 void Installation::WriteSettings(const std::string& content) {
@@ -137,12 +145,16 @@ std::string Installation::Scalar(const std::string& sql) {
   return value ? *value : "NULL";
 }
 
-int Installation::StartJob(const std::map<std::string, std::string>& extra_env) const {
+int Installation::StartJob(const std::map<std::string, std::string>& extra_env) {
+  db_.reset();
   std::map<std::string, std::string> env = extra_env;
-  env.emplace("QUORVEX_EVENT_LOG", EventLogPath().string());
+  const bool windows = programs_ == Programs::kWindows;
+  env.emplace("QUORVEX_EVENT_LOG", windows ? WinePath(EventLogPath()) : EventLogPath().string());
   const int out =
       ::open((folder_ / "job-output.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  const int pid = Spawn((folder_ / "QuorvexServer").string(), {}, env, out);
+  const int pid = windows
+                      ? Spawn("/usr/bin/wine", {(folder_ / "QuorvexServer.exe").string()}, env, out)
+                      : Spawn((folder_ / "QuorvexServer").string(), {}, env, out);
   ::close(out);
   return pid;
 }
@@ -156,7 +168,7 @@ ProcessResult Installation::Wait(int pid) {
   return result;
 }
 
-ProcessResult Installation::RunJob(const std::map<std::string, std::string>& extra_env) const {
+ProcessResult Installation::RunJob(const std::map<std::string, std::string>& extra_env) {
   fs::remove(folder_ / "job-output.txt");
   ProcessResult result = Wait(StartJob(extra_env));
   result.output = ReadFile(folder_ / "job-output.txt");
@@ -171,6 +183,12 @@ std::vector<LoggedEvent> ReadEventLog(const std::filesystem::path& path) {
   for (std::string line; std::getline(lines, line);)
     if (!line.empty()) events.push_back(ParseEvent(line));
   return events;
+}
+
+std::string WinePath(const fs::path& path) {
+  std::string text = "Z:" + fs::absolute(path).string();
+  for (char& c : text) c = c == '/' ? '\\' : c;
+  return text;
 }
 
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,

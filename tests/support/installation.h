@@ -1,7 +1,9 @@
 // A throw-away program folder for whole-program tests: the built programs
 // copied in, as installed; a real SQLite database made from
 // sql/sqlite/schema.sql; event entries written to a file through
-// QUORVEX_EVENT_LOG and read back exactly.
+// QUORVEX_EVENT_LOG and read back exactly. The Windows programs (taken
+// from the build named by QUORVEX_WINDOWS_BUILD) run under wine from a
+// folder whose name is not plain ASCII.
 #pragma once
 
 #include <filesystem>
@@ -26,10 +28,12 @@ struct ProcessResult {
   std::string output;  // standard output and standard error
 };
 
+enum class Programs { kLinux, kWindows };
+
 class Installation {
  public:
   // with_database: create database.sqlite3 from the schema script.
-  explicit Installation(bool with_database = true);
+  explicit Installation(bool with_database = true, Programs programs = Programs::kLinux);
   ~Installation();
   Installation(const Installation&) = delete;
   Installation& operator=(const Installation&) = delete;
@@ -49,23 +53,30 @@ class Installation {
   // The value of one column of the first row of sql, "NULL" for NULL.
   std::string Scalar(const std::string& sql);
 
-  // Runs the installed QuorvexServer with the event log redirected.
-  ProcessResult RunJob(const std::map<std::string, std::string>& extra_env = {}) const;
+  // Runs the installed QuorvexServer with the event log redirected. The
+  // session of Db() is closed first: the Windows job's file locks do not
+  // reach a Linux SQLite, so the two never share the file at once.
+  ProcessResult RunJob(const std::map<std::string, std::string>& extra_env = {});
   // Starts the job without waiting; returns its process id.
-  int StartJob(const std::map<std::string, std::string>& extra_env = {}) const;
+  int StartJob(const std::map<std::string, std::string>& extra_env = {});
   static ProcessResult Wait(int pid);
 
   // Entries written so far, in order.
   std::vector<LoggedEvent> Events() const;
 
  private:
+  std::filesystem::path root_;  // removed with the installation
   std::filesystem::path folder_;
+  Programs programs_;
   std::unique_ptr<Connection> db_;
 };
 
 // The entries of an event-log file written through QUORVEX_EVENT_LOG, in
 // order; none when the file does not exist.
 std::vector<LoggedEvent> ReadEventLog(const std::filesystem::path& path);
+
+// A path as Windows programs under wine see it (drive Z: is the root).
+std::string WinePath(const std::filesystem::path& path);
 
 // Runs program with args (no shell) and collects its output.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,

@@ -1,0 +1,166 @@
+// QuorvexServer.exe and its tools, built for Windows, run under wine from a
+// program folder named "Facturación": on the embedded SQLite and through
+// ODBC to the throw-away PostgreSQL server, reporting to the reference
+// central service (a Linux program) over loopback.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "../reporting/central_service_fixture.h"
+#include "job/password_cipher.h"
+#include "job/principal.h"
+#include "support/installation.h"
+#include "support/loopback.h"
+
+namespace quorvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Installation;
+using testing::Programs;
+
+std::string Entry(const testing::LoggedEvent& e) {
+  return e.source + " " + std::to_string(e.type) + " " + std::to_string(e.id) + " " + e.message;
+}
+
+// A whole run with each of our tools: the reachable server is measured
+// with the tool, the one behind a closed port gets -1; the usage is
+// reported and marked, the roster reported.
+TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
+  const std::string address = "127.0.0." + std::to_string(20 + getpid() % 200);
+  testing::LoopbackListener web(address.c_str(), 80);
+  if (!web.ok()) GTEST_SKIP() << "cannot listen on " << address << ":80";
+  testing::CentralService service;
+  Installation install(true, Programs::kWindows);
+  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
+               "')");
+  install.Exec("INSERT INTO Servidor_Timbrado VALUES ('S1', 'http://" + address +
+               "/timbrado/servicio.asmx', 'AC', 5), ('S2', 'http://127.0.0.1:" +
+               std::to_string(testing::ClosedLoopbackPort()) + "/', 'AC', 5)");
+  install.Exec(
+      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+      "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+  install.Exec("INSERT INTO Operadores VALUES ('A1', 'Jos\xC3\xA9 N\xC3\xBA\xC3\xB1\x65z', NULL)");
+  for (const char* mode : {"1", "2"}) {
+    SCOPED_TRACE(std::string("PING-MODE=") + mode);
+    install.WriteSettings(Installation::SqliteSettings(std::string("PING-MODE=") + mode + "\n"));
+    const auto result = install.RunJob();
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+    const double s1 =
+        std::stod(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado WHERE St_ID = 'S1'"));
+    EXPECT_GT(s1, 0);
+    EXPECT_LT(s1, 1000);
+    EXPECT_EQ(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado WHERE St_ID = 'S2'"), "-1");
+    for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << Entry(e);
+  }
+  EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), "SI");
+  EXPECT_NE(service.Record(1, ".xml").find("Accesos=\"1\""), std::string::npos);
+  EXPECT_NE(service.Record(2, ".xml").find("Nombre=\"Jos\xC3\xA9 N\xC3\xBA\xC3\xB1\x65z\""),
+            std::string::npos)
+      << service.Record(2, ".xml");
+  const auto events = install.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(Entry(events.back()), "Quorvex 4 1001 Get_Operadores_Info()\r\nOK");
+}
+
+// The settings file and the database session: one error entry says why.
+TEST(WindowsJobTest, BrokenSettingsEndTheRunWithOneEntry) {
+  const struct {
+    const char* name;
+    const char* settings;  // nullptr: the settings file is a folder
+    const char* expected;
+  } cases[] = {
+      {"PING-MODE word", "PING-MODE=tcping\n", "Type mismatch: \"tcping\" is not a number"},
+      {"settings are a folder", nullptr, "is not a regular file (it is a folder)"},
+      {"no database file", "SERVERDB=sqlite:missing.sqlite3\n", "unable to open database file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Installation install(true, Programs::kWindows);
+    if (c.settings) {
+      install.WriteSettings(std::string("[CONEXION]\n") + c.settings);
+    } else {
+      fs::remove(install.Folder() / "QuorvexServer.ini");
+      fs::create_directory(install.Folder() / "QuorvexServer.ini");
+    }
+    const auto result = install.RunJob();
+    EXPECT_EQ(result.exit_code, 78) << result.output;
+    const auto events = install.Events();
+    ASSERT_EQ(events.size(), 1u) << result.output;
+    EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
+    EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
+  }
+}
+
+// While a run waits on the central service, a second start is refused by
+// the named mutex; after it, the next run goes ahead.
+TEST(WindowsJobTest, SecondInstanceIsRefused) {
+  testing::CentralService service;
+  service.SetMode("accept delay=4000 once");
+  Installation install(true, Programs::kWindows);
+  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
+               "')");
+  install.Exec(
+      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+      "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+  const int busy = install.StartJob();
+  for (int i = 0; i < 3000 && service.Received() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(service.Received(), 1);
+  const auto second = install.RunJob();
+  EXPECT_EQ(Installation::Wait(busy).exit_code, 0);
+  EXPECT_EQ(second.exit_code, 75) << second.output;
+  const auto events = install.Events();
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(Entry(events[0]),
+            "Quorvex 2 1002 Se detecto otra instancia de servicio QuorvexServer, ejecucion "
+            "abortada!");
+  EXPECT_EQ(install.RunJob().exit_code, 0);
+}
+
+// With no entry file the entries go to the system's event log calls, which
+// wine traces with their type, id and insertion string.
+TEST(WindowsJobTest, EntriesGoThroughReportEvent) {
+  Installation install(true, Programs::kWindows);
+  install.WriteSettings("[CONEXION]\nPING-MODE=tcping\n");
+  const auto result = install.RunJob({{"QUORVEX_EVENT_LOG", ""}, {"WINEDEBUG", "+eventlog"}});
+  EXPECT_EQ(result.exit_code, 78);
+  EXPECT_TRUE(install.Events().empty());
+  EXPECT_NE(result.output.find("ReportEventA"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("0x0001,0x0000,0x000003eb"), std::string::npos) << result.output;
+  EXPECT_NE(result.output.find("Type mismatch: \\\"tcping\\\" is not a number"), std::string::npos)
+      << result.output;
+}
+
+// Through wine's ODBC to the host's driver manager and the PostgreSQL
+// driver: a good login runs to the end, a wrong password is the one entry.
+TEST(WindowsJobTest, RunsThroughOdbcToPostgres) {
+  if (!std::getenv("ODBCINI")) GTEST_SKIP() << "needs the PostgreSQL fixture of tests/postgres";
+  for (const char* password : {"quorvex", "wrong"}) {
+    SCOPED_TRACE(password);
+    PasswordCipher cipher;
+    cipher.SetKey(InstallationPasswordKey());
+    Installation install(false, Programs::kWindows);
+    install.WriteSettings("[CONEXION]\nSERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" +
+                          cipher.Encode(password) + "\nDATABASE=quorvex_test\n");
+    const auto result = install.RunJob();
+    const auto events = install.Events();
+    if (password == std::string("quorvex")) {
+      EXPECT_EQ(result.exit_code, 0) << result.output;
+      for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
+    } else {
+      EXPECT_EQ(result.exit_code, 78) << result.output;
+      ASSERT_EQ(events.size(), 1u);
+      EXPECT_NE(events[0].message.find("password authentication failed for user \"quorvex\""),
+                std::string::npos)
+          << events[0].message;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quorvex
