@@ -15,7 +15,8 @@ endforeach()
 set(QUORVEX_POSIX_TESTS "")
 
 # Discovery runs the test program under wine before the tests (the build
-# itself never starts wine).
+# itself never starts wine). Wine takes the user's regional settings from
+# LANG: the tests run as a German user, whose decimal separator is a comma.
 function(quorvex_discover_windows_tests target)
   target_compile_options(${target} PRIVATE
     -include ${CMAKE_SOURCE_DIR}/tests/support/posix_env-win32.h)
@@ -24,11 +25,11 @@ function(quorvex_discover_windows_tests target)
   target_link_libraries(${target} PRIVATE ws2_32)
   if(QUORVEX_POSIX_TESTS)
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         TEST_FILTER "-${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS unit)
+                         TEST_FILTER "-${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS unit ENVIRONMENT LANG=de_DE.UTF-8)
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         TEST_FILTER "${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS "unit;posix")
+                         TEST_FILTER "${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS "unit;posix" ENVIRONMENT LANG=de_DE.UTF-8)
   else()
     gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         PROPERTIES LABELS unit)
+                         PROPERTIES LABELS unit ENVIRONMENT LANG=de_DE.UTF-8)
   endif()
 endfunction()

@@ -2,28 +2,14 @@
 
 #include <cfenv>
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <optional>
 #include <string>
 
+#include "platform/locale_separators.h"
+
 namespace quorvex {
 namespace {
-
-struct NumericSeparators {
-  std::string decimal;
-  std::string group;
-};
-
-// The separators of the current LC_NUMERIC, read afresh so that a change of
-// locale during the process is honoured.
-NumericSeparators CurrentSeparators() {
-  const std::lconv* conv = std::localeconv();
-  NumericSeparators seps;
-  seps.decimal = (conv && conv->decimal_point && *conv->decimal_point) ? conv->decimal_point : ".";
-  seps.group = (conv && conv->thousands_sep) ? conv->thousands_sep : "";
-  return seps;
-}
 
 bool StartsWith(std::string_view text, std::size_t at, std::string_view what) {
   return !what.empty() && text.substr(at, what.size()) == what;
@@ -49,8 +35,8 @@ std::optional<double> Parse(std::string_view text, const NumericSeparators& seps
     if (IsDigit(text[i])) {
       plain += text[i++];
       ++digits;
-    } else if (digits > 0 && StartsWith(text, i, seps.group) &&
-               i + seps.group.size() < n && IsDigit(text[i + seps.group.size()])) {
+    } else if (digits > 0 && StartsWith(text, i, seps.group) && i + seps.group.size() < n &&
+               IsDigit(text[i + seps.group.size()])) {
       i += seps.group.size();
     } else {
       break;
@@ -91,10 +77,12 @@ std::string Quoted(std::string_view text) { return "\"" + std::string(text) + "\
 
 }  // namespace
 
-bool IsNumeric(std::string_view text) { return Parse(text, CurrentSeparators()).has_value(); }
+bool IsNumeric(std::string_view text) {
+  return Parse(text, CurrentNumericSeparators()).has_value();
+}
 
 double ToDouble(std::string_view text) {
-  std::optional<double> value = Parse(text, CurrentSeparators());
+  std::optional<double> value = Parse(text, CurrentNumericSeparators());
   if (!value) throw NumberConversionError("Type mismatch: " + Quoted(text) + " is not a number");
   return *value;
 }

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -45,15 +46,19 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
       "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
       "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
   install.Exec("INSERT INTO Operadores VALUES ('A1', 'Jos\xC3\xA9 N\xC3\xBA\xC3\xB1\x65z', NULL)");
-  for (const char* mode : {"1", "2"}) {
-    SCOPED_TRACE(std::string("PING-MODE=") + mode);
+  // The tools print under the same regional settings the job reads with.
+  for (const auto& [mode, lang] : {std::pair{"1", "es_ES.UTF-8"}, std::pair{"2", "C.UTF-8"}}) {
+    SCOPED_TRACE(std::string("PING-MODE=") + mode + " LC_ALL=" + lang);
     install.WriteSettings(Installation::SqliteSettings(std::string("PING-MODE=") + mode + "\n"));
-    const auto result = install.RunJob();
+    const auto result = install.RunJob({{"LC_ALL", lang}});
     ASSERT_EQ(result.exit_code, 0) << result.output;
     const double s1 =
         std::stod(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado WHERE St_ID = 'S1'"));
     EXPECT_GT(s1, 0);
     EXPECT_LT(s1, 1000);
+    // The tools print three decimals: a whole number means they were read
+    // as digit groups.
+    EXPECT_NE(s1, std::floor(s1));
     EXPECT_EQ(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado WHERE St_ID = 'S2'"), "-1");
     for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << Entry(e);
   }

@@ -12,6 +12,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/locale_separators.h"
+
 namespace quorvex::probes {
 
 namespace {
@@ -73,10 +75,7 @@ std::string FormatFixed(double value, int decimals) {
   std::string text(buffer, end);
   // to_chars writes a full stop; the separator may be more than one byte.
   const std::size_t point = text.find('.');
-  const char* separator = std::localeconv()->decimal_point;
-  if (point != std::string::npos && separator != nullptr && *separator != '\0') {
-    text.replace(point, 1, separator);
-  }
+  if (point != std::string::npos) text.replace(point, 1, CurrentNumericSeparators().decimal);
   return text;
 }
 
