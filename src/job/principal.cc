@@ -152,8 +152,10 @@ int Main() {
   }
 
   const ServerNameProvider names;
-  // A batch job on this platform has no entry in a desktop task list, so
-  // there is nothing to remove it from.
+  // The job never appears in a task list: on Linux a batch job has no
+  // desktop entry, and on Windows it is a GUI-subsystem program that shows
+  // no window (so a run started by Task Scheduler flashes no console
+  // either). There is nothing to remove it from.
 
   RunState run;
   run.ProgramFolder = program_folder;

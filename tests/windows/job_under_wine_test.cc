@@ -73,6 +73,8 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
 }
 
 // The settings file and the database session: one error entry says why.
+// Main's own failures go to standard error, which a GUI-subsystem program
+// still has when it is redirected.
 TEST(WindowsJobTest, BrokenSettingsEndTheRunWithOneEntry) {
   const struct {
     const char* name;
@@ -82,6 +84,8 @@ TEST(WindowsJobTest, BrokenSettingsEndTheRunWithOneEntry) {
       {"PING-MODE word", "PING-MODE=tcping\n", "Type mismatch: \"tcping\" is not a number"},
       {"settings are a folder", nullptr, "is not a regular file (it is a folder)"},
       {"no database file", "SERVERDB=sqlite:missing.sqlite3\n", "unable to open database file"},
+      {"NULL address", "SERVERDB=sqlite:database.sqlite3\n",
+       "Quorvex: the run ended early: Invalid use of Null"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -92,9 +96,17 @@ TEST(WindowsJobTest, BrokenSettingsEndTheRunWithOneEntry) {
       fs::remove(install.Folder() / "QuorvexServer.ini");
       fs::create_directory(install.Folder() / "QuorvexServer.ini");
     }
+    if (c.name == std::string("NULL address"))
+      install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', NULL)");
     const auto result = install.RunJob();
-    EXPECT_EQ(result.exit_code, 78) << result.output;
     const auto events = install.Events();
+    if (c.name == std::string("NULL address")) {
+      EXPECT_EQ(result.exit_code, 70);
+      EXPECT_TRUE(events.empty());
+      EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
+      continue;
+    }
+    EXPECT_EQ(result.exit_code, 78) << result.output;
     ASSERT_EQ(events.size(), 1u) << result.output;
     EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
     EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
