@@ -1,11 +1,14 @@
 // The console runner with real child processes: the system's sh, printf,
-// seq and cat, found along PATH as any bare program name is.
+// seq and cat, found along PATH as any bare program name is; on Windows its
+// cmd and ping.
 #include "probe/dos_outputs.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -43,6 +46,41 @@ class DOSOutputsTest : public ::testing::Test, public DOSOutputsListener {
   testing::RecordingBoxes boxes_;
 };
 
+#ifdef _WIN32
+// Each row: the command line, the runner's limits, its whole result and
+// whether the time limit ended it.
+TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
+  std::string counted;
+  for (int i = 1; counted.size() < 1000; ++i) counted += std::to_string(i) + "\r\n";
+  const struct {
+    const char* command_line;
+    RunLimits limits;
+    std::string output;
+    bool timed_out;
+  } cases[] = {
+      {"cmd /c echo out1& echo err1 1>&2& echo out2", {}, "out1\r\nerr1 \r\nout2\r\n", false},
+      {"cmd /c echo started& ping -n 30 127.0.0.1 >nul", RunLimits{.time_limit = milliseconds(300)},
+       "started\r\n", true},
+      {"cmd /c for /l %i in (1,1,5000) do @echo %i",
+       RunLimits{.time_limit = milliseconds(60000), .capture_limit = 1000}, counted.substr(0, 1000),
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.command_line);
+    DOSOutputs runner(this, boxes_, {}, c.limits);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run(runner, c.command_line), c.output);
+    EXPECT_EQ(runner.TimedOut(), c.timed_out);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  }
+  for (const char* line : {"", "quorvex-no-such-program -x", R"("C:\no\such\tool.exe" -x)"}) {
+    EXPECT_EQ(DOSOutputs(this, boxes_).ExecuteCommand(line), "");
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text, *line ? "File or command not found" : "Command Line empty");
+    boxes_.shown.clear();
+  }
+}
+#else
 TEST_F(DOSOutputsTest, DeliversWhatTheChildWrote) {
   int input[2];  // our own input holds text that the child must never see
   ASSERT_TRUE(pipe2(input, O_CLOEXEC) == 0 && write(input[1], "leaked", 6) == 6);
@@ -123,6 +161,7 @@ TEST_F(DOSOutputsTest, CaptureLimitKeepsTheStartAndReadsToTheEnd) {
   EXPECT_EQ(Run(runner, "seq 1 100000"), start.substr(0, 1000));
   EXPECT_FALSE(runner.TimedOut());
 }
+#endif
 
 }  // namespace
 }  // namespace quorvex
