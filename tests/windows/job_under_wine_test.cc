@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -72,44 +74,67 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
   EXPECT_EQ(Entry(events.back()), "Quorvex 4 1001 Get_Operadores_Info()\r\nOK");
 }
 
-// The settings file and the database session: one error entry says why.
-// Main's own failures go to standard error, which a GUI-subsystem program
-// still has when it is redirected.
-TEST(WindowsJobTest, BrokenSettingsEndTheRunWithOneEntry) {
+// Each row: the settings (none: the file is a folder), the environment,
+// the exit status and the text that says why: in the one error entry, or
+// in the output for Main's own failures (standard error, which a
+// GUI-subsystem program still has when redirected) and for wine's trace
+// of the event log calls, used when no entry file is named.
+TEST(WindowsJobTest, EveryEndSaysWhy) {
+  const bool pg = std::getenv("ODBCINI") != nullptr;  // the fixture of tests/postgres
+  const auto odbc = [](const char* password) {
+    PasswordCipher cipher;
+    cipher.SetKey(InstallationPasswordKey());
+    return "SERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" + cipher.Encode(password) +
+           "\nDATABASE=quorvex_test\n";
+  };
+  const std::map<std::string, std::string> traced = {{"QUORVEX_EVENT_LOG", ""},
+                                                     {"WINEDEBUG", "+eventlog"}};
   const struct {
-    const char* name;
-    const char* settings;  // nullptr: the settings file is a folder
+    std::optional<std::string> settings;
+    std::map<std::string, std::string> env;
+    int exit_code;
     const char* expected;
   } cases[] = {
-      {"PING-MODE word", "PING-MODE=tcping\n", "Type mismatch: \"tcping\" is not a number"},
-      {"settings are a folder", nullptr, "is not a regular file (it is a folder)"},
-      {"no database file", "SERVERDB=sqlite:missing.sqlite3\n", "unable to open database file"},
-      {"NULL address", "SERVERDB=sqlite:database.sqlite3\n",
+      {"PING-MODE=tcping\n", {}, 78, "Type mismatch: \"tcping\" is not a number"},
+      {std::nullopt, {}, 78, "is not a regular file (it is a folder)"},
+      {"SERVERDB=sqlite:missing.sqlite3\n", {}, 78, "unable to open database file"},
+      {"SERVERDB=sqlite:no-url.sqlite3\n",
+       {},
+       70,
        "Quorvex: the run ended early: Invalid use of Null"},
+      {"PING-MODE=tcping\n", traced, 78, "0x0001,0x0000,0x000003eb"},
+      {"PING-MODE=tcping\n", traced, 78, "Type mismatch: \\\"tcping\\\" is not a number"},
+      {pg ? odbc("quorvex") : "", {}, 0, nullptr},
+      {pg ? odbc("wrong") : "PASSWORD=x\n",
+       {},
+       78,
+       pg ? "password authentication failed for user \"quorvex\"" : "quorvex-password"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(c.settings.value_or("(folder)") + (c.env.empty() ? "" : " traced"));
     Installation install(true, Programs::kWindows);
+    fs::copy_file(install.DatabasePath(), install.Folder() / "no-url.sqlite3");
+    install.Exec("ATTACH '" + (install.Folder() / "no-url.sqlite3").string() + "' AS n");
+    install.Exec("INSERT INTO n.Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', NULL)");
     if (c.settings) {
-      install.WriteSettings(std::string("[CONEXION]\n") + c.settings);
+      install.WriteSettings("[CONEXION]\n" + *c.settings);
     } else {
       fs::remove(install.Folder() / "QuorvexServer.ini");
       fs::create_directory(install.Folder() / "QuorvexServer.ini");
     }
-    if (c.name == std::string("NULL address"))
-      install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', NULL)");
-    const auto result = install.RunJob();
+    const auto result = install.RunJob(c.env);
     const auto events = install.Events();
-    if (c.name == std::string("NULL address")) {
-      EXPECT_EQ(result.exit_code, 70);
+    EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
+    if (c.exit_code == 0) {
+      for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
+    } else if (!c.env.empty() || c.exit_code == 70) {
       EXPECT_TRUE(events.empty());
       EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
-      continue;
+    } else {
+      ASSERT_EQ(events.size(), 1u) << result.output;
+      EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
+      EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
     }
-    EXPECT_EQ(result.exit_code, 78) << result.output;
-    ASSERT_EQ(events.size(), 1u) << result.output;
-    EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
-    EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
   }
 }
 
@@ -137,46 +162,6 @@ TEST(WindowsJobTest, SecondInstanceIsRefused) {
             "Quorvex 2 1002 Se detecto otra instancia de servicio QuorvexServer, ejecucion "
             "abortada!");
   EXPECT_EQ(install.RunJob().exit_code, 0);
-}
-
-// With no entry file the entries go to the system's event log calls, which
-// wine traces with their type, id and insertion string.
-TEST(WindowsJobTest, EntriesGoThroughReportEvent) {
-  Installation install(true, Programs::kWindows);
-  install.WriteSettings("[CONEXION]\nPING-MODE=tcping\n");
-  const auto result = install.RunJob({{"QUORVEX_EVENT_LOG", ""}, {"WINEDEBUG", "+eventlog"}});
-  EXPECT_EQ(result.exit_code, 78);
-  EXPECT_TRUE(install.Events().empty());
-  EXPECT_NE(result.output.find("ReportEventA"), std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("0x0001,0x0000,0x000003eb"), std::string::npos) << result.output;
-  EXPECT_NE(result.output.find("Type mismatch: \\\"tcping\\\" is not a number"), std::string::npos)
-      << result.output;
-}
-
-// Through wine's ODBC to the host's driver manager and the PostgreSQL
-// driver: a good login runs to the end, a wrong password is the one entry.
-TEST(WindowsJobTest, RunsThroughOdbcToPostgres) {
-  if (!std::getenv("ODBCINI")) GTEST_SKIP() << "needs the PostgreSQL fixture of tests/postgres";
-  for (const char* password : {"quorvex", "wrong"}) {
-    SCOPED_TRACE(password);
-    PasswordCipher cipher;
-    cipher.SetKey(InstallationPasswordKey());
-    Installation install(false, Programs::kWindows);
-    install.WriteSettings("[CONEXION]\nSERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" +
-                          cipher.Encode(password) + "\nDATABASE=quorvex_test\n");
-    const auto result = install.RunJob();
-    const auto events = install.Events();
-    if (password == std::string("quorvex")) {
-      EXPECT_EQ(result.exit_code, 0) << result.output;
-      for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
-    } else {
-      EXPECT_EQ(result.exit_code, 78) << result.output;
-      ASSERT_EQ(events.size(), 1u);
-      EXPECT_NE(events[0].message.find("password authentication failed for user \"quorvex\""),
-                std::string::npos)
-          << events[0].message;
-    }
-  }
 }
 
 }  // namespace
