@@ -192,6 +192,8 @@ std::string FindProgram(std::string_view program, const std::string& program_fol
   return {};
 }
 
+std::string ChildOutputText(std::string_view bytes) { return std::string(bytes); }
+
 ChildReaper::~ChildReaper() { ReapFinished(); }
 
 void ChildReaper::Adopt(std::intptr_t process) { pending_.push_back(process); }

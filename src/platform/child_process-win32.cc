@@ -29,6 +29,8 @@ bool HasExited(HANDLE process, DWORD wait_milliseconds) {
 
 }  // namespace
 
+std::string ChildOutputText(std::string_view bytes) { return AnsiCodePageToUtf8(bytes); }
+
 ChildReaper::~ChildReaper() {
   // A child still running goes on alone; only our handle to it is closed.
   for (std::intptr_t process : pending_) CloseHandle(AsHandle(process));

@@ -61,6 +61,10 @@ std::string FindProgram(std::string_view program, const std::string& program_fol
 
 // ExecutableFolder() lives in platform/process_info.h.
 
+// The text of bytes a child wrote. On Windows console programs write in the
+// ANSI code page, decoded here to UTF-8; elsewhere the bytes are the text.
+std::string ChildOutputText(std::string_view bytes);
+
 // Children whose output ended while they were still running. Each is
 // collected as soon as it has exited, by ReapFinished or by the destructor;
 // neither waits. A child still running when the reaper goes away is left to

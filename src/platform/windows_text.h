@@ -12,5 +12,6 @@ namespace quorvex {
 std::wstring Utf8ToWide(std::string_view utf8);
 std::string WideToUtf8(std::wstring_view wide);
 std::string Utf8ToAnsiCodePage(std::string_view utf8);
+std::string AnsiCodePageToUtf8(std::string_view ansi);
 
 }  // namespace quorvex

@@ -64,7 +64,8 @@ const std::string& DOSOutputs::ExecuteCommand(std::string_view CommandLine) {
         limits_.capture_limit - std::min(limits_.capture_limit, outputs_.size());
     const std::size_t kept = std::min(count, room);
     for (std::size_t offset = 0; offset < kept; offset += kPieceSize) {
-      const std::string_view chunk(buffer.data() + offset, std::min(kPieceSize, kept - offset));
+      const std::string chunk = ChildOutputText(
+          std::string_view(buffer.data() + offset, std::min(kPieceSize, kept - offset)));
       outputs_.append(chunk);
       if (listener_ != nullptr) listener_->ReceiveOutputs(chunk);
     }

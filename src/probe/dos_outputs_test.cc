@@ -59,6 +59,8 @@ TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
     bool timed_out;
   } cases[] = {
       {"cmd /c echo out1& echo err1 1>&2& echo out2", {}, "out1\r\nerr1 \r\nout2\r\n", false},
+      // Through the ANSI code page both ways.
+      {"cmd /c echo Facturación", {}, "Facturación\r\n", false},
       {"cmd /c echo started& ping -n 30 127.0.0.1 >nul", RunLimits{.time_limit = milliseconds(300)},
        "started\r\n", true},
       {"cmd /c for /l %i in (1,1,5000) do @echo %i",
