@@ -49,3 +49,7 @@ add_custom_command(
           ${CMAKE_SOURCE_DIR}/sql/sqlserver/schema.sql
   VERBATIM)
 add_custom_target(installer ALL DEPENDS ${QUORVEX_SETUP})
+
+if(QUORVEX_BUILD_TESTS)
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/installer ${CMAKE_BINARY_DIR}/tests/installer)
+endif()
