@@ -1,15 +1,13 @@
 #!/usr/bin/env bash
-# installer_test.sh SETUP WORK: installs SETUP silently under wine in a fresh
-# prefix WORK/prefix, installs it again over an edited settings file, then
-# uninstalls it silently, checking the files, the registry and the task.
+# installer_test.sh SETUP WORK: installs SETUP silently in a fresh wine prefix WORK/prefix, again
+# over an edited settings file, then uninstalls it, checking files, registry and task.
 set -uo pipefail
 setup=$1
 export WINEPREFIX=$2/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null' EXIT
 wineserver -p && wineboot --init </dev/null >/dev/null 2>&1
-# Wine starts its Task Scheduler service only in a server started after the
-# prefix was made.
+# Wine starts its Task Scheduler service only in a server started after the prefix was made.
 wineserver -k; wineserver -w; wineserver -p
 dir="$WINEPREFIX/drive_c/Program Files/Quorvex"
 task="$WINEPREFIX/drive_c/windows/system32/tasks/Quorvex Server"

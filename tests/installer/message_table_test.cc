@@ -1,6 +1,5 @@
-// Reads the event messages back from QuorvexServer.exe, which lies beside
-// this program, the way Event Viewer finds them: each of the job's ids
-// must be its one insertion string and nothing else.
+// Reads the event messages back from QuorvexServer.exe beside this program as Event Viewer
+// finds them: each of the job's ids must be its one insertion string and nothing else.
 #include <windows.h>
 
 #include <cstdio>
@@ -18,6 +17,5 @@ int main() {
     std::printf("%s: message %lu is \"%s\"\n", ok ? "ok" : "FAILED", id, text);
     failures += ok ? 0 : 1;
   }
-  FreeLibrary(job);
   return failures;
 }
