@@ -1,9 +1,8 @@
-# Shared by the console tests (sourced): a work folder, reading the
-# console's state file ($state) and driving its window ($window) with real
-# keys and clicks, and the checks both consoles pass alike.
+# Shared by the console tests (sourced): reading the console's state file
+# ($state), driving its window ($window) with real keys and clicks, and the
+# checks both consoles pass alike.
 
-# start_test TOOL...: skips (77) when a tool is missing, else moves into a
-# fresh work folder that goes at exit, with the console ($console_pid).
+# start_test TOOL...: skips (77) without a tool, else moves into a work folder gone at exit.
 start_test() {
   for tool in "$@"; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -17,8 +16,7 @@ start_test() {
 }
 fail() { echo "FAIL: $*"; cut -c1-400 "$state" 2>/dev/null; exit 1; }
 has() { grep -qxF -- "$1" "$state" 2>/dev/null; }
-# wait_until DESCRIPTION COMMAND...: the deadline only keeps a broken
-# console from hanging the test.
+# wait_until DESCRIPTION COMMAND...: the deadline only keeps a broken console from hanging.
 wait_until() {
   for _ in $(seq 300); do "${@:2}" && return 0; sleep 0.1; done
   fail "never saw: $1"
@@ -41,9 +39,8 @@ box_window() { xdotool search --onlyvisible --name '^Quorvex$' | head -1; }
 # message_box TEXT: a modal box with this text, titled Quorvex, is on screen.
 message_box() { has "window=Quorvex|$1" && [ -n "$(box_window)" ]; }
 no_message_box() { ! grep -q '^window=' "$state"; }
-# dismiss_box SCREENSHOT: keeps a picture of the screen (of the box alone
-# with $shot_box_only set: wine under Xvfb leaves its boxes unpainted on
-# the screen itself), then presses Return in the box.
+# dismiss_box SCREENSHOT: a picture of the screen (of the box alone with $shot_box_only: wine
+# on Xvfb leaves its boxes unpainted on the screen itself), then Return in the box.
 dismiss_box() {
   local target=-root
   [ -n "${shot_box_only:-}" ] && target="-id $(box_window)"
@@ -52,10 +49,8 @@ dismiss_box() {
   wait_until "the message box closes" no_message_box
 }
 
-# common_checks ECHO_HELLO: on a fresh window, with ECHO_HELLO a command
-# line that prints "hello": the client area (6780 x 4785 twips at 96 dpi),
-# the focus order, both message boxes of the runner, output kept from run to
-# run, and Trace and the packet-size box taking no input.
+# common_checks ECHO_HELLO (a command line printing "hello"), on a fresh window: the client area
+# (6780 x 4785 twips at 96 dpi), focus order, the runner's boxes, output kept, Trace unused.
 common_checks() {
   geometry=$(xwininfo -id "$window" | grep -Eo '(Width|Height): [0-9]+' | tr '\n' ' ')
   [ "$geometry" = "Width: 452 Height: 319 " ] || fail "client area: $geometry"
@@ -69,8 +64,7 @@ common_checks() {
   wait_until "the box \"Command Line empty\"" message_box "Command Line empty"
   dismiss_box command_line_empty.png
   has "txtSalida.text=" || fail "an empty command changed the output box"
-  # The host-name box runs as a whole command line; a second click keeps
-  # the first output.
+  # The host-name box runs as a whole command line; a second click keeps the first output.
   enter_command "$1"
   ping
   wait_until "the output of echo" has 'txtSalida.text=hello\n'
@@ -78,8 +72,7 @@ common_checks() {
   ping
   wait_until "both outputs" has 'txtSalida.text=hello\nhello\n'
   wait_until "the end of the run" idle
-  # Tab afterwards shows that the clicks and keys before it have been
-  # handled.
+  # Tab afterwards shows that the clicks and keys before it were handled.
   click 408 48
   click 160 51
   xdotool type -- "64"
@@ -93,4 +86,20 @@ common_checks() {
   wait_until "the box \"File or command not found\"" message_box "File or command not found"
   dismiss_box file_not_found.png
   has 'txtSalida.text=hello\nhello\n' || fail "a failed command changed the output box"
+}
+
+# input_between_pieces COMMAND FILLER: the window takes a key between pieces of output while
+# COMMAND prints "first", FILLER until the file "go" (made after the key) appears, "second".
+input_between_pieces() {
+  local shown='^txtSalida.text=hello\\nhello\\nfirst\\n'"$2"
+  enter_command "$1"
+  ping
+  wait_until "the first line during the run" grep -q "$shown\$" "$state"
+  xdotool key Tab
+  wait_until "Tab handled during the run" has "focus=txtNombreHost"
+  has "command_running=1" || fail "the command ended before it was told to"
+  touch go
+  wait_until "the second line" grep -q "$shown"'second\\n$' "$state"
+  wait_until "the end of the run" idle
+  has "txtSalida.insert=$(sed -n 's/^txtSalida.length=//p' "$state")" || fail "caret not at the end"
 }
