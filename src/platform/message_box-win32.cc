@@ -13,8 +13,12 @@ class SystemMessageBox final : public MessageBoxPresenter {
  public:
   void Show(std::string_view text, MessageBoxIcon icon) override {
     const std::string ansi = Utf8ToAnsiCodePage(text);
-    const UINT style = MB_OK | (icon == MessageBoxIcon::kCritical ? MB_ICONSTOP : 0);
-    MessageBoxA(nullptr, ansi.c_str(), kApplicationTitle, style);
+    // The thread's active window (the console's, when it is in front) owns
+    // the box: it takes no input while the box is up and is active again
+    // afterwards. Without one, task-modal still keeps the thread's windows
+    // from taking input. The job has no windows; to it both are the same.
+    const UINT style = MB_OK | MB_TASKMODAL | (icon == MessageBoxIcon::kCritical ? MB_ICONSTOP : 0);
+    MessageBoxA(GetActiveWindow(), ansi.c_str(), kApplicationTitle, style);
   }
 };
 

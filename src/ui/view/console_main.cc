@@ -5,23 +5,18 @@
 // settings file.
 //
 // Test hook: when the environment variable QUORVEX_CONSOLE_STATE names a
-// file, the console rewrites that file (through a temporary file and a
-// rename, so a reader never sees half of it) whenever what the window shows
-// changes: the texts of the boxes, the output box's caret, the focused
-// control and the message boxes on screen, in the format of
-// MainWindowView::DescribeState. Tests drive the window with real X input
-// and read the outcome from there.
+// file, the console rewrites that file whenever what the window shows
+// changes (ui/console_state.h).
 #include <FL/Fl.H>
 
 #include <clocale>
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <fstream>
 #include <string>
 
 #include "job/run_state.h"
 #include "platform/process_info.h"
+#include "ui/console_state.h"
 #include "ui/frm_main.h"
 #include "ui/view/fltk_message_box.h"
 #include "ui/view/main_window_view.h"
@@ -31,11 +26,11 @@
 namespace quorvex {
 namespace {
 
-// Writes the view's state to a file each time it changes, checked once per
-// turn of the event loop.
+// Writes the view's state to the file each time it changes, checked once
+// per turn of the event loop.
 class StateFile {
  public:
-  StateFile(const MainWindowView& view, std::string path) : view_(view), path_(std::move(path)) {
+  StateFile(const MainWindowView& view, std::string path) : view_(view), file_(std::move(path)) {
     Fl::add_check(Check, this);
   }
   ~StateFile() { Fl::remove_check(Check, this); }
@@ -43,23 +38,13 @@ class StateFile {
   StateFile& operator=(const StateFile&) = delete;
 
  private:
-  static void Check(void* data) { static_cast<StateFile*>(data)->WriteIfChanged(); }
-
-  void WriteIfChanged() {
-    std::string state = view_.DescribeState();
-    if (state == last_) return;
-    const std::string temporary = path_ + ".tmp";
-    {
-      std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-      out << state;
-      if (!out.flush()) return;
-    }
-    if (std::rename(temporary.c_str(), path_.c_str()) == 0) last_ = std::move(state);
+  static void Check(void* data) {
+    auto& self = *static_cast<StateFile*>(data);
+    self.file_.Update(self.view_.DescribeState());
   }
 
   const MainWindowView& view_;
-  std::string path_;
-  std::string last_;
+  ConsoleStateFile file_;
 };
 
 int RunConsole() {

@@ -82,30 +82,6 @@ std::string DisplayableText(std::string_view text) {
   return shown;
 }
 
-std::string EscapeForState(std::string_view text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '\\':
-        escaped += "\\\\";
-        break;
-      case '\n':
-        escaped += "\\n";
-        break;
-      case '\r':
-        escaped += "\\r";
-        break;
-      case '\t':
-        escaped += "\\t";
-        break;
-      default:
-        escaped += c;
-    }
-  }
-  return escaped;
-}
-
 MainWindowView::MainWindowView(frmMain& form, WindowFont font) : form_(form), font_(font) {
   window_ =
       std::make_unique<Fl_Double_Window>(ToPixels(frmMain::kClientWidthTwips),

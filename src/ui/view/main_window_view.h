@@ -27,6 +27,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ui/console_state.h"
 #include "ui/frm_main.h"
 #include "ui/view/window_font.h"
 #include "ui/view/window_icon.h"
@@ -67,12 +68,8 @@ class MainWindowView final : public WindowView {
   void ProcessPendingEvents() override;
   void TextChanged(const Control& control, std::string_view appended, bool append) override;
 
-  // What the screen shows, one "key=value" line each (texts escaped with \n,
-  // \r, \t and \\): for each text box "<name>.text=", the output box's
-  // caret and length "txtSalida.insert=", "txtSalida.length=",
-  // "focus=<control name>" (or "none"/"other"), "command_running=0|1", and one
-  // "window=<title>|<message>" line for every other window on screen (the
-  // message boxes). Used by the console's test hook.
+  // What the screen shows, in the format of ui/console_state.h. Used by the
+  // console's test hook.
   std::string DescribeState() const;
 
  private:
@@ -97,8 +94,5 @@ class MainWindowView final : public WindowView {
 // early, and carriage returns, which would draw as stray glyphs before each
 // line feed, are left out.
 std::string DisplayableText(std::string_view text);
-
-// Escapes \, line feed, carriage return and tab as \\, \n, \r and \t.
-std::string EscapeForState(std::string_view text);
 
 }  // namespace quorvex

@@ -1,23 +1,17 @@
-// The window icon, drawn in code: a white ring with a tail (a "Q") and a
-// green pulse in its middle, on a dark blue rounded square. One picture in
-// the five sizes a desktop asks for, 24-bit colour.
+// The window icon as FLTK images: the picture of ui/icon_picture.h in its
+// five sizes.
 #pragma once
 
 #include <FL/Fl_RGB_Image.H>
 
-#include <array>
 #include <memory>
 #include <vector>
+
+#include "ui/icon_picture.h"
 
 class Fl_Window;
 
 namespace quorvex {
-
-inline constexpr std::array<int, 5> kIconSizes = {128, 48, 32, 24, 16};
-
-// The picture at size x size pixels, 3 bytes (red, green, blue) a pixel,
-// rows from the top. REQUIRES size > 0.
-std::vector<unsigned char> DrawIconPixels(int size);
 
 // The icon images in kIconSizes order. Needs no display.
 class WindowIcons {

@@ -1,0 +1,40 @@
+#!/bin/bash
+# console_test-win32.sh CONSOLE_EXE ARTIFACT_DIR PREFIX: QuorvexConsole.exe under wine and
+# xvfb-run, driven and read like the Linux console in console_test.sh. Screenshots go to
+# ARTIFACT_DIR; 77 (skip) when a tool is missing.
+set -u
+console=$1 artifacts=$2
+source "$(dirname "$0")/console_helpers.sh"
+start_test wine wineboot wineserver winepath xdotool xwininfo xprop xwd convert
+shot_box_only=1
+# A prefix of its own: its desktop process, started on this display, decides where windows go.
+export WINEPREFIX=$3 WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+trap 'kill "$console_pid" 2>/dev/null; wineserver -k; rm -rf "$work"' EXIT
+wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
+
+QUORVEX_CONSOLE_STATE=$(winepath -w "$state") wine "$console" &
+console_pid=$!
+await_window 60  # wine may take seconds to show its first window
+# The system's two icon sizes of the window's own picture, green in the middle.
+icon=$(xprop -id "$window" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')
+[ "$icon" = "Icon (32 x 32) Icon (16 x 16) " ] || fail "window icons: $icon"
+centre=$(xprop -id "$window" -f _NET_WM_ICON 32x _NET_WM_ICON | tr ',' '\n' | sed -n 498p)
+[ "$centre" = " 0xff4cc85a" ] || fail "icon centre pixel: $centre"
+common_checks "cmd /c echo hello"
+
+# The command pings the loopback address, a piece of output a second.
+pinging='cmd /c "echo first& (for /l %i in (1,1,60) do @if not exist go ping -n 2 127.0.0.1)'
+pinging+='& echo second"'
+input_between_pieces "$pinging" '.*'
+xwd -id "$window" -silent | convert xwd:- "png:$artifacts/console-windows.png"
+
+# Alt+F4 closes the window during a run too, and the console ends.
+rm go
+enter_command "$pinging"
+ping
+wait_until "the command running" has "command_running=1"
+xdotool key alt+F4
+wait_until "the console ending when closed during a run" eval '! kill -0 "$console_pid" 2>/dev/null'
+wait "$console_pid" || fail "the console closed during a run ended with status $?"
+touch go  # ends the command's loop
+echo "PASS (screenshots in $artifacts)"
