@@ -41,35 +41,6 @@ std::string WithBoxLineBreaks(std::string_view text) {
   return shown;
 }
 
-// Bytes at the end of text that start a UTF-8 sequence still incomplete.
-std::size_t IncompleteUtf8Tail(std::string_view text) {
-  for (std::size_t back = 1; back <= std::min<std::size_t>(4, text.size()); ++back) {
-    const auto byte = static_cast<unsigned char>(text[text.size() - back]);
-    if ((byte & 0xC0) == 0x80) continue;  // a continuation byte
-    const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC0 ? 2 : 1;
-    return length > back ? back : 0;
-  }
-  return 0;
-}
-
-// A command's output: UTF-8 where it is valid, else the OEM code page that
-// console programs write in.
-std::wstring DecodeOutput(std::string_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  UINT code_page = CP_UTF8;
-  DWORD flags = MB_ERR_INVALID_CHARS;
-  int wide_size = MultiByteToWideChar(code_page, flags, text.data(), size, nullptr, 0);
-  if (wide_size <= 0) {
-    code_page = CP_OEMCP;
-    flags = 0;
-    wide_size = MultiByteToWideChar(code_page, flags, text.data(), size, nullptr, 0);
-  }
-  std::wstring wide(static_cast<std::size_t>(std::max(wide_size, 0)), L'\0');
-  MultiByteToWideChar(code_page, flags, text.data(), size, wide.data(), wide_size);
-  return wide;
-}
-
 // The icon picture at size x size pixels, opaque.
 HICON MakeIcon(int size) {
   const std::vector<unsigned char> rgb = DrawIconPixels(size);
@@ -277,19 +248,14 @@ void MainWindowView::TextChanged(const Control& control, std::string_view append
   HWND child = ControlWindow(control);
   if (child == nullptr) return;
   if (child == output_) {
+    // The runner hands over UTF-8 text, each piece whole.
     if (append) {
-      std::string piece = pending_output_;
-      piece.append(appended);
-      const std::size_t tail = IncompleteUtf8Tail(piece);
-      pending_output_ = piece.substr(piece.size() - tail);
-      piece.resize(piece.size() - tail);
-      const std::wstring shown = DecodeOutput(WithBoxLineBreaks(piece));
+      const std::wstring shown = Utf8ToWide(WithBoxLineBreaks(appended));
       const int end = GetWindowTextLengthW(output_);
       SendMessageW(output_, EM_SETSEL, end, end);
       SendMessageW(output_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(shown.c_str()));
     } else {
-      pending_output_.clear();
-      SetWindowTextW(output_, DecodeOutput(WithBoxLineBreaks(control.Text())).c_str());
+      SetWindowTextW(output_, Utf8ToWide(WithBoxLineBreaks(control.Text())).c_str());
     }
     // The caret goes where the model put it: after every change that is the
     // end of the text, which then scrolls into view.
@@ -297,7 +263,7 @@ void MainWindowView::TextChanged(const Control& control, std::string_view append
     if (control.SelStart() < control.Text().size()) {
       const std::string_view before =
           std::string_view(control.Text()).substr(0, control.SelStart());
-      caret = std::min<WPARAM>(caret, DecodeOutput(WithBoxLineBreaks(before)).size());
+      caret = std::min<WPARAM>(caret, Utf8ToWide(WithBoxLineBreaks(before)).size());
     }
     SendMessageW(output_, EM_SETSEL, caret, static_cast<LPARAM>(caret));
     SendMessageW(output_, EM_SCROLLCARET, 0, 0);
@@ -347,14 +313,6 @@ void MainWindowView::PingPressed() {
   ++running_;
   form_.cmdPing_Click();
   --running_;
-  // A run that ended inside a UTF-8 sequence shows its last bytes as they
-  // are.
-  if (!pending_output_.empty() && output_ != nullptr) {
-    const std::wstring rest = DecodeOutput(std::exchange(pending_output_, {}));
-    const int end = GetWindowTextLengthW(output_);
-    SendMessageW(output_, EM_SETSEL, end, end);
-    SendMessageW(output_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(rest.c_str()));
-  }
 }
 
 LRESULT CALLBACK MainWindowView::WindowProc(HWND window, UINT message, WPARAM wparam,

@@ -97,9 +97,6 @@ class MainWindowView final : public WindowView {
   std::vector<std::pair<const Control*, HWND>> controls_;
   HWND output_ = nullptr;
   HWND last_focus_ = nullptr;
-  // The first bytes of a UTF-8 sequence that the next piece of output
-  // completes.
-  std::string pending_output_;
   std::function<void()> on_tick_;
   int running_ = 0;
 };
