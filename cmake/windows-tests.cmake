@@ -1,7 +1,5 @@
-# Which unit tests the Windows build runs under wine. Files that need POSIX
-# headers are left out of its test programs; tests that build but check
-# POSIX behaviour carry the label "posix", which scripts/build-windows
-# leaves out (ctest -LE posix).
+# Which unit tests the Windows build runs under wine: every test file but
+# those that need POSIX programs or calls, which stay in the Linux build.
 set(QUORVEX_POSIX_TEST_FILES)
 # These build on POSIX programs and calls (sh, printf, setenv, the test
 # installation's posix_spawn); the runner's own Windows rows are in
@@ -10,9 +8,6 @@ foreach(file platform/database-odbc_test.cc platform/child_process_test.cc
              probe/ping_tools_test.cc)
   list(APPEND QUORVEX_POSIX_TEST_FILES ${CMAKE_SOURCE_DIR}/src/${file})
 endforeach()
-
-# gtest filter of the tests that check POSIX behaviour.
-set(QUORVEX_POSIX_TESTS "")
 
 # Discovery runs the test program under wine before the tests (the build
 # itself never starts wine). Wine takes the user's regional settings from
@@ -23,13 +18,6 @@ function(quorvex_discover_windows_tests target)
   # The recording message box and the loopback peers.
   target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests/probe)
   target_link_libraries(${target} PRIVATE ws2_32)
-  if(QUORVEX_POSIX_TESTS)
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         TEST_FILTER "-${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS unit ENVIRONMENT LANG=de_DE.UTF-8)
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         TEST_FILTER "${QUORVEX_POSIX_TESTS}" PROPERTIES LABELS "unit;posix" ENVIRONMENT LANG=de_DE.UTF-8)
-  else()
-    gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-                         PROPERTIES LABELS unit ENVIRONMENT LANG=de_DE.UTF-8)
-  endif()
+  gtest_discover_tests(${target} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+                       PROPERTIES LABELS unit ENVIRONMENT LANG=de_DE.UTF-8)
 endfunction()
