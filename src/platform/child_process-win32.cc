@@ -2,7 +2,12 @@
 // creation as it is (no command interpreter), hidden, with standard output
 // and standard error on the write end of one anonymous pipe and no
 // standard input. Each child is put in a job object of its own, so that
-// the child and what it starts can be ended together.
+// the child and what it starts can be ended together. While the runner
+// reads the child, the job is set to end with its last handle: should this
+// process end during a run (a console closed, a job killed by its
+// scheduler), the system closes that handle and the child's tree ends with
+// it rather than running on unread. A child whose output has ended is
+// released from that limit first and, as on other systems, goes on alone.
 #include <windows.h>
 
 #include <algorithm>
@@ -27,6 +32,13 @@ bool HasExited(HANDLE process, DWORD wait_milliseconds) {
   return WaitForSingleObject(process, wait_milliseconds) != WAIT_TIMEOUT;
 }
 
+// Sets whether closing the job's last handle ends every process in it.
+void SetEndWithLastHandle(HANDLE job, bool end) {
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = end ? JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE : 0;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+}
+
 }  // namespace
 
 std::string ChildOutputText(std::string_view bytes) { return AnsiCodePageToUtf8(bytes); }
@@ -48,7 +60,10 @@ void ChildReaper::ReapFinished() {
 
 ChildProcess::~ChildProcess() {
   if (read_handle_ != 0) CloseHandle(AsHandle(read_handle_));
-  if (job_ != 0) CloseHandle(AsHandle(job_));
+  if (job_ != 0) {
+    SetEndWithLastHandle(AsHandle(job_), false);
+    CloseHandle(AsHandle(job_));
+  }
   if (process_ != -1) {
     if (HasExited(AsHandle(process_), kExitGraceMilliseconds)) {
       CloseHandle(AsHandle(process_));
@@ -97,6 +112,7 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, con
   // child that starts another within its first instants leaves that one
   // outside.)
   HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job != nullptr) SetEndWithLastHandle(job, true);
   if (job != nullptr && !AssignProcessToJobObject(job, child.hProcess)) {
     CloseHandle(job);
     job = nullptr;

@@ -28,13 +28,15 @@ pinging+='& echo second"'
 input_between_pieces "$pinging" '.*'
 xwd -id "$window" -silent | convert xwd:- "png:$artifacts/console-windows.png"
 
-# Alt+F4 closes the window during a run too, and the console ends.
+# Alt+F4 closes the window during a run too; the console ends, and the command with it (wine
+# shows a Windows process by its command line).
 rm go
-enter_command "$pinging"
+endless='cmd /c "echo windows-endless& for /l %i in (1,1,120) do @ping -n 2 127.0.0.1"'
+enter_command "$endless"
 ping
-wait_until "the command running" has "command_running=1"
+wait_until "the endless command running" has "command_running=1"
 xdotool key alt+F4
 wait_until "the console ending when closed during a run" eval '! kill -0 "$console_pid" 2>/dev/null'
 wait "$console_pid" || fail "the console closed during a run ended with status $?"
-touch go  # ends the command's loop
+wait_until "the command ending with the console" eval "! pgrep -f 'echo windows-endless' >/dev/null"
 echo "PASS (screenshots in $artifacts)"
