@@ -50,8 +50,8 @@ class MainWindowView final : public WindowView {
 
   // Runs the message loop until the window is closed. When the operator
   // closes the window while a command runs (the loop turning inside the
-  // Ping handler), the process ends at once: the command then ends at its
-  // next write, having lost its reader.
+  // Ping handler), the process ends at once, and the command's job object
+  // with it.
   void RunUntilClosed();
 
   // True while a click on Ping is being handled.
