@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "../reporting/central_service_fixture.h"
 #include "job/password_cipher.h"
@@ -74,11 +77,33 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
   EXPECT_EQ(Entry(events.back()), "Quorvex 4 1001 Get_Operadores_Info()\r\nOK");
 }
 
+// From wine's +eventlog trace of a run's one entry: the binary data size
+// given to ReportEventA, and the bytes of its string in a single-byte ANSI
+// code page (one a character), counted in the escaped text that wine traces
+// for ReportEventW ("\\" and "\n" one character each, "\00f1" one).
+std::pair<long, long> TracedDataSizeAndBytes(const std::string& output) {
+  std::size_t at = output.find(":ReportEventA (");
+  if (at == std::string::npos) return {-1, -1};
+  for (int i = 0; i < 6; ++i) at = output.find(',', at) + 1;  // the seventh argument
+  const long data_size = std::strtol(output.c_str() + at, nullptr, 16);
+  long bytes = 0;
+  for (std::size_t line = output.find(":ReportEventW L\"", at); line != std::string::npos;
+       line = output.find(":ReportEventW L\"", line + 1)) {
+    for (std::size_t i = line + 16; i < output.size() && output[i] != '"'; ++i, ++bytes) {
+      if (output[i] == '\\') i += std::isxdigit(static_cast<unsigned char>(output[i + 1])) ? 4 : 1;
+    }
+  }
+  return {data_size, bytes};
+}
+
 // Each row: the settings (none: the file is a folder), the environment,
 // the exit status and the text that says why: in the one error entry, or
 // in the output for Main's own failures (standard error, which a
 // GUI-subsystem program still has when redirected) and for wine's trace
-// of the event log calls, used when no entry file is named.
+// of the event log calls, used when no entry file is named. The traced
+// entry's string is in the ANSI code page (1252 under es_ES: "\00f1" is ñ,
+// where UTF-8 bytes would show as two characters) and its binary data is
+// those bytes and the terminating zero.
 TEST(WindowsJobTest, EveryEndSaysWhy) {
   const bool pg = std::getenv("ODBCINI") != nullptr;  // the fixture of tests/postgres
   const auto odbc = [](const char* password) {
@@ -87,8 +112,8 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     return "SERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" + cipher.Encode(password) +
            "\nDATABASE=quorvex_test\n";
   };
-  const std::map<std::string, std::string> traced = {{"QUORVEX_EVENT_LOG", ""},
-                                                     {"WINEDEBUG", "+eventlog"}};
+  const std::map<std::string, std::string> traced = {
+      {"QUORVEX_EVENT_LOG", ""}, {"WINEDEBUG", "+eventlog"}, {"LC_ALL", "es_ES.UTF-8"}};
   const struct {
     std::optional<std::string> settings;
     std::map<std::string, std::string> env;
@@ -104,6 +129,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
        "Quorvex: the run ended early: Invalid use of Null"},
       {"PING-MODE=tcping\n", traced, 78, "0x0001,0x0000,0x000003eb"},
       {"PING-MODE=tcping\n", traced, 78, "Type mismatch: \\\"tcping\\\" is not a number"},
+      {"PING-MODE=tcpi\xC3\xB1g\n", traced, 78, "\\\"tcpi\\00f1g\\\" is not a number"},
       {pg ? odbc("quorvex") : "", {}, 0, nullptr},
       {pg ? odbc("wrong") : "PASSWORD=x\n",
        {},
@@ -130,6 +156,10 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     } else if (!c.env.empty() || c.exit_code == 70) {
       EXPECT_TRUE(events.empty());
       EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
+      if (!c.env.empty()) {
+        const auto [data_size, bytes] = TracedDataSizeAndBytes(result.output);
+        EXPECT_EQ(data_size, bytes + 1) << result.output;
+      }
     } else {
       ASSERT_EQ(events.size(), 1u) << result.output;
       EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
