@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -165,6 +166,36 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
       EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
       EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
     }
+  }
+}
+
+// Each row: a redirect status the central service answers the usage report
+// with, once. WinHTTP must not follow it: following would GET the path
+// after a 302 and POST the report again after a 307, which is accepted;
+// either is a second request the service records.
+TEST(WindowsJobTest, RedirectIsAnAnswerNotFollowed) {
+  testing::CentralService service;
+  Installation install(true, Programs::kWindows);
+  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
+               "')");
+  install.Exec(
+      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+      "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+  const char* const codes[] = {"302", "307"};
+  for (const char* code : codes) {
+    SCOPED_TRACE(code);
+    const int before = service.Received();
+    service.SetMode(std::string("status ") + code + " location=/update/update.asmx once\nmovido");
+    const auto result = install.RunJob();
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_EQ(service.Received() - before, 1);
+    EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), "NO");
+    const auto events = install.Events();
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](const testing::LoggedEvent& e) {
+      return e.type == 2 &&
+             e.message.starts_with("Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE");
+    }));
+    std::filesystem::remove(install.EventLogPath());
   }
 }
 
