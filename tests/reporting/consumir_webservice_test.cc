@@ -73,6 +73,7 @@ TEST_F(ConsumirWebServiceTest, JudgesEveryWayTheCallEnds) {
       {"blank", "EL SERVIDOR " + url + ", NO RESPONDE"},
       {"status 500\n    ", "EL SERVIDOR " + url + ", NO RESPONDE"},
       {"status 500\n\r\n", trap + "..."},  // a line break is content
+      {"status 500\n\t", trap + "..."},     // and so is a tab
       {"fault\nFalla & grave", "Internal Server Error. Falla & grave"},
       {"fault\n ", "Internal Server Error.  "},
       {"status 503\nEN MANTENIMIENTO\r\n", "Service Unavailable. EN MANTENIMIENTO\r\n"},
