@@ -47,25 +47,26 @@ class LoopbackListener {
   explicit LoopbackListener(const char* address_text = "127.0.0.1", int port = 0,
                             bool answer = true) {
     sockaddr_storage address{};
-    auto* v4 = reinterpret_cast<sockaddr_in*>(&address);
-    auto* v6 = reinterpret_cast<sockaddr_in6*>(&address);
-    const bool ipv6 = std::strchr(address_text, ':') != nullptr;
-    socklen_t length = ipv6 ? sizeof *v6 : sizeof *v4;
-    address.ss_family = ipv6 ? AF_INET6 : AF_INET;
-    (ipv6 ? v6->sin6_port : v4->sin_port) = htons(static_cast<std::uint16_t>(port));
-    void* ip = ipv6 ? static_cast<void*>(&v6->sin6_addr) : static_cast<void*>(&v4->sin_addr);
     auto* any = reinterpret_cast<sockaddr*>(&address);
+    const bool ipv6 = std::strchr(address_text, ':') != nullptr;
+    socklen_t length = ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    address.ss_family = ipv6 ? AF_INET6 : AF_INET;
+    // sin6_port lies where sin_port does.
+    auto& port_field = reinterpret_cast<sockaddr_in*>(&address)->sin_port;
+    port_field = htons(static_cast<std::uint16_t>(port));
     fd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
 #ifdef SO_REUSEPORT
     if (port != 0) ::setsockopt(fd_, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
 #endif
+    void* ip = ipv6 ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr)
+                    : static_cast<void*>(&reinterpret_cast<sockaddr_in*>(&address)->sin_addr);
     if (::inet_pton(address.ss_family, address_text, ip) != 1 || ::bind(fd_, any, length) != 0 ||
         ::listen(fd_, 512) != 0 || ::getsockname(fd_, any, &length) != 0) {
       return;
     }
-    port_ = ntohs(ipv6 ? v6->sin6_port : v4->sin_port);
+    port_ = ntohs(port_field);
     if (!answer) return;
     thread_ = std::thread([this] {
       for (Descriptor client;
