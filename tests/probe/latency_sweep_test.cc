@@ -70,16 +70,19 @@ TEST_P(LatencySweepTest, MeasuresEveryActiveServerInTurn) {
   Add(nullptr, "http://127.0.0.1:" + open_ + "/", "AC");
   Add("O''Hara", "HTTP://127.0.0.1:" + open_ + "/x", "AC");
   form_.GetPingTimbrado();
-  EXPECT_EQ(StPing(), "BA1=5 N1=5 NULL=5 O'Hara=12.5 S1=12.5 S2=-1 S3=12.5 ");
-  // The closed port is never measured; an upper-case scheme is the host.
-  const std::string local = "-i|0|127.0.0.1:" + open_ + "|80";
-  EXPECT_EQ(CallsOf("tcping.exe"), (std::vector<std::string>{"-i|0|localhost:" + open_ + "|80",
-                                                             local, local, "-i|0|HTTP:|80"}));
+  EXPECT_EQ(StPing(), "BA1=5 N1=5 NULL=5 O'Hara=12.5 S1=12.5 S2=-1 S3=-1 ");
+  // The closed port and the URL without a scheme are never measured; an
+  // upper-case scheme is the host.
+  EXPECT_EQ(CallsOf("tcping.exe"),
+            (std::vector<std::string>{"-i|0|localhost:" + open_ + "|80",
+                                      "-i|0|127.0.0.1:" + open_ + "|80", "-i|0|HTTP:|80"}));
   EXPECT_EQ(run_.SqlText,
             "UPDATE Servidor_Timbrado SET    St_Ping =  12.5 WHERE St_ID = 'O''Hara' ");
   EXPECT_TRUE(Messages().empty());
 }
 
+// Each row: PING-MODE, the ping stand-in writable by everyone, the
+// latency stored. A stand-in that others could replace is not started.
 TEST_P(LatencySweepTest, PingModeChoosesTheTool) {
   InstallFakeTool("tcping.exe", "Average = 1.5ms");
   InstallFakeTool("psping.exe", "Average = 2ms");
