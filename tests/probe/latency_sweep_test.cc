@@ -87,16 +87,31 @@ TEST_P(LatencySweepTest, PingModeChoosesTheTool) {
   InstallFakeTool("tcping.exe", "Average = 1.5ms");
   InstallFakeTool("psping.exe", "Average = 2ms");
   InstallFakeTool("ping", "Average = 9ms, Media = 3ms");
-  const std::pair<std::int16_t, const char*> cases[] = {{1, "1.5"}, {2, "2"}, {0, "3"}, {3, "3"}};
-  for (const auto& [mode, latency] : cases) {
+  const struct {
+    std::int16_t mode;
+    bool writable;
+    const char* latency;
+  } cases[] = {
+      {1, false, "1.5"}, {2, false, "2"}, {0, false, "3"}, {3, false, "3"}, {0, true, "-1"}};
+  for (const auto& c : cases) {
     Reset();
     Add("S1", "https://127.0.0.1:" + open_ + "/servicio", "AC");
-    run_.Settings.PingMode = mode;
+    run_.Settings.PingMode = c.mode;
+    if (c.writable)
+      fs::permissions(Folder() / "ping", fs::perms::others_write, fs::perm_options::add);
     form_.GetPingTimbrado();
-    EXPECT_EQ(StPing(), "S1=" + std::string(latency) + " ") << mode;
+    EXPECT_EQ(StPing(), "S1=" + std::string(c.latency) + " ") << c.mode;
   }
   EXPECT_EQ(form_.objDOS()->CommandLine(), "ping 127.0.0.1:" + open_);
-  EXPECT_TRUE(Messages().empty());
+  const std::string ping = (Folder() / "ping").string();
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "SystemPingResp()\r\n" + ping + " was not started: " + ping +
+                            " is writable by everyone, so someone other than the "
+                            "administrators and the job's account could have replaced the tool. "
+                            "Let the tool's file and its folders up to the program folder belong "
+                            "to root and be writable by their owner only (chown root, chmod "
+                            "go-w)."});
+  EXPECT_EQ(CallsOf("ping").size(), 2u);
 }
 
 // A row that cannot be handled ends the sweep there with one error entry.
