@@ -11,9 +11,10 @@
 // take such a right away again; ignoring it can only make the answer
 // stricter than the system's, never laxer. Entries that only pass on to
 // the folder's children do not apply to the folder itself and are skipped.
+#include <windows.h>
+// After windows.h, which they need.
 #include <aclapi.h>
 #include <sddl.h>
-#include <windows.h>
 
 #include <memory>
 #include <string>
