@@ -8,10 +8,13 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "../reporting/central_service_fixture.h"
 #include "job/password_cipher.h"
@@ -74,6 +77,75 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
   EXPECT_EQ(Entry(events.back()), "Quorvex 4 1001 Get_Operadores_Info()\r\nOK");
 }
 
+// Each row: what is done to the program folder before a run with the PING-MODE given, and the
+// one error entry expected ("" for none). The reachable server gets -1 all the same: a tool
+// that others could have replaced is not started; a hidden or system file is no tool; the
+// system's ping is the one in the system folder (whose summary wine writes in English), never
+// a ping.exe beside the job, which would have connected to the server four times.
+TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
+  const std::string address = "127.0.0." + std::to_string(20 + getpid() % 200);
+  const auto wine = [](std::vector<std::string> args) {
+    testing::RunProgram("/usr/bin/wine", args);
+  };
+  const auto add = [](const fs::path& path, fs::perms perms) {
+    fs::permissions(path, perms, fs::perm_options::add);
+  };
+  const std::string refused =
+      " may be changed by Everyone, so someone other than the administrators and the job's "
+      "account could have replaced the tool. Let only SYSTEM, Administrators and the job's account "
+      "change the tool's file and its folders up to the program folder; installing again resets "
+      "the program folder's permissions.";
+  const struct {
+    const char* name;
+    const char* mode;
+    std::function<void(const fs::path&)> arrange;
+    std::string entry;  // after the program folder's path
+  } cases[] = {
+      {"tool writable by others", "1",
+       [&](const fs::path& f) { add(f / "tcping.exe", fs::perms::others_write); },
+       "/tcping.exe was not started: {}\\tcping.exe" + refused},
+      {"folder writable by others", "1",
+       [&](const fs::path& f) { add(f, fs::perms::others_write); },
+       "/tcping.exe was not started: {}" + refused},
+      {"hidden tool", "1",
+       [&](const fs::path& f) {
+         wine({"attrib", "+h", testing::WinePath(f / "tcping.exe")});
+       },
+       ""},
+      {"system file", "1",
+       [&](const fs::path& f) {
+         wine({"attrib", "+s", testing::WinePath(f / "tcping.exe")});
+       },
+       ""},
+      {"ping.exe beside the job", "0",
+       [](const fs::path& f) { fs::copy_file(f / "tcping.exe", f / "ping.exe"); }, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::LoopbackListener web(address.c_str(), 80);
+    if (!web.ok()) GTEST_SKIP() << "cannot listen on " << address << ":80";
+    Installation install(true, Programs::kWindows);
+    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('S1', 'http://" + address + "/', 'AC', 5)");
+    install.WriteSettings(Installation::SqliteSettings(std::string("PING-MODE=") + c.mode + "\n"));
+    c.arrange(install.Folder());
+    const auto result = install.RunJob();
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_EQ(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado"), "-1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(web.accepted(), 1);  // the connectivity check's
+    std::vector<std::string> errors;
+    for (const auto& e : install.Events()) {
+      if (e.type == 1) errors.push_back(e.message);
+    }
+    std::string entry = c.entry;
+    const std::string folder = testing::WinePath(install.Folder());
+    for (std::size_t at; (at = entry.find("{}")) != std::string::npos;)
+      entry.replace(at, 2, folder);
+    EXPECT_EQ(errors, entry.empty() ? std::vector<std::string>{}
+                                    : std::vector<std::string>{"bTcPing()\r\n" + folder + entry});
+  }
+}
+
 // Each row: the settings (none: the file is a folder), the environment,
 // the exit status and the text that says why: in the one error entry, or
 // in the output for Main's own failures (standard error, which a
@@ -89,6 +161,13 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
   };
   const std::map<std::string, std::string> traced = {{"QUORVEX_EVENT_LOG", ""},
                                                      {"WINEDEBUG", "+eventlog"}};
+  // Wine's ODBC goes to unixODBC: the PostgreSQL driver under the name of Windows' own SQL
+  // Server driver, which it picks for a host; that driver then looks for a server's socket in
+  // the folder named as the host.
+  const fs::path drivers =
+      fs::temp_directory_path() / ("quorvex-drivers-" + std::to_string(getpid()));
+  fs::create_directories(drivers);
+  std::ofstream(drivers / "odbcinst.ini") << "[SQL Server]\nDriver=psqlodbcw.so\n";
   const struct {
     std::optional<std::string> settings;
     std::map<std::string, std::string> env;
@@ -104,6 +183,10 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
        "Quorvex: the run ended early: Invalid use of Null"},
       {"PING-MODE=tcping\n", traced, 78, "0x0001,0x0000,0x000003eb"},
       {"PING-MODE=tcping\n", traced, 78, "Type mismatch: \\\"tcping\\\" is not a number"},
+      {"SERVERDB=/nonexistent-quorvex\n",
+       {{"ODBCSYSINI", drivers.string()}},
+       78,
+       "\"/nonexistent-quorvex/.s.PGSQL.5432\""},
       {pg ? odbc("quorvex") : "", {}, 0, nullptr},
       {pg ? odbc("wrong") : "PASSWORD=x\n",
        {},
@@ -127,7 +210,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
     if (c.exit_code == 0) {
       for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
-    } else if (!c.env.empty() || c.exit_code == 70) {
+    } else if (c.env.count("WINEDEBUG") != 0 || c.exit_code == 70) {
       EXPECT_TRUE(events.empty());
       EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
     } else {
@@ -136,6 +219,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
       EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
     }
   }
+  fs::remove_all(drivers);
 }
 
 // While a run waits on the central service, a second start is refused by
