@@ -9,7 +9,6 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -77,57 +76,39 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
   EXPECT_EQ(Entry(events.back()), "Quorvex 4 1001 Get_Operadores_Info()\r\nOK");
 }
 
-// Each row: what is done to the program folder before a run with the PING-MODE given, and the
-// one error entry expected ("" for none). The reachable server gets -1 all the same: a tool
-// that others could have replaced is not started; a hidden or system file is no tool; the
-// system's ping is the one in the system folder (whose summary wine writes in English), never
-// a ping.exe beside the job, which would have connected to the server four times.
+// Each row: a change to a file of the program folder before a run with the PING-MODE given
+// (others may write it; wine's attrib makes it hidden or a system file; a copy of it named),
+// and where an error entry finds fault (none: no entry). The reachable server gets -1 all the
+// same: a tool that others could have replaced is not started; a hidden or system file is no
+// tool; the system's ping is the one in the system folder (whose summary wine writes in
+// English), never a ping.exe beside the job, which would have connected four times.
 TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
   const std::string address = "127.0.0." + std::to_string(20 + getpid() % 200);
-  const auto wine = [](std::vector<std::string> args) {
-    testing::RunProgram("/usr/bin/wine", args);
-  };
-  const auto add = [](const fs::path& path, fs::perms perms) {
-    fs::permissions(path, perms, fs::perm_options::add);
-  };
-  const std::string refused =
-      " may be changed by Everyone, so someone other than the administrators and the job's "
-      "account could have replaced the tool. Let only SYSTEM, Administrators and the job's account "
-      "change the tool's file and its folders up to the program folder; installing again resets "
-      "the program folder's permissions.";
   const struct {
-    const char* name;
     const char* mode;
-    std::function<void(const fs::path&)> arrange;
-    std::string entry;  // after the program folder's path
+    const char* changed;
+    const char* how;
+    const char* fault;
   } cases[] = {
-      {"tool writable by others", "1",
-       [&](const fs::path& f) { add(f / "tcping.exe", fs::perms::others_write); },
-       "/tcping.exe was not started: {}\\tcping.exe" + refused},
-      {"folder writable by others", "1",
-       [&](const fs::path& f) { add(f, fs::perms::others_write); },
-       "/tcping.exe was not started: {}" + refused},
-      {"hidden tool", "1",
-       [&](const fs::path& f) {
-         wine({"attrib", "+h", testing::WinePath(f / "tcping.exe")});
-       },
-       ""},
-      {"system file", "1",
-       [&](const fs::path& f) {
-         wine({"attrib", "+s", testing::WinePath(f / "tcping.exe")});
-       },
-       ""},
-      {"ping.exe beside the job", "0",
-       [](const fs::path& f) { fs::copy_file(f / "tcping.exe", f / "ping.exe"); }, ""},
+      {"1", "tcping.exe", "o+w", "\\tcping.exe"}, {"1", "", "o+w", ""},
+      {"1", "tcping.exe", "+h", nullptr},         {"1", "tcping.exe", "+s", nullptr},
+      {"0", "tcping.exe", "ping.exe", nullptr},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(std::string(c.changed) + " " + c.how);
     testing::LoopbackListener web(address.c_str(), 80);
     if (!web.ok()) GTEST_SKIP() << "cannot listen on " << address << ":80";
     Installation install(true, Programs::kWindows);
     install.Exec("INSERT INTO Servidor_Timbrado VALUES ('S1', 'http://" + address + "/', 'AC', 5)");
     install.WriteSettings(Installation::SqliteSettings(std::string("PING-MODE=") + c.mode + "\n"));
-    c.arrange(install.Folder());
+    const fs::path changed = install.Folder() / c.changed;
+    if (c.how[0] == 'o') {
+      fs::permissions(changed, fs::perms::others_write, fs::perm_options::add);
+    } else if (c.how[0] == '+') {
+      testing::RunProgram("/usr/bin/wine", {"attrib", c.how, testing::WinePath(changed)});
+    } else {
+      fs::copy_file(changed, install.Folder() / c.how);
+    }
     const auto result = install.RunJob();
     EXPECT_EQ(result.exit_code, 0) << result.output;
     EXPECT_EQ(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado"), "-1");
@@ -137,12 +118,18 @@ TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
     for (const auto& e : install.Events()) {
       if (e.type == 1) errors.push_back(e.message);
     }
-    std::string entry = c.entry;
     const std::string folder = testing::WinePath(install.Folder());
-    for (std::size_t at; (at = entry.find("{}")) != std::string::npos;)
-      entry.replace(at, 2, folder);
-    EXPECT_EQ(errors, entry.empty() ? std::vector<std::string>{}
-                                    : std::vector<std::string>{"bTcPing()\r\n" + folder + entry});
+    if (c.fault == nullptr) {
+      EXPECT_TRUE(errors.empty());
+      continue;
+    }
+    EXPECT_EQ(errors,
+              std::vector<std::string>{
+                  "bTcPing()\r\n" + folder + "/tcping.exe was not started: " + folder + c.fault +
+                  " may be changed by Everyone, so someone other than the administrators and the "
+                  "job's account could have replaced the tool. Let only SYSTEM, Administrators and "
+                  "the job's account change the tool's file and its folders up to the program "
+                  "folder; installing again resets the program folder's permissions."});
   }
 }
 
