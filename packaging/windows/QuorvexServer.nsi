@@ -4,7 +4,9 @@
 ;   OUTFILE     the setup program to write
 ;   PROGRAMS    a script with the macros InstallPrograms and RemovePrograms:
 ;               the File and Delete lines of every program the build made
-;   SOURCE_DIR  the source tree (settings example, schema script)
+;   SOURCE_DIR  the source tree (schema script)
+;   SETTINGS_EXAMPLE  the Windows settings example, with CRLF line ends
+;   ACCESS_TOOL the program that sets permissions (installer_access.cc)
 ;
 ; It installs one program folder, registers the event source Quorvex with
 ; the job's own message table, and registers a scheduled task that starts
@@ -12,9 +14,15 @@
 ;   /ACCOUNT=name    the account the task runs under (default SYSTEM)
 ;   /PASSWORD=text   that account's password; needed for an ordinary user,
 ;                    not for SYSTEM, LOCAL SERVICE, NETWORK SERVICE or a
-;                    group managed service account (DOMAIN\name$)
-; The settings file QuorvexServer.ini is never installed, changed or
-; removed: the administrator makes it from QuorvexServer.ini.example.
+;                    group managed service account (DOMAIN\name$). It runs
+;                    to the next "/" outside double quotes, so a password
+;                    holding "/" is written between double quotes.
+;
+; Every installation secures, before it writes anything, the program
+; folder, the settings file QuorvexServer.ini and the job's state folder
+; %ProgramData%\Quorvex (see installer_access.cc for who gets what). The
+; settings file is made from QuorvexServer.ini.example when it is missing
+; and is never overwritten; the uninstaller keeps it and the state folder.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -42,6 +50,7 @@ UninstPage instfiles
 
 Var Account
 Var Password
+Var StateFolder
 
 Function .onInit
   SetRegView 64
@@ -55,6 +64,75 @@ FunctionEnd
 
 Function un.onInit
   SetRegView 64
+FunctionEnd
+
+; Quotes $0 as one argument of a command line, the way Windows programs
+; split theirs (CommandLineToArgvW): between double quotes, each double
+; quote in it preceded by a backslash, and each run of backslashes that
+; ends before a double quote, or before the closing one, doubled. So a
+; password holding '"' or ending in '\' reaches schtasks as it is.
+Function QuoteArgument
+  Push $1 ; the result so far
+  Push $2 ; the position in $0
+  Push $3 ; the character there
+  Push $4 ; backslashes not yet written
+  StrCpy $1 '"'
+  StrCpy $2 0
+  StrCpy $4 ""
+  ${Do}
+    StrCpy $3 $0 1 $2
+    ${If} $3 == ""
+      ${ExitDo}
+    ${ElseIf} $3 == "\"
+      StrCpy $4 "$4\"
+    ${ElseIf} $3 == '"'
+      StrCpy $1 '$1$4$4\"'
+      StrCpy $4 ""
+    ${Else}
+      StrCpy $1 "$1$4$3"
+      StrCpy $4 ""
+    ${EndIf}
+    IntOp $2 $2 + 1
+  ${Loop}
+  StrCpy $0 '$1$4$4"'
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+FunctionEnd
+
+; Runs the permission program with the task's account and the arguments
+; in $0 (already quoted); a failure ends the installation before anything
+; more is written.
+Function SecureAccess
+  Push $1
+  StrCpy $1 $0
+  StrCpy $0 $Account
+  Call QuoteArgument
+  nsExec::ExecToLog '"$PLUGINSDIR\quorvex-access.exe" $0 $1'
+  Pop $0
+  ${If} $0 != 0
+    MessageBox MB_OK|MB_ICONSTOP "The permissions of the installation could not be set (quorvex-access ended with $0); nothing more was installed. The details list says why." /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
+  Pop $1
+FunctionEnd
+
+; The arguments naming $INSTDIR, its settings file and the state folder,
+; each quoted, in $0.
+Function AccessTargets
+  Push $1
+  StrCpy $0 $INSTDIR
+  Call QuoteArgument
+  StrCpy $1 "program $0"
+  StrCpy $0 "$INSTDIR\QuorvexServer.ini"
+  Call QuoteArgument
+  StrCpy $1 "$1 settings $0"
+  StrCpy $0 $StateFolder
+  Call QuoteArgument
+  StrCpy $0 "$1 state $0"
+  Pop $1
 FunctionEnd
 
 ; Writes the task's definition into the program folder (where it stays, so
@@ -112,9 +190,29 @@ Function WriteTaskDefinition
 FunctionEnd
 
 Section "Quorvex Server"
+  ; The permissions first: the folder may exist already, open to every
+  ; user (a drive's root lets them all create folders and files), and must
+  ; be closed before the programs go in. The program that sets them runs
+  ; from the installer's own temporary folder.
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\quorvex-access.exe" "${ACCESS_TOOL}"
+  SetShellVarContext all
+  StrCpy $StateFolder "$APPDATA\Quorvex"
+  Call AccessTargets
+  Call SecureAccess
+
   SetOutPath "$INSTDIR"
   !insertmacro InstallPrograms
-  File "${SOURCE_DIR}/packaging/QuorvexServer.ini.example"
+  File "/oname=QuorvexServer.ini.example" "${SETTINGS_EXAMPLE}"
+  ; The settings: made from the example when missing, never overwritten,
+  ; and their permissions set again on every installation.
+  ${IfNot} ${FileExists} "$INSTDIR\QuorvexServer.ini"
+    CopyFiles /SILENT "$INSTDIR\QuorvexServer.ini.example" "$INSTDIR\QuorvexServer.ini"
+  ${EndIf}
+  StrCpy $0 "$INSTDIR\QuorvexServer.ini"
+  Call QuoteArgument
+  StrCpy $0 "settings $0"
+  Call SecureAccess
   SetOutPath "$INSTDIR\sql\sqlserver"
   File "${SOURCE_DIR}/sql/sqlserver/schema.sql"
   SetOutPath "$INSTDIR"
@@ -134,12 +232,18 @@ Section "Quorvex Server"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
-  ; The task replaces one left by an earlier installation.
+  ; The task replaces one left by an earlier installation. The password
+  ; is on schtasks' command line for as long as it runs (README).
   Call WriteTaskDefinition
   ${If} $Password == ""
     nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /F /TN "${TASK_NAME}" /XML "$INSTDIR\${TASK_XML}"'
   ${Else}
-    nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /F /TN "${TASK_NAME}" /XML "$INSTDIR\${TASK_XML}" /RU "$Account" /RP "$Password"'
+    StrCpy $0 $Account
+    Call QuoteArgument
+    StrCpy $1 $0
+    StrCpy $0 $Password
+    Call QuoteArgument
+    nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /F /TN "${TASK_NAME}" /XML "$INSTDIR\${TASK_XML}" /RU $1 /RP $0'
   ${EndIf}
   Pop $0
   ${If} $0 != 0
@@ -150,7 +254,8 @@ SectionEnd
 
 ; Removes what the installation made and nothing else: the settings file,
 ; databases and whatever else the folder holds stay, and so does the folder
-; then.
+; then; so does the state folder, whose content the next installation's
+; runs may need.
 Section "Uninstall"
   nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Delete /F /TN "${TASK_NAME}"'
   Pop $0

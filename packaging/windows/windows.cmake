@@ -40,15 +40,28 @@ set(programs_nsh ${CMAKE_BINARY_DIR}/installer/programs.nsh)
 file(GENERATE OUTPUT ${programs_nsh} CONTENT
   "!macro InstallPrograms\n${install_lines}!macroend\n!macro RemovePrograms\n${remove_lines}!macroend\n")
 
+# The program that sets the permissions of what the installer installs;
+# the installer carries it in its temporary folder only.
+add_executable(quorvex_access ${CMAKE_CURRENT_LIST_DIR}/installer_access.cc)
+set_target_properties(quorvex_access PROPERTIES OUTPUT_NAME quorvex-access
+                      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/installer)
+target_link_options(quorvex_access PRIVATE -municode)
+target_link_libraries(quorvex_access PRIVATE advapi32)
+
+# The Windows settings example, with the line ends Notepad expects.
+set(settings_example ${CMAKE_BINARY_DIR}/installer/QuorvexServer.ini.example)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.ini.example ${settings_example}
+               @ONLY NEWLINE_STYLE CRLF)
+
 set(QUORVEX_SETUP ${CMAKE_BINARY_DIR}/QuorvexServer-${PROJECT_VERSION}-setup.exe)
 add_custom_command(
   OUTPUT ${QUORVEX_SETUP}
   COMMAND ${QUORVEX_MAKENSIS} -V2 -DVERSION=${PROJECT_VERSION} -DOUTFILE=${QUORVEX_SETUP}
           -DPROGRAMS=${programs_nsh} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
+          -DSETTINGS_EXAMPLE=${settings_example} -DACCESS_TOOL=$<TARGET_FILE:quorvex_access>
           ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.nsi
-  DEPENDS ${programs} ${programs_nsh} ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.nsi
-          ${CMAKE_SOURCE_DIR}/packaging/QuorvexServer.ini.example
-          ${CMAKE_SOURCE_DIR}/sql/sqlserver/schema.sql
+  DEPENDS ${programs} quorvex_access ${programs_nsh} ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.nsi
+          ${settings_example} ${CMAKE_SOURCE_DIR}/sql/sqlserver/schema.sql
   VERBATIM)
 add_custom_target(installer ALL DEPENDS ${QUORVEX_SETUP})
 

@@ -207,8 +207,13 @@ ChildProcess::~ChildProcess() {
   if (process_ > 0 && !ReapWithinGrace(static_cast<pid_t>(process_))) reaper_.Adopt(process_);
 }
 
+std::string SystemPingPath(const std::string& program_folder) {
+  return FindProgram("ping", program_folder);
+}
+
 ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,
-                                              const std::string& program_folder) {
+                                              const std::string& program_folder,
+                                              const std::optional<std::string>& program_file) {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) {
     error_ = errno;
@@ -227,7 +232,8 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,
 
   std::vector<std::string> args = SplitCommandLine(command_line);
   if (args.empty()) return StartStatus::kNotFound;
-  const std::string program = FindProgram(args.front(), program_folder);
+  const std::string program =
+      program_file ? *program_file : FindProgram(args.front(), program_folder);
   if (program.empty()) return StartStatus::kNotFound;
 
   SpawnFileActions actions;

@@ -25,6 +25,10 @@ namespace {
 // handed to the reaper.
 constexpr DWORD kExitGraceMilliseconds = 20;
 
+// ReadFile is asked for no more than one piece of the runner's output at a
+// time, so that each piece is handed on as soon as the child wrote it.
+constexpr DWORD kPipeReadSize = 256;
+
 HANDLE AsHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 std::intptr_t FromHandle(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
 
@@ -42,6 +46,13 @@ void SetEndWithLastHandle(HANDLE job, bool end) {
 }  // namespace
 
 std::string ChildOutputText(std::string_view bytes) { return AnsiCodePageToUtf8(bytes); }
+
+std::string SystemPingPath(const std::string&) {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return WideToUtf8(std::wstring_view(folder, length)) + "\\ping.exe";
+}
 
 ChildReaper::~ChildReaper() {
   // A child still running goes on alone; only our handle to it is closed.
@@ -73,7 +84,8 @@ ChildProcess::~ChildProcess() {
   }
 }
 
-ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, const std::string&) {
+ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, const std::string&,
+                                              const std::optional<std::string>& program) {
   // Inheritable pipe ends; the read end is then taken back, so that only
   // the write end reaches the child.
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -95,10 +107,14 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, con
   std::string line = Utf8ToAnsiCodePage(command_line);
   std::vector<char> writable(line.begin(), line.end());
   writable.push_back('\0');
+  // A program given by name is started as that file: process creation
+  // then searches no folder for the one the line names.
+  const std::string application = program ? Utf8ToAnsiCodePage(*program) : std::string();
   PROCESS_INFORMATION child{};
   const bool started =
-      !line.empty() && CreateProcessA(nullptr, writable.data(), &inheritable, &inheritable, TRUE,
-                                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &child);
+      !line.empty() && (!program || !application.empty()) &&
+      CreateProcessA(program ? application.c_str() : nullptr, writable.data(), &inheritable,
+                     &inheritable, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &child);
   // The parent's copy of the write end goes at once: the pipe breaks when
   // the child and whatever inherited the end from it have closed theirs.
   CloseHandle(write_end);
@@ -125,7 +141,7 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, con
 
 std::size_t ChildProcess::Read(char* buffer, std::size_t size, Deadline deadline) {
   HANDLE pipe = AsHandle(read_handle_);
-  const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, MAXDWORD));
+  const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, kPipeReadSize));
   while (true) {
     if (deadline) {
       // Anonymous pipes have no overlapped reads: look at what is waiting

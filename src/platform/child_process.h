@@ -59,6 +59,14 @@ std::vector<std::string> SplitCommandLine(std::string_view command_line);
 std::string FindProgram(std::string_view program, const std::string& program_folder);
 #endif
 
+// The file of the system's ping, which the latency sweep starts for the
+// line "ping <host>": on Windows ping.exe in the system folder
+// (GetSystemDirectoryW), never one that the program folder, the current
+// folder or PATH would offer first; elsewhere what FindProgram finds for
+// "ping", which in an installation is the stand-in beside the program.
+// Empty when there is none.
+std::string SystemPingPath(const std::string& program_folder);
+
 // ExecutableFolder() lives in platform/process_info.h.
 
 // The text of bytes a child wrote. On Windows console programs write in the
@@ -101,16 +109,20 @@ class ChildProcess {
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Starts command_line (see SplitCommandLine and FindProgram). On any
-  // result but kStarted nothing is left open and no child exists.
+  // Starts command_line (see SplitCommandLine and FindProgram). With
+  // program given, that file is started instead of the one the line names
+  // (an empty one is found nowhere); the line still reaches it unchanged.
+  // On any result but kStarted nothing is left open and no child exists.
   // REQUIRES: not started before.
-  StartStatus Start(std::string_view command_line, const std::string& program_folder);
+  StartStatus Start(std::string_view command_line, const std::string& program_folder,
+                    const std::optional<std::string>& program = std::nullopt);
   // The system error code of the failed pipe creation.
   int error() const { return error_; }
 
   using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
-  // Reads up to size bytes of the child's output, waiting for them until
+  // Reads up to size bytes of the child's output (on Windows at most 256
+  // at a time, the size of the runner's pieces), waiting for them until
   // deadline (without end when it is empty). Returns the count read; 0 at
   // the end of the output (every holder of the write end closed it), when
   // reading fails, or when the deadline has passed (TimedOut() then

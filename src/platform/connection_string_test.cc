@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,15 +51,31 @@ TEST(ParseConnectionString, RejectsMalformedTextWithoutRepeatingIt) {
   }
 }
 
+// The last choice is the driver a stock system has: Windows' own, or
+// FreeTDS elsewhere.
 TEST(SqlServerDriver, FirstInstalledInOrderOfPreference) {
-  EXPECT_EQ(ChooseSqlServerDriver(
-                {"FreeTDS", "ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server"}),
-            "ODBC Driver 18 for SQL Server");
-  EXPECT_EQ(ChooseSqlServerDriver({"FreeTDS", "ODBC Driver 17 for SQL Server"}),
-            "ODBC Driver 17 for SQL Server");
-  EXPECT_EQ(ChooseSqlServerDriver({"PostgreSQL ANSI", "FreeTDS"}), "FreeTDS");
-  EXPECT_EQ(ChooseSqlServerDriver(std::vector<std::string>{"PostgreSQL Unicode", "freetds"}),
-            std::nullopt);
+#ifdef _WIN32
+  const char* stock = "SQL Server";
+  const char* other = "FreeTDS";
+#else
+  const char* stock = "FreeTDS";
+  const char* other = "SQL Server";
+#endif
+  const struct {
+    std::vector<std::string> installed;
+    std::optional<std::string> chosen;
+  } cases[] = {
+      {{stock, "ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server"},
+       "ODBC Driver 18 for SQL Server"},
+      {{stock, "ODBC Driver 17 for SQL Server"}, "ODBC Driver 17 for SQL Server"},
+      {{"PostgreSQL ANSI", stock}, stock},
+      {{"PostgreSQL ANSI", other}, std::nullopt},
+      {{"PostgreSQL Unicode", "freetds", "sql server"}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.installed.back());
+    EXPECT_EQ(ChooseSqlServerDriver(c.installed), c.chosen);
+  }
 }
 
 // Each row: the ODBC string built for a driver (or a DSN), and what it must be.

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <memory>
 #include <string>
@@ -66,14 +67,30 @@ bool ConnectOne(const addrinfo& address, std::chrono::steady_clock::time_point d
   }
 }
 
+// True when text opens with a scheme and "://", the form in which WinINet,
+// the check on Windows, finds a host: a letter, then letters, digits, "+", "-" or ".".
+bool HasScheme(std::string_view text) {
+  const std::size_t end = text.find("://");
+  if (end == std::string_view::npos || end == 0 ||
+      !std::isalpha(static_cast<unsigned char>(text[0]))) {
+    return false;
+  }
+  for (char c : text.substr(0, end)) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '+' && c != '-' && c != '.')
+      return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool CanConnect(std::string_view url_text, std::chrono::milliseconds connect_timeout) {
+  if (!HasScheme(url_text)) return false;
   std::unique_ptr<CURLU, UrlDeleter> url(curl_url());
   if (!url) return false;
   const std::string text(url_text);
   if (curl_url_set(url.get(), CURLUPART_URL, text.c_str(),
-                   CURLU_DEFAULT_SCHEME | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+                   CURLU_NON_SUPPORT_SCHEME | CURLU_ALLOW_SPACE) != CURLUE_OK) {
     return false;
   }
   std::string host = UrlPart(url.get(), CURLUPART_HOST, 0);

@@ -9,7 +9,8 @@
 //   odbc:<dsn>      any ODBC data source, "User ID"/"Password" as UID/PWD;
 //   anything else   SQL Server through the first installed ODBC driver of
 //                   "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL
-//                   Server", "FreeTDS".
+//                   Server" and, on Windows, "SQL Server", elsewhere
+//                   "FreeTDS".
 //
 // The backends that are not SQL Server are made to run the job's SQL Server
 // statements unchanged: "SELECT TOP n ..." is rewritten to "... LIMIT n".

@@ -14,9 +14,16 @@
 
 namespace quorvex {
 
-// The SQL Server ODBC drivers we can use, in order of preference.
+// The SQL Server ODBC drivers we can use, in order of preference: last
+// comes the one a stock system offers, Windows' own "SQL Server" there and
+// FreeTDS elsewhere.
+#ifdef _WIN32
+inline constexpr std::string_view kStockSqlServerDriver = "SQL Server";
+#else
+inline constexpr std::string_view kStockSqlServerDriver = "FreeTDS";
+#endif
 inline constexpr std::string_view kSqlServerDrivers[] = {
-    "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server", "FreeTDS"};
+    "ODBC Driver 18 for SQL Server", "ODBC Driver 17 for SQL Server", kStockSqlServerDriver};
 
 // The first of kSqlServerDrivers present in `installed` (names compared
 // exactly, as odbcinst.ini spells them), or std::nullopt when none is.
@@ -37,9 +44,9 @@ struct SqlServerLogin {
 std::string OdbcValue(std::string_view value);
 
 // The DSN-less ODBC connection string for `driver` (one of
-// kSqlServerDrivers). The Microsoft drivers take "host\instance" and
-// "host,port" as SERVER directly; FreeTDS takes an instance the same way
-// but wants a port in its own PORT item. Pure: no driver is consulted.
+// kSqlServerDrivers). The Microsoft drivers (Windows' own included) take
+// "host\instance" and "host,port" as SERVER directly; FreeTDS takes an
+// instance the same way but wants a port in its own PORT item. Pure: no driver is consulted.
 std::string BuildSqlServerOdbcString(std::string_view driver, const SqlServerLogin& login);
 
 // The connection string for an "odbc:<dsn>" data source.

@@ -8,12 +8,13 @@
 namespace quorvex {
 namespace {
 
-// Output is handed on in pieces of at most 256 bytes. The pipe itself is
-// read in larger blocks: a read returns only what the child has already
-// written, and every piece of it goes to the listener before the pipe is
-// read again, so the listener sees exactly the pieces that 256-byte reads
-// could have given, at a fraction of the system calls (256-byte reads alone
-// cap a capture at tens of MB/s).
+// Output is handed on in pieces of at most 256 bytes. The pipe itself may
+// be read in larger blocks (ChildProcess::Read says how much a platform
+// reads at once): a read returns only what the child has already written,
+// and every piece of it goes to the listener before the pipe is read again,
+// so the listener sees exactly the pieces that 256-byte reads could have
+// given, at a fraction of the system calls (256-byte reads alone cap a
+// capture at tens of MB/s).
 constexpr std::size_t kPieceSize = 256;
 constexpr std::size_t kPipeReadSize = 64 * 1024;
 
@@ -29,8 +30,16 @@ DOSOutputs::DOSOutputs(DOSOutputsListener* listener, MessageBoxPresenter& boxes,
 }
 
 const std::string& DOSOutputs::ExecuteCommand(std::string_view CommandLine) {
-  static const std::string kNoOutput;
   if (!CommandLine.empty()) command_line_ = std::string(CommandLine);
+  return Execute(std::nullopt);
+}
+
+const std::string& DOSOutputs::ExecuteProgram(const std::string& program) {
+  return Execute(program);
+}
+
+const std::string& DOSOutputs::Execute(const std::optional<std::string>& program) {
+  static const std::string kNoOutput;
   if (command_line_.empty()) {
     boxes_.Show("Command Line empty", MessageBoxIcon::kCritical);
     return kNoOutput;
@@ -40,7 +49,7 @@ const std::string& DOSOutputs::ExecuteCommand(std::string_view CommandLine) {
   ChildProcess child(reaper_);
   ChildProcess::Deadline deadline;
   if (limits_.time_limit) deadline = std::chrono::steady_clock::now() + *limits_.time_limit;
-  switch (child.Start(command_line_, program_folder_)) {
+  switch (child.Start(command_line_, program_folder_, program)) {
     case ChildProcess::StartStatus::kStarted:
       break;
     case ChildProcess::StartStatus::kPipeFailed:

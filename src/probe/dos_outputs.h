@@ -78,12 +78,21 @@ class DOSOutputs {
   // thrown by the listener passes to the caller; the child is then still
   // released and collected as on a normal end.
   const std::string& ExecuteCommand(std::string_view CommandLine = {});
+  // Runs CommandLine as ExecuteCommand does, except that the file started
+  // is program (a full path), whatever program the line names; the line
+  // still reaches that program as it is. An empty program is one found
+  // nowhere: "File or command not found".
+  const std::string& ExecuteProgram(const std::string& program);
 
   // True when the last run that started a child was ended by the run-time
   // limit.
   bool TimedOut() const { return timed_out_; }
 
  private:
+  // Both Execute calls; program as ExecuteProgram takes it, or none to
+  // find the one the line names.
+  const std::string& Execute(const std::optional<std::string>& program);
+
   DOSOutputsListener* listener_;
   MessageBoxPresenter& boxes_;
   std::string program_folder_;

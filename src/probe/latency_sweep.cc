@@ -9,6 +9,7 @@
 #include <string>
 
 #include "eventlog/log.h"
+#include "platform/child_process.h"
 #include "platform/locale_number.h"
 #include "probe/reply_text.h"
 #include "ui/frm_main.h"
@@ -19,7 +20,11 @@ double frmMain::SystemPingResp(const std::string& host) {
   txtSalida.SetText({});
   DOSOutputs& runner = Runner();
   runner.CommandLine("ping " + TrimSpaces(host));
-  runner.ExecuteCommand();
+  // The line names ping; the file started is the system's own (on Linux
+  // the stand-in beside the program), judged like the other tools.
+  const std::string program = SystemPingPath(run_.ProgramFolder);
+  if (!program.empty() && RefuseReplaceableTool("SystemPingResp()", program)) return -1;
+  runner.ExecuteProgram(program);
   std::string reply = TrimSpaces(GetTextBetween(txtSalida.Text(), "Media =", "ms"));
   if (reply.empty()) reply = "-1";
   return IsNumeric(reply) ? ToDouble(reply) : -1;

@@ -9,8 +9,10 @@
 
 #include "eventlog/log.h"
 #include "platform/connectivity.h"
+#include "platform/hidden_file.h"
 #include "platform/locale_number.h"
 #include "platform/utf8_path.h"
+#include "platform/write_access.h"
 #include "probe/reply_text.h"
 #include "ui/frm_main.h"
 
@@ -27,10 +29,10 @@ void LogFailure(std::string_view label, const std::exception& failure) {
   LogError(message);
 }
 
-// True for an existing ordinary file: a regular file (after links) whose
-// name does not start with a dot, the hidden files of this platform.
-// Missing files and folders give false; a path the file system rejects
-// (too long, looping links, an embedded NUL) throws.
+// True for an existing ordinary file: a regular file (after links) that
+// the system does not hide. Missing files and folders give false; a path
+// the file system rejects (too long, looping links, an embedded NUL)
+// throws.
 bool IsOrdinaryFile(const std::string& path) {
   if (path.find('\0') != std::string::npos) {
     throw RunTimeError(52, "Bad file name or number");
@@ -42,10 +44,7 @@ bool IsOrdinaryFile(const std::string& path) {
     return false;
   }
   if (error) throw RunTimeError(52, "Bad file name or number: " + error.message());
-  const std::size_t slash = path.rfind('/');
-  const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
-  if (name < path.size() && path[name] == '.') return false;
-  return status.type() == std::filesystem::file_type::regular;
+  return status.type() == std::filesystem::file_type::regular && !IsHiddenFile(path);
 }
 
 std::string UpperCase(std::string text) {
@@ -79,11 +78,24 @@ std::string frmMain::LocateTool(const std::string& setting, std::string_view key
       if (c == '\\') c = '/';
     }
     result = folder + name;
-    if (!IsOrdinaryFile(result)) result.clear();
+    if (!IsOrdinaryFile(result) || RefuseReplaceableTool(label, result)) result.clear();
   } catch (const std::exception& failure) {
     LogFailure(label, failure);
   }
   return result;
+}
+
+bool frmMain::RefuseReplaceableTool(std::string_view label, const std::string& tool) {
+  const std::string reason = WhyToolIsReplaceable(tool, run_.ProgramFolder);
+  if (reason.empty()) return false;
+  std::string message(label);
+  message += "\r\n";
+  message += tool + " was not started: " + reason +
+             ", so someone other than the administrators and the job's account could have "
+             "replaced the tool. " +
+             ReplaceableToolAdvice();
+  LogError(message);
+  return true;
 }
 
 std::string frmMain::bPSPING() {

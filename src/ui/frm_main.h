@@ -196,6 +196,10 @@ class frmMain final : private DOSOutputsListener {
   double SystemPingResp(const std::string& host);
   // bPSPING and bTcPing: the tool setting, its key text, the entry label.
   std::string LocateTool(const std::string& setting, std::string_view key, std::string_view label);
+  // True, after one error entry under label naming the path at fault and
+  // the fix, when someone other than the administrators and the job's
+  // account could have replaced the tool (see platform/write_access.h).
+  bool RefuseReplaceableTool(std::string_view label, const std::string& tool);
   // PsPingResp and TcPingResp.
   double MeasureWithTool(const std::string& host, bool psping);
 

@@ -1,31 +1,55 @@
 #!/usr/bin/env bash
-# installer_test.sh SETUP WORK: installs SETUP silently in a fresh wine prefix WORK/prefix, again
-# over an edited settings file, then uninstalls it, checking files, registry and task.
+# installer_test.sh SETUP WORK PROBE EXAMPLE: installs SETUP silently in a fresh wine prefix
+# WORK/prefix into a folder every user could write, again over an edited settings file and with
+# a stand-in schtasks for the password table, then uninstalls it, checking files, permissions,
+# registry and task. PROBE is installer_probe.exe, EXAMPLE the Windows settings example as built.
 set -uo pipefail
-setup=$1
+setup=$1 probe=$3 example=$4
 export WINEPREFIX=$2/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null' EXIT
 wineserver -p && wineboot --init </dev/null >/dev/null 2>&1
 # Wine starts its Task Scheduler service only in a server started after the prefix was made.
 wineserver -k; wineserver -w; wineserver -p
-dir="$WINEPREFIX/drive_c/Program Files/Quorvex"
+dir="$WINEPREFIX/drive_c/Quorvex"
+state="$WINEPREFIX/drive_c/ProgramData/Quorvex"
 task="$WINEPREFIX/drive_c/windows/system32/tasks/Quorvex Server"
 source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Quorvex'
 passes=0 failures=0
 check() { if bash -c "$2" >/dev/null 2>&1; then passes=$((passes + 1)); else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
 definition() { iconv -f UTF-16 -t UTF-8 "$dir/QuorvexServer.task.xml" | grep -Fq "$1"; }
-export -f definition; export dir task source_key
+# Whether Everyone (S-1-1-0) has any of the rights in mask on a path, read back through
+# GetNamedSecurityInfoW. Wine maps Everyone to the Unix "other" bits.
+everyone_may() { local r; r=$(wine "$probe" rights S-1-1-0 "$2" | tr -d '\r') && (((r & $1) != 0)); }
+export -f definition everyone_may; export dir task source_key probe
+write=0x500D0046 # write or append data, delete, delete a child, change permissions or owner
+read=0x90000001  # read data
 installed=(QuorvexServer.exe tcping.exe psping.exe quorvex-password.exe QuorvexServer.ini.example
   'sql/sqlserver/schema.sql' QuorvexServer.task.xml Uninstall.exe)
 [ -e "$(dirname "$setup")/QuorvexConsole.exe" ] && installed+=(QuorvexConsole.exe)
 
-check "the first install succeeds" "wine '$setup' /S"
+# Each row: who may no longer do what to which path once an installation has run.
+secured() {
+  for row in 'write|program folder|C:\Quorvex' 'write|file planted there|C:\Quorvex\winhttp.dll' \
+    'read|settings file|C:\Quorvex\QuorvexServer.ini' 'read|state folder|C:\ProgramData\Quorvex'; do
+    IFS='|' read -r right what path <<<"$row"
+    check "$1: Everyone cannot $right the $what" "! everyone_may ${!right} '$path'"
+  done
+}
+
+# The inherited-permission case: a folder every user may write, holding a file one of them put
+# there before the installation.
+mkdir -p "$dir" && chmod 0777 "$dir" && echo planted >"$dir/winhttp.dll" && chmod 0666 "$dir/winhttp.dll"
+check "before the install Everyone may write the folder" "everyone_may $write 'C:\\Quorvex'"
+check "the first install succeeds" "wine '$setup' /S '/D=C:\\Quorvex'"
 for f in "${installed[@]}"; do check "installs $f" "test -s \"\$dir/$f\""; done
 check "the job is the one built" "cmp '$(dirname "$setup")/QuorvexServer.exe' \"\$dir/QuorvexServer.exe\""
-check "installs no settings file" "test ! -e \"\$dir/QuorvexServer.ini\""
+check "makes the settings file from the Windows example" "cmp '$example' \"\$dir/QuorvexServer.ini\""
+check "the settings name no database file" "grep -qx \$'SERVERDB=\\r' \"\$dir/QuorvexServer.ini\""
+check "makes the state folder" "test -d '$state'"
+secured "first install"
 check "the event source names the job as its message file" "wine reg query \"\$source_key\" /v EventMessageFile |
-  grep -E 'REG_EXPAND_SZ +C:.Program Files.Quorvex.QuorvexServer\.exe'"
+  grep -E 'REG_EXPAND_SZ +C:.Quorvex.QuorvexServer\.exe'"
 check "the event source takes information, warnings and errors" \
   "wine reg query \"\$source_key\" /v TypesSupported | grep -E 'REG_DWORD +0x7'"
 # Wine's Task Scheduler keeps the name, description and settings of a task
@@ -33,17 +57,36 @@ check "the event source takes information, warnings and errors" \
 # /Query: those are checked in the definition the installer registered.
 check "registers the task" "grep -Fq 'Starts Quorvex Server every 15 minutes.' \"\$task\""
 for line in '<Interval>PT15M</Interval>' '<UserId>SYSTEM</UserId>' '<LogonType>ServiceAccount</LogonType>' \
-  '<Command>"C:\Program Files\Quorvex\QuorvexServer.exe"</Command>' \
+  '<Command>"C:\Quorvex\QuorvexServer.exe"</Command>' \
   '<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>'; do
   check "the task has $line" "definition '$line'"
 done
 
+# Permissions that drifted open are closed again by the next installation.
 printf '[CONEXION]\r\nSERVERDB=sqlite:quorvex.sqlite3\r\n' >"$dir/QuorvexServer.ini"
 cp "$dir/QuorvexServer.ini" "$2/edited.ini" && echo data >"$dir/quorvex.sqlite3"
-check "a second install with another account succeeds" "wine '$setup' /S '/ACCOUNT=QUORVEX\\svc-quorvex\$'"
+chmod 0777 "$dir" && chmod 0666 "$dir/QuorvexServer.ini" "$dir/winhttp.dll"
+check "a second install with another account succeeds" "wine '$setup' /S '/ACCOUNT=QUORVEX\\svc-quorvex\$' '/D=C:\\Quorvex'"
 check "a second install keeps the edited settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
+secured "second install"
 check "the task runs under the account named" "definition '<UserId>QUORVEX\\svc-quorvex\$</UserId>' &&
   definition '<LogonType>Password</LogonType>'"
+
+# Wine's schtasks takes no /RP: a stand-in records the arguments it gets, as Windows splits
+# them. Each row: the option as typed on the installer's command line, the password schtasks
+# must receive. The value of an option runs to the next "/" outside double quotes.
+schtasks="$WINEPREFIX/drive_c/windows/system32/schtasks.exe"
+cp "$schtasks" "$2/schtasks.exe" && cp "$probe" "$schtasks"
+export QUORVEX_SCHTASKS_LOG=$2/schtasks.log
+for row in '/PASSWORD=pa"ss|pa"ss' '/PASSWORD=ends\|ends\' '/PASSWORD=a\"b\\|a\"b\\' \
+  '/PASSWORD="sp ace/\"|sp ace/\' '/PASSWORD=%PATH%$0|%PATH%$0'; do
+  rm -f "$QUORVEX_SCHTASKS_LOG" && printf '%s\n' "${row#*|}" >"$2/password"
+  WINEDLLOVERRIDES="$WINEDLLOVERRIDES;schtasks.exe=n" wine "$probe" run \
+    "\"$(winepath -w "$setup")\" /S /ACCOUNT=svc ${row%%|*} /D=C:\\Quorvex" >/dev/null 2>&1
+  check "schtasks gets the password of ${row%%|*}" \
+    "grep -A1 -x -- /RP '$QUORVEX_SCHTASKS_LOG' | tail -1 | cmp - '$2/password'"
+done
+cp "$2/schtasks.exe" "$schtasks"
 
 # The uninstaller runs from a copy of itself in the temporary folder; it is
 # done once it has removed its own file, the last one.
@@ -54,5 +97,6 @@ check "uninstall removes the task" "test ! -e \"\$task\""
 check "uninstall removes the event source" "! wine reg query \"\$source_key\""
 check "uninstall keeps the settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
 check "uninstall keeps the database" "test -s \"\$dir/quorvex.sqlite3\""
+check "uninstall keeps the state folder" "test -d '$state'"
 echo "$passes passed, $failures failed"
 [ "$failures" -eq 0 ]

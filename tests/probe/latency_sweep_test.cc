@@ -70,30 +70,48 @@ TEST_P(LatencySweepTest, MeasuresEveryActiveServerInTurn) {
   Add(nullptr, "http://127.0.0.1:" + open_ + "/", "AC");
   Add("O''Hara", "HTTP://127.0.0.1:" + open_ + "/x", "AC");
   form_.GetPingTimbrado();
-  EXPECT_EQ(StPing(), "BA1=5 N1=5 NULL=5 O'Hara=12.5 S1=12.5 S2=-1 S3=12.5 ");
-  // The closed port is never measured; an upper-case scheme is the host.
-  const std::string local = "-i|0|127.0.0.1:" + open_ + "|80";
-  EXPECT_EQ(CallsOf("tcping.exe"), (std::vector<std::string>{"-i|0|localhost:" + open_ + "|80",
-                                                             local, local, "-i|0|HTTP:|80"}));
+  EXPECT_EQ(StPing(), "BA1=5 N1=5 NULL=5 O'Hara=12.5 S1=12.5 S2=-1 S3=-1 ");
+  // The closed port and the URL without a scheme are never measured; an
+  // upper-case scheme is the host.
+  EXPECT_EQ(CallsOf("tcping.exe"),
+            (std::vector<std::string>{"-i|0|localhost:" + open_ + "|80",
+                                      "-i|0|127.0.0.1:" + open_ + "|80", "-i|0|HTTP:|80"}));
   EXPECT_EQ(run_.SqlText,
             "UPDATE Servidor_Timbrado SET    St_Ping =  12.5 WHERE St_ID = 'O''Hara' ");
   EXPECT_TRUE(Messages().empty());
 }
 
+// Each row: PING-MODE, the ping stand-in writable by everyone, the
+// latency stored. A stand-in that others could replace is not started.
 TEST_P(LatencySweepTest, PingModeChoosesTheTool) {
   InstallFakeTool("tcping.exe", "Average = 1.5ms");
   InstallFakeTool("psping.exe", "Average = 2ms");
   InstallFakeTool("ping", "Average = 9ms, Media = 3ms");
-  const std::pair<std::int16_t, const char*> cases[] = {{1, "1.5"}, {2, "2"}, {0, "3"}, {3, "3"}};
-  for (const auto& [mode, latency] : cases) {
+  const struct {
+    std::int16_t mode;
+    bool writable;
+    const char* latency;
+  } cases[] = {
+      {1, false, "1.5"}, {2, false, "2"}, {0, false, "3"}, {3, false, "3"}, {0, true, "-1"}};
+  for (const auto& c : cases) {
     Reset();
     Add("S1", "https://127.0.0.1:" + open_ + "/servicio", "AC");
-    run_.Settings.PingMode = mode;
+    run_.Settings.PingMode = c.mode;
+    if (c.writable)
+      fs::permissions(Folder() / "ping", fs::perms::others_write, fs::perm_options::add);
     form_.GetPingTimbrado();
-    EXPECT_EQ(StPing(), "S1=" + std::string(latency) + " ") << mode;
+    EXPECT_EQ(StPing(), "S1=" + std::string(c.latency) + " ") << c.mode;
   }
   EXPECT_EQ(form_.objDOS()->CommandLine(), "ping 127.0.0.1:" + open_);
-  EXPECT_TRUE(Messages().empty());
+  const std::string ping = (Folder() / "ping").string();
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "SystemPingResp()\r\n" + ping + " was not started: " + ping +
+                            " is writable by everyone, so someone other than the "
+                            "administrators and the job's account could have replaced the tool. "
+                            "Let the tool's file and its folders up to the program folder belong "
+                            "to root and be writable by their owner only (chown root, chmod "
+                            "go-w)."});
+  EXPECT_EQ(CallsOf("ping").size(), 2u);
 }
 
 // A row that cannot be handled ends the sweep there with one error entry.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -103,9 +104,15 @@ Installation::Installation(bool with_database, Programs programs) : programs_(pr
     folder_ /= "Facturación";
     files = {"QuorvexServer.exe", "tcping.exe", "psping.exe", "quorvex-password.exe"};
   }
+  // Whatever the umask and the build's modes, nothing here is writable by
+  // others: the job refuses a tool that someone else could have replaced.
+  ::umask(022);
   fs::create_directories(folder_);
   for (const std::string& program : files) {
-    if (fs::exists(build / program)) fs::copy_file(build / program, folder_ / program);
+    if (!fs::exists(build / program)) continue;
+    fs::copy_file(build / program, folder_ / program);
+    fs::permissions(folder_ / program, fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
   }
   if (with_database) {
     // SQLite makes the file on open; the job itself never does.

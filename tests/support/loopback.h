@@ -72,7 +72,10 @@ class LoopbackListener {
       for (Descriptor client;
            (client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC)) != Descriptor(-1) ||
            !stopping_;) {
-        if (client != Descriptor(-1)) close(client);
+        if (client != Descriptor(-1)) {
+          ++accepted_;
+          close(client);
+        }
       }
     });
   }
@@ -94,11 +97,14 @@ class LoopbackListener {
 
   bool ok() const { return port_ != 0; }
   int port() const { return port_; }
+  // Connections accepted so far.
+  int accepted() const { return accepted_; }
 
  private:
   Descriptor fd_ = Descriptor(-1);
   int port_ = 0;
   std::atomic<bool> stopping_{false};
+  std::atomic<int> accepted_{0};
   std::thread thread_;
 };
 

@@ -10,11 +10,13 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "../reporting/central_service_fixture.h"
 #include "job/password_cipher.h"
@@ -94,6 +96,63 @@ std::pair<long, long> TracedDataSizeAndBytes(const std::string& output) {
   return {std::strtol(output.c_str() + at + 1, nullptr, 16), bytes};
 }
 
+// Each row: a change to a file of the program folder before a run with the PING-MODE given
+// (others may write it; wine's attrib makes it hidden or a system file; a copy of it named),
+// and where an error entry finds fault (none: no entry). The reachable server gets -1 all the
+// same: a tool that others could have replaced is not started; a hidden or system file is no
+// tool; the system's ping is the one in the system folder (whose summary wine writes in
+// English), never a ping.exe beside the job, which would have connected four times.
+TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
+  const std::string address = "127.0.0." + std::to_string(20 + getpid() % 200);
+  const struct {
+    const char* mode;
+    const char* changed;
+    const char* how;
+    const char* fault;
+  } cases[] = {
+      {"1", "tcping.exe", "o+w", "\\tcping.exe"}, {"1", "", "o+w", ""},
+      {"1", "tcping.exe", "+h", nullptr},         {"1", "tcping.exe", "+s", nullptr},
+      {"0", "tcping.exe", "ping.exe", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.changed) + " " + c.how);
+    testing::LoopbackListener web(address.c_str(), 80);
+    if (!web.ok()) GTEST_SKIP() << "cannot listen on " << address << ":80";
+    Installation install(true, Programs::kWindows);
+    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('S1', 'http://" + address + "/', 'AC', 5)");
+    install.WriteSettings(Installation::SqliteSettings(std::string("PING-MODE=") + c.mode + "\n"));
+    const fs::path changed = install.Folder() / c.changed;
+    if (c.how[0] == 'o') {
+      fs::permissions(changed, fs::perms::others_write, fs::perm_options::add);
+    } else if (c.how[0] == '+') {
+      testing::RunProgram("/usr/bin/wine", {"attrib", c.how, testing::WinePath(changed)});
+    } else {
+      fs::copy_file(changed, install.Folder() / c.how);
+    }
+    const auto result = install.RunJob();
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_EQ(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado"), "-1");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_EQ(web.accepted(), 1);  // the connectivity check's
+    std::vector<std::string> errors;
+    for (const auto& e : install.Events()) {
+      if (e.type == 1) errors.push_back(e.message);
+    }
+    const std::string folder = testing::WinePath(install.Folder());
+    if (c.fault == nullptr) {
+      EXPECT_TRUE(errors.empty());
+      continue;
+    }
+    EXPECT_EQ(errors,
+              std::vector<std::string>{
+                  "bTcPing()\r\n" + folder + "/tcping.exe was not started: " + folder + c.fault +
+                  " may be changed by Everyone, so someone other than the administrators and the "
+                  "job's account could have replaced the tool. Let only SYSTEM, Administrators and "
+                  "the job's account change the tool's file and its folders up to the program "
+                  "folder; installing again resets the program folder's permissions."});
+  }
+}
+
 // Each row: the settings (none: the file is a folder), the environment,
 // the exit status and the text that says why: in the one error entry, or
 // in the output for Main's own failures (standard error, which a
@@ -112,6 +171,13 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
   };
   const std::map<std::string, std::string> traced = {
       {"QUORVEX_EVENT_LOG", ""}, {"WINEDEBUG", "+eventlog"}, {"LC_ALL", "es_ES.UTF-8"}};
+  // Wine's ODBC goes to unixODBC: the PostgreSQL driver under the name of Windows' own SQL
+  // Server driver, which it picks for a host; that driver then looks for a server's socket in
+  // the folder named as the host.
+  const fs::path drivers =
+      fs::temp_directory_path() / ("quorvex-drivers-" + std::to_string(getpid()));
+  fs::create_directories(drivers);
+  std::ofstream(drivers / "odbcinst.ini") << "[SQL Server]\nDriver=psqlodbcw.so\n";
   const struct {
     std::optional<std::string> settings;
     std::map<std::string, std::string> env;
@@ -128,6 +194,10 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
       {"PING-MODE=tcping\n", traced, 78, "0x0001,0x0000,0x000003eb"},
       {"PING-MODE=tcping\n", traced, 78, "Type mismatch: \\\"tcping\\\" is not a number"},
       {"PING-MODE=tcpi\xC3\xB1g\n", traced, 78, "\\\"tcpi\\00f1g\\\" is not a number"},
+      {"SERVERDB=/nonexistent-quorvex\n",
+       {{"ODBCSYSINI", drivers.string()}},
+       78,
+       "\"/nonexistent-quorvex/.s.PGSQL.5432\""},
       {pg ? odbc("quorvex") : "", {}, 0, nullptr},
       {pg ? odbc("wrong") : "PASSWORD=x\n",
        {},
@@ -151,7 +221,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
     if (c.exit_code == 0) {
       for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
-    } else if (!c.env.empty() || c.exit_code == 70) {
+    } else if (c.env.count("WINEDEBUG") != 0 || c.exit_code == 70) {
       EXPECT_TRUE(events.empty());
       EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
       if (!c.env.empty()) {
@@ -164,6 +234,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
       EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
     }
   }
+  fs::remove_all(drivers);
 }
 
 // Each row: a redirect status the central service answers the usage report
