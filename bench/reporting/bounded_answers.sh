@@ -49,7 +49,7 @@ service_pid=$!
 for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
 port=$(cat "$work/port")
 address="http://127.0.0.1:$port/update/update.asmx"
-control() { curl -sf --noproxy '*' -X POST --data-binary "$1" "http://127.0.0.1:$port/__control" >/dev/null; }
+control() { curl -sf --noproxy '*' -H 'Content-Type: text/plain' -X POST --data-binary "$1" "http://127.0.0.1:$port/__control" >/dev/null; }
 
 # A fresh database with the service address given and one unsent record
 # (or, with a third argument, that many records in as many groups).
