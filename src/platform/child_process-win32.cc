@@ -149,7 +149,7 @@ std::size_t ChildProcess::Read(char* buffer, std::size_t size, Deadline deadline
   }
 }
 
-void ChildProcess::KillGroup() {
+void ChildProcess::KillTree() {
   if (job_ != 0) TerminateJobObject(AsHandle(job_), 1);
   if (process_ != -1) TerminateProcess(AsHandle(process_), 1);
 }

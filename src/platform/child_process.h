@@ -8,8 +8,7 @@
 // so a tool path written between double quotes works as it does there.
 //
 // Each child leads a process group of its own, so that it and everything it
-// starts (which stays in the group unless it leaves on purpose) can be ended
-// together when a run is cut short.
+// starts can be ended together when a run is cut short (see KillTree).
 //
 // A child is reaped without ever blocking on it: when its output has ended
 // it gets a short, bounded moment to exit; one that lives on after closing
@@ -120,11 +119,13 @@ class ChildProcess {
   // True once a Read has ended at its deadline.
   bool TimedOut() const { return timed_out_; }
 
-  // Kills the child's whole process group (the child and whatever it
-  // started that stayed in the group) with SIGKILL. The child itself is
-  // still collected as usual when this object goes away.
-  // REQUIRES: Start returned kStarted.
-  void KillGroup();
+  // Kills the child and everything it started: on Windows its job object,
+  // elsewhere every process descended from it (also one that left its
+  // process group) and then its process group (also a member whose parent
+  // has ended). The child itself is still collected as usual when this
+  // object goes away; killed descendants that have become this process's
+  // children go to the reaper. REQUIRES: Start returned kStarted.
+  void KillTree();
 
  private:
   ChildReaper& reaper_;

@@ -73,7 +73,7 @@ const std::string& DOSOutputs::ExecuteCommand(std::string_view CommandLine) {
   if (child.TimedOut()) {
     // The tool and whatever it started go together; anything it had not
     // yet written is lost with it.
-    child.KillGroup();
+    child.KillTree();
     timed_out_ = true;
   }
   // The end of the output (or a failed read) is announced with an empty

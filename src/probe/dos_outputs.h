@@ -9,8 +9,9 @@
 //
 // Two limits, handed in by the creator (RunLimits), keep a misbehaving tool
 // from holding up or swamping its caller:
-//   - a run-time limit, none by default: when it passes, the child's whole
-//     process group is killed and the run ends as if the output had ended;
+//   - a run-time limit, none by default: when it passes, the child and
+//     everything it started are killed (ChildProcess::KillTree) and the run
+//     ends as if the output had ended;
 //     what was captured until then is the run's output;
 //   - a capture limit, 16 MiB by default: output past it is still read, so
 //     that the child never blocks on a full pipe, but is dropped: it is

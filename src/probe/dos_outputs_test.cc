@@ -12,9 +12,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/descendants.h"
 #include "probe_test_support.h"
 
 namespace quorvex {
@@ -63,8 +65,8 @@ TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
       {"cmd /c echo Facturación", {}, "Facturación\r\n", false},
       // The limit leaves cmd under wine time to start and echo on a loaded
       // machine; ping -n 30 outlasts it by far.
-      {"cmd /c echo started& ping -n 30 127.0.0.1 >nul", RunLimits{.time_limit = milliseconds(4000)},
-       "started\r\n", true},
+      {"cmd /c echo started& ping -n 30 127.0.0.1 >nul",
+       RunLimits{.time_limit = milliseconds(4000)}, "started\r\n", true},
       {"cmd /c for /l %i in (1,1,5000) do @echo %i",
        RunLimits{.time_limit = milliseconds(60000), .capture_limit = 1000}, counted.substr(0, 1000),
        false},
@@ -141,19 +143,43 @@ TEST_F(DOSOutputsTest, FailuresShowOneBoxAndStartNothing) {
   }
 }
 
-TEST_F(DOSOutputsTest, TimeLimitKillsTheWholeGroupAndKeepsTheOutputSoFar) {
+// Each row: a tool whose grandchild would touch a mark file a second after
+// it started, whether the run keeps its descendants as the job does, and
+// whether the time limit of 300 ms ends the tool. The grandchild must be
+// gone by then, also after leaving the tool's process group.
+TEST_F(DOSOutputsTest, NothingTheToolStartedOutlivesItsLimitOrTheRun) {
   const std::string mark = ::testing::TempDir() + "grandchild-" + std::to_string(getpid());
-  DOSOutputs runner(this, boxes_, {}, RunLimits{.time_limit = milliseconds(300)});
-  const auto start = std::chrono::steady_clock::now();
-  // The grandchild holds the output as long as the child does.
-  EXPECT_EQ(Run(runner, "sh -c \"(sleep 1; touch " + mark + ") & echo started; sleep 30\""),
-            "started\n");
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(took, milliseconds(300));
-  EXPECT_LT(took, milliseconds(1000));
-  EXPECT_TRUE(runner.TimedOut());
-  usleep(1'000'000);
-  EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the grandchild lived on";
+  const struct {
+    const char* name;
+    std::string script;
+    bool keeper;
+    bool timed_out;
+  } cases[] = {
+      {"in the tool's group", "(sleep 1; touch " + mark + ") & echo started; sleep 30", false,
+       true},
+      {"in a session of its own",
+       "setsid sh -c 'sleep 1; touch " + mark + "' & echo started; sleep 30", false, true},
+      {"in a session of its own, the tool gone at once",
+       "setsid sh -c 'sleep 1; touch " + mark + "' </dev/null >/dev/null 2>&1 & echo started", true,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto start = std::chrono::steady_clock::now();
+    {
+      std::optional<DescendantKeeper> keeper;
+      if (c.keeper) keeper.emplace();
+      DOSOutputs runner(this, boxes_, {}, RunLimits{.time_limit = milliseconds(300)});
+      EXPECT_EQ(Run(runner, "sh -c \"" + c.script + "\""), "started\n");
+      EXPECT_EQ(runner.TimedOut(), c.timed_out);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, milliseconds(c.timed_out ? 300 : 0));
+    EXPECT_LT(took, milliseconds(1000));
+    usleep(1'300'000);
+    EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the grandchild lived on";
+    unlink(mark.c_str());
+  }
 }
 
 TEST_F(DOSOutputsTest, CaptureLimitKeepsTheStartAndReadsToTheEnd) {
