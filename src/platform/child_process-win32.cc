@@ -74,6 +74,15 @@ ChildProcess::~ChildProcess() {
 }
 
 ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, const std::string&) {
+  // A program path that the code page cannot hold would reach process
+  // creation with stand-ins for some characters, naming no file at all, or
+  // (through a look-alike) another one.
+  const std::vector<std::string> args = SplitCommandLine(command_line);
+  std::string program;
+  if (!args.empty() && !Utf8ToAnsiCodePageExactly(args.front(), program)) {
+    error_ = static_cast<int>(GetACP());
+    return StartStatus::kNotInCodePage;
+  }
   // Inheritable pipe ends; the read end is then taken back, so that only
   // the write end reaches the child.
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};

@@ -91,6 +91,10 @@ class ChildProcess {
     kStarted,
     kPipeFailed,  // the pipe could not be created; error() holds the code
     kNotFound,    // no program, or the program could not be started
+    // Windows: the program's path holds a character the ANSI code page
+    // cannot hold (process creation takes the command line in it); error()
+    // holds the code page's number.
+    kNotInCodePage,
   };
 
   // reaper must outlive this object; it receives the child if the child is
@@ -104,7 +108,8 @@ class ChildProcess {
   // result but kStarted nothing is left open and no child exists.
   // REQUIRES: not started before.
   StartStatus Start(std::string_view command_line, const std::string& program_folder);
-  // The system error code of the failed pipe creation.
+  // The system error code of the failed pipe creation, or the number of the
+  // ANSI code page (kNotInCodePage).
   int error() const { return error_; }
 
   using Deadline = std::optional<std::chrono::steady_clock::time_point>;

@@ -1,6 +1,7 @@
 #include "probe/dos_outputs.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,6 +51,13 @@ const std::string& DOSOutputs::ExecuteCommand(std::string_view CommandLine) {
     case ChildProcess::StartStatus::kNotFound:
       boxes_.Show("File or command not found", MessageBoxIcon::kCritical);
       return kNoOutput;
+    case ChildProcess::StartStatus::kNotInCodePage:
+      throw std::runtime_error("The program " + SplitCommandLine(command_line_).front() +
+                               " cannot be started: its path holds characters that the system's "
+                               "ANSI code page (" +
+                               std::to_string(child.error()) +
+                               ") cannot represent. Folder and program names must be written "
+                               "with characters of that code page.");
   }
 
   outputs_.clear();

@@ -75,7 +75,10 @@ class DOSOutputs {
   // Error: <n>", "File or command not found"). The result is a view of the
   // accumulated output (no copy of a possibly large text); it stays valid
   // until the next call.
-  // The failures raise no event and leave Outputs as it was. An exception
+  // The failures raise no event and leave Outputs as it was. On Windows a
+  // program whose path the ANSI code page cannot hold is not started
+  // either: that throws std::runtime_error naming the program and the code
+  // page, so that the job's caller writes it to the event log. An exception
   // thrown by the listener passes to the caller; the child is then still
   // released and collected as on a normal end.
   const std::string& ExecuteCommand(std::string_view CommandLine = {});

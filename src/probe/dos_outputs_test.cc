@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <chrono>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -79,10 +80,35 @@ TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
     EXPECT_EQ(runner.TimedOut(), c.timed_out);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   }
-  for (const char* line : {"", "quorvex-no-such-program -x", R"("C:\no\such\tool.exe" -x)"}) {
-    EXPECT_EQ(DOSOutputs(this, boxes_).ExecuteCommand(line), "");
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text, *line ? "File or command not found" : "Command Line empty");
+  // Failures start nothing: one box each, or for a program folder that the
+  // ANSI code page (1252 for the tests' German user) cannot hold, an error
+  // naming the problem.
+  const struct {
+    const char* line;
+    const char* box;
+    const char* error;
+  } failures[] = {
+      {"", "Command Line empty", ""},
+      {"quorvex-no-such-program -x", "File or command not found", ""},
+      {R"("C:\no\such\tool.exe" -x)", "File or command not found", ""},
+      {R"("C:\Квота\tcping.exe" -i 0 127.0.0.1 80)", nullptr,
+       R"(The program C:\Квота\tcping.exe cannot be started: its path holds characters that the )"
+       "system's ANSI code page (1252) cannot represent. Folder and program names must be "
+       "written with characters of that code page."},
+  };
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.line);
+    std::string error;
+    try {
+      EXPECT_EQ(DOSOutputs(this, boxes_).ExecuteCommand(f.line), "");
+    } catch (const std::runtime_error& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, f.error);
+    ASSERT_EQ(boxes_.shown.size(), f.box ? 1u : 0u);
+    if (f.box) {
+      EXPECT_EQ(boxes_.shown[0].text, f.box);
+    }
     boxes_.shown.clear();
   }
 }
