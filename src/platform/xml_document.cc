@@ -204,9 +204,9 @@ bool XmlDocument::LoadXml(std::string_view text) {
 
 bool XmlDocument::LoadXmlOfText(const XmlNode& element) {
   const pugi::xml_node first = Wrap(element.node_).first_child();
-  const bool one_text = first && !first.next_sibling() &&
-                        (first.type() == pugi::node_pcdata || first.type() == pugi::node_cdata);
-  if (!one_text || *first.value() == '\0') return LoadXml(element.Text());
+  if (!first || first.next_sibling() || !IsText(first) || *first.value() == '\0') {
+    return LoadXml(element.Text());
+  }
   // A parsed text lies in its document's own writable buffer.
   char* text = const_cast<char*>(first.value());
   pugi::xml_parse_result result =
