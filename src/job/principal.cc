@@ -7,6 +7,7 @@
 #include "eventlog/log.h"
 #include "job/password_cipher.h"
 #include "job/settings_file_reader.h"
+#include "platform/descendants.h"
 #include "platform/locale_number.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
@@ -136,6 +137,9 @@ void LocateWebService(RunState& run) {
 }
 
 int Main() {
+  // Whatever a tool leaves running, in its process group or out of it, ends
+  // with the run at the latest.
+  const DescendantKeeper descendants;
   std::string program_folder;
   std::unique_ptr<SingleInstanceGuard> guard;
   try {

@@ -126,8 +126,10 @@ void SettingsFileReader::Load(const std::string& file_path) {
   }
 
   Section* current = nullptr;
+  // A line ends at LF, CRLF or a lone CR (classic Mac files); the empty
+  // "line" between the CR and LF of a CRLF is skipped like any blank one.
   while (!text.empty()) {
-    const std::size_t end = text.find('\n');
+    const std::size_t end = text.find_first_of("\r\n");
     std::string_view line = TrimBlanks(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;

@@ -2,10 +2,10 @@
 //
 // The file is QuorvexServer.ini in the program folder, in INI syntax:
 // "[SECTION]" lines and "KEY=value" lines, ';' or '#' starting a comment
-// line. Section and key names are matched without regard to letter case;
-// a value has the white space around it trimmed and then one pair of
-// enclosing double quotes removed, so SERVERDB="  db1  " keeps its blanks.
-// When a key appears twice in a section the first one counts.
+// line; lines may end in LF, CRLF or CR alike. Section and key names are matched without regard to
+// letter case; a value has the white space around it trimmed and then one pair of enclosing double
+// quotes removed, so SERVERDB="  db1  " keeps its blanks. When a key appears twice in a section the
+// first one counts.
 //
 // A missing file or section gives every key its default. A file that
 // cannot be read, is not a regular file (a named pipe, a folder, a device:

@@ -37,11 +37,16 @@ TEST(LoadSettingsTest, ReadsEveryKeyWithItsDefaultAndOpensTheDatabase) {
   cipher.SetKey(InstallationPasswordKey());
   const std::string host = ServerNameProvider().GetServerName();
 
+  const std::string every_key =
+      "SERVERDB=sqlite:inst.db\nUSER-ID=op\nPASSWORD=" + cipher.Encode("s3cret") +
+      "\nDATABASE=D2\nPING-MODE=2\nPSPING=ps64.exe\nPSPING-COMMAND=\nTCPING=t\\tcping.exe\n"
+      "TCPING-COMMAND=-p 1\nPING-PORT=\n";
   const struct {
     const char* name;
     std::string keys;  // lines of [CONEXION]
     bool opens;
     std::string fields;
+    const char* line_end = "\n";  // written in place of every "\n", the section's too
   } cases[] = {
       {"nothing set", "", false,
        host + "|sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
@@ -51,17 +56,22 @@ TEST(LoadSettingsTest, ReadsEveryKeyWithItsDefaultAndOpensTheDatabase) {
        false, " db1 |sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
       {"a tab is no blank: SERVER unread", "SERVERDB=\" \t \"\nSERVER=sqlite:inst.db\n", false,
        " \t |sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
-      {"every key, empty PING-PORT and PSPING-COMMAND",
-       "SERVERDB=sqlite:inst.db\nUSER-ID=op\nPASSWORD=" + cipher.Encode("s3cret") +
-           "\nDATABASE=D2\nPING-MODE=2\nPSPING=ps64.exe\nPSPING-COMMAND=\nTCPING=t\\tcping.exe\n"
-           "TCPING-COMMAND=-p 1\nPING-PORT=\n",
-       true, "sqlite:inst.db|op|s3cret|D2|2|ps64.exe||t\\tcping.exe|-p 1|80"},
+      {"every key, empty PING-PORT and PSPING-COMMAND", every_key, true,
+       "sqlite:inst.db|op|s3cret|D2|2|ps64.exe||t\\tcping.exe|-p 1|80"},
+      {"every key, CR line ends", every_key, true,
+       "sqlite:inst.db|op|s3cret|D2|2|ps64.exe||t\\tcping.exe|-p 1|80", "\r"},
+      {"every key, CRLF line ends", every_key, true,
+       "sqlite:inst.db|op|s3cret|D2|2|ps64.exe||t\\tcping.exe|-p 1|80", "\r\n"},
       {"PING-MODE a word, the rest unread", "SERVERDB=sqlite:inst.db\nPING-MODE=uno\n", false,
        "sqlite:inst.db|sa||EMPRESAS|0|||||"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::ofstream(SettingsFileReader().SettingsFilePath(dir.string())) << "[CONEXION]\n" << c.keys;
+    std::string file = "[CONEXION]\n" + c.keys;
+    const std::string line_end = c.line_end;
+    for (std::size_t at = 0; (at = file.find('\n', at)) != std::string::npos; at += line_end.size())
+      file.replace(at, 1, line_end);
+    std::ofstream(SettingsFileReader().SettingsFilePath(dir.string()), std::ios::binary) << file;
     fs::remove(dir / "events.jsonl");
     RunState run;
     run.ProgramFolder = dir.string();

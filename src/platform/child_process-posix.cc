@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/descendants.h"
 
 extern char** environ;
 
@@ -255,7 +256,7 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,
   sigdelset(&signals, SIGSTOP);
   posix_spawnattr_setsigdefault(attributes.get(), &signals);
   // A process group of its own, led by the child (group id 0: the child's
-  // process id), so that KillGroup reaches whatever the child starts.
+  // process id), so that KillTree reaches whatever the child starts.
   posix_spawnattr_setpgroup(attributes.get(), 0);
   posix_spawnattr_setflags(attributes.get(),
                            POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
@@ -299,10 +300,15 @@ std::size_t ChildProcess::Read(char* buffer, std::size_t size, Deadline deadline
   }
 }
 
-void ChildProcess::KillGroup() {
+void ChildProcess::KillTree() {
   // The child is not collected before this object goes away, so its
-  // process id (and with it the group id) cannot have been reused.
-  if (process_ > 0) kill(-static_cast<pid_t>(process_), SIGKILL);
+  // process id (and with it the group id) cannot have been reused. The
+  // tree goes first: killing the group first would orphan what left it
+  // before it could be found.
+  if (process_ <= 0) return;
+  const int pid = static_cast<int>(process_);
+  for (int descendant : KillProcessTree(pid, true)) reaper_.Adopt(descendant);
+  kill(-static_cast<pid_t>(pid), SIGKILL);
 }
 
 }  // namespace quorvex

@@ -86,6 +86,15 @@ ChildProcess::~ChildProcess() {
 
 ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, const std::string&,
                                               const std::optional<std::string>& program) {
+  // A program path that the code page cannot hold would reach process
+  // creation with stand-ins for some characters, naming no file at all, or
+  // (through a look-alike) another one.
+  const std::vector<std::string> args = SplitCommandLine(command_line);
+  std::string ansi_program;
+  if (!args.empty() && !Utf8ToAnsiCodePageExactly(args.front(), ansi_program)) {
+    error_ = static_cast<int>(GetACP());
+    return StartStatus::kNotInCodePage;
+  }
   // Inheritable pipe ends; the read end is then taken back, so that only
   // the write end reaches the child.
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -165,7 +174,7 @@ std::size_t ChildProcess::Read(char* buffer, std::size_t size, Deadline deadline
   }
 }
 
-void ChildProcess::KillGroup() {
+void ChildProcess::KillTree() {
   if (job_ != 0) TerminateJobObject(AsHandle(job_), 1);
   if (process_ != -1) TerminateProcess(AsHandle(process_), 1);
 }

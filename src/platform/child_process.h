@@ -8,8 +8,7 @@
 // so a tool path written between double quotes works as it does there.
 //
 // Each child leads a process group of its own, so that it and everything it
-// starts (which stays in the group unless it leaves on purpose) can be ended
-// together when a run is cut short.
+// starts can be ended together when a run is cut short (see KillTree).
 //
 // A child is reaped without ever blocking on it: when its output has ended
 // it gets a short, bounded moment to exit; one that lives on after closing
@@ -100,6 +99,10 @@ class ChildProcess {
     kStarted,
     kPipeFailed,  // the pipe could not be created; error() holds the code
     kNotFound,    // no program, or the program could not be started
+    // Windows: the program's path holds a character the ANSI code page
+    // cannot hold (process creation takes the command line in it); error()
+    // holds the code page's number.
+    kNotInCodePage,
   };
 
   // reaper must outlive this object; it receives the child if the child is
@@ -116,7 +119,8 @@ class ChildProcess {
   // REQUIRES: not started before.
   StartStatus Start(std::string_view command_line, const std::string& program_folder,
                     const std::optional<std::string>& program = std::nullopt);
-  // The system error code of the failed pipe creation.
+  // The system error code of the failed pipe creation, or the number of the
+  // ANSI code page (kNotInCodePage).
   int error() const { return error_; }
 
   using Deadline = std::optional<std::chrono::steady_clock::time_point>;
@@ -132,11 +136,13 @@ class ChildProcess {
   // True once a Read has ended at its deadline.
   bool TimedOut() const { return timed_out_; }
 
-  // Kills the child's whole process group (the child and whatever it
-  // started that stayed in the group) with SIGKILL. The child itself is
-  // still collected as usual when this object goes away.
-  // REQUIRES: Start returned kStarted.
-  void KillGroup();
+  // Kills the child and everything it started: on Windows its job object,
+  // elsewhere every process descended from it (also one that left its
+  // process group) and then its process group (also a member whose parent
+  // has ended). The child itself is still collected as usual when this
+  // object goes away; killed descendants that have become this process's
+  // children go to the reaper. REQUIRES: Start returned kStarted.
+  void KillTree();
 
  private:
   ChildReaper& reaper_;

@@ -302,19 +302,16 @@ class OdbcConnection final : public Connection {
       if (!SQL_SUCCEEDED(rc)) Fail(statement, "A column cannot be described");
       columns.push_back(ToUtf8(name));
     }
-    std::vector<std::vector<FieldValue>> rows;
+    RowSet rows(std::move(columns));
     for (;;) {
       rc = SQLFetch(statement.get());
       if (rc == SQL_NO_DATA) break;
       if (!SQL_SUCCEEDED(rc)) Fail(statement, "A row cannot be fetched");
-      std::vector<FieldValue> row;
-      row.reserve(columns.size());
       for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
-        row.push_back(ReadField(statement, i));
+        rows.AddValue(ReadField(statement, i));
       }
-      rows.push_back(std::move(row));
     }
-    return RowSet(std::move(columns), std::move(rows));
+    return rows;
   }
 
   void SetCommandTimeout(std::chrono::seconds timeout) override {

@@ -144,17 +144,14 @@ class SqliteConnection final : public Connection {
       const char* name = sqlite3_column_name(statement, i);
       columns.emplace_back(name ? name : "");
     }
-    std::vector<std::vector<FieldValue>> rows;
+    RowSet rows(std::move(columns));
     for (;;) {
       int step = sqlite3_step(statement);
       if (step == SQLITE_DONE) break;
       if (step != SQLITE_ROW) Fail();
-      std::vector<FieldValue> row;
-      row.reserve(count);
-      for (int i = 0; i < count; ++i) row.push_back(ColumnValue(statement, i));
-      rows.push_back(std::move(row));
+      for (int i = 0; i < count; ++i) rows.AddValue(ColumnValue(statement, i));
     }
-    return RowSet(std::move(columns), std::move(rows));
+    return rows;
   }
 
   [[noreturn]] void Fail() const {

@@ -53,11 +53,27 @@ std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
 
 }  // namespace
 
-RowSet::RowSet(std::vector<std::string> columns, std::vector<std::vector<FieldValue>> rows)
-    : columns_(std::move(columns)), rows_(std::move(rows)) {}
+void RowSet::AddValue(const FieldValue& value) {
+  if (value) values_ += *value;
+  ends_.push_back(values_.size());
+  nulls_.push_back(!value);
+}
+
+void RowSet::Close() {
+  // Moved out, the buffers are freed with `released`: assigning an empty
+  // row set instead could keep a text's storage.
+  RowSet released = std::move(*this);
+  columns_.clear();
+  values_.clear();
+  ends_.clear();
+  nulls_.clear();
+  current_.clear();
+  position_ = 0;
+  unpacked_ = static_cast<std::size_t>(-1);
+}
 
 void RowSet::MoveNext() {
-  if (position_ < rows_.size()) ++position_;
+  if (position_ < RowCount()) ++position_;
 }
 
 const FieldValue& RowSet::Field(std::string_view column) const {
@@ -67,7 +83,20 @@ const FieldValue& RowSet::Field(std::string_view column) const {
       throw DatabaseError("Either BOF or EOF is True, or the current record has been deleted (" +
                           std::string(column) + ")");
     }
-    return rows_[position_][i];
+    if (unpacked_ != position_) {
+      current_.clear();
+      for (std::size_t k = position_ * columns_.size(); k < (position_ + 1) * columns_.size();
+           ++k) {
+        const std::size_t begin = k == 0 ? 0 : ends_[k - 1];
+        if (nulls_[k]) {
+          current_.emplace_back();
+        } else {
+          current_.emplace_back(values_.substr(begin, ends_[k] - begin));
+        }
+      }
+      unpacked_ = position_;
+    }
+    return current_[i];
   }
   throw DatabaseError(
       "Item cannot be found in the collection corresponding to the requested name or "

@@ -31,6 +31,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quorvex {
@@ -47,28 +48,43 @@ using FieldValue = std::optional<std::string>;
 // The rows a statement returned, read forward only. All rows are fetched
 // when the statement runs, so the session is free for the next statement
 // while a caller is still walking the rows (SQL Server without MARS needs
-// this).
+// this). The values are held one after the other in one text, so a row of
+// short values costs little more than its bytes; the current row is
+// unpacked when it is first read.
 class RowSet {
  public:
   RowSet() = default;
-  RowSet(std::vector<std::string> columns, std::vector<std::vector<FieldValue>> rows);
+  explicit RowSet(std::vector<std::string> columns) : columns_(std::move(columns)) {}
+
+  // Appends the next value: values fill the rows column by column, a row
+  // being complete once it holds one value per column. For the backends,
+  // before the row set is handed out.
+  void AddValue(const FieldValue& value);
 
   // True when there is no current row (no rows at all, or past the last).
-  bool Eof() const { return position_ >= rows_.size(); }
+  bool Eof() const { return position_ >= RowCount(); }
   // Moves to the next row. REQUIRES: !Eof().
   void MoveNext();
   // The current row's value of the named column, matched without regard to
-  // letter case. Throws DatabaseError when the column does not exist or
-  // there is no current row.
+  // letter case; valid until the next MoveNext. Throws DatabaseError when
+  // the column does not exist or there is no current row.
   const FieldValue& Field(std::string_view column) const;
 
-  std::size_t RowCount() const { return rows_.size(); }
+  // Releases every row and column, as a recordset's Close does; Eof() is
+  // true afterwards.
+  void Close();
+
+  std::size_t RowCount() const { return columns_.empty() ? 0 : ends_.size() / columns_.size(); }
   const std::vector<std::string>& Columns() const { return columns_; }
 
  private:
   std::vector<std::string> columns_;
-  std::vector<std::vector<FieldValue>> rows_;
+  std::string values_;             // every value's bytes, one after the other
+  std::vector<std::size_t> ends_;  // where each value ends in values_
+  std::vector<bool> nulls_;        // which values are NULL
   std::size_t position_ = 0;
+  mutable std::size_t unpacked_ = static_cast<std::size_t>(-1);  // row held in current_
+  mutable std::vector<FieldValue> current_;
 };
 
 class Connection {

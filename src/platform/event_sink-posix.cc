@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <syslog.h>
 #define SD_JOURNAL_SUPPRESS_LOCATION  // entries carry no source location
@@ -26,9 +27,20 @@ int PriorityOf(std::uint16_t type) {
 
 }  // namespace
 
-void AppendEventLine(const char* path, const std::string& line) {
-  const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-  if (fd < 0) return;
+bool AppendEventLine(const char* path, const std::string& line) {
+  // Opened without blocking and then looked at: a named pipe nobody reads
+  // would otherwise hold the job at the open or the write for good.
+  const int fd =
+      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640);
+  struct stat info;
+  if (fd < 0) {
+    // A pipe without a reader or a folder cannot even be opened.
+    return !(::stat(path, &info) == 0 && !S_ISREG(info.st_mode));
+  }
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return false;
+  }
   // One write per entry: appends of concurrent processes do not interleave.
   std::size_t done = 0;
   while (done < line.size()) {
@@ -40,6 +52,7 @@ void AppendEventLine(const char* path, const std::string& line) {
     done += static_cast<std::size_t>(n);
   }
   ::close(fd);
+  return true;
 }
 
 namespace {

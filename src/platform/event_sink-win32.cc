@@ -13,16 +13,27 @@
 
 namespace quorvex {
 
-void AppendEventLine(const char* path, const std::string& line) {
+bool AppendEventLine(const char* path, const std::string& line) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return false;
+  }
   // Append-only access: every write lands at the end of the file, so the
   // entries of concurrent processes do not interleave.
   HANDLE file =
       CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  if (file == INVALID_HANDLE_VALUE) return true;
+  // A pipe, the console or a device such as NUL is no log file; a write to
+  // a pipe could block for good.
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return false;
+  }
   DWORD written = 0;
   WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   CloseHandle(file);
+  return true;
 }
 
 void ReportToSystemLog(const EventEntry& entry) {

@@ -114,8 +114,8 @@ std::string FormatEventJson(const EventEntry& entry, std::string_view time) {
 void DeliverEvent(const EventEntry& entry) noexcept {
   try {
     const char* file = std::getenv("QUORVEX_EVENT_LOG");
-    if (file != nullptr && *file != '\0') {
-      AppendEventLine(file, FormatEventJson(entry, LocalTimeText()) + "\n");
+    if (file != nullptr && *file != '\0' &&
+        AppendEventLine(file, FormatEventJson(entry, LocalTimeText()) + "\n")) {
       return;
     }
     ReportToSystemLog(entry);

@@ -17,9 +17,11 @@ struct EventEntry {
   std::string_view message;
 };
 
-// Delivers one entry. With QUORVEX_EVENT_LOG naming a file the entry is
-// appended there as one JSON object per line; otherwise it goes to the
-// systemd journal, or to syslog where no journal runs.
+// Delivers one entry. With QUORVEX_EVENT_LOG naming a regular file (or one
+// that does not exist yet) the entry is appended there as one JSON object
+// per line; otherwise, and when it names anything else (a named pipe, a
+// device, a folder), it goes to the systemd journal, or to syslog where no
+// journal runs.
 void DeliverEvent(const EventEntry& entry) noexcept;
 
 // The JSON object written to the file sink for entry (no line break): keys
@@ -33,8 +35,10 @@ std::string LocalTimeText();
 // The platform's parts of DeliverEvent (event_sink-posix.cc,
 // event_sink-win32.cc). Both fail silently: the entry is then lost.
 // Appends line to the file at path in one write, so that the entries of
-// concurrent processes do not interleave.
-void AppendEventLine(const char* path, const std::string& line);
+// concurrent processes do not interleave. Returns false, writing nothing
+// and never blocking, when path names something other than a regular file;
+// true otherwise, also when the write failed.
+bool AppendEventLine(const char* path, const std::string& line);
 // The system's own log: the journal or syslog, or the Windows event log.
 void ReportToSystemLog(const EventEntry& entry);
 

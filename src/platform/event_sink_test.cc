@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "eventlog/log.h"
 
@@ -21,8 +27,7 @@ TEST(EventSinkTest, JsonKeepsLineBreaksQuotesAndReplacesBrokenUtf8) {
             "\"time\":\"2026-12-05T10:00:00.000\"}");
 }
 
-// The three entry points through the file sink, read back line by line;
-// then sinks that cannot be written, which must not fail the caller.
+// The three entry points through the file sink, read back line by line.
 TEST(EventSinkTest, EntryPointsDifferOnlyInTypeAndId) {
   const auto file = ::testing::TempDir() + "quorvex-events-" + std::to_string(getpid());
   setenv("QUORVEX_EVENT_LOG", file.c_str(), 1);
@@ -40,11 +45,37 @@ TEST(EventSinkTest, EntryPointsDifferOnlyInTypeAndId) {
   EXPECT_FALSE(std::getline(lines, line));
   lines.close();  // Windows removes no file that is still open
   std::filesystem::remove(file);
-  setenv("QUORVEX_EVENT_LOG", "/no-such-folder/events.jsonl", 1);
-  LogError("lost on purpose");
-  setenv("QUORVEX_EVENT_LOG", ::testing::TempDir().c_str(), 1);  // a folder, not a file
-  LogWarning("lost on purpose");
   unsetenv("QUORVEX_EVENT_LOG");
+}
+
+// Each row: a QUORVEX_EVENT_LOG that is no log file or cannot be written.
+// The caller goes on at once, and nothing is written into a named pipe
+// (with a reader, which lets a writer open it; without one, where opening
+// it to write would wait for good).
+TEST(EventSinkTest, WhatIsNoLogFileTakesNoEntry) {
+  const std::string dir = ::testing::TempDir();
+  std::vector<std::string> paths = {"/no-such-folder/events.jsonl", dir};
+#ifndef _WIN32
+  const std::string read_pipe = dir + "quorvex-read-pipe-" + std::to_string(getpid());
+  const std::string lone_pipe = dir + "quorvex-lone-pipe-" + std::to_string(getpid());
+  ASSERT_EQ(mkfifo(read_pipe.c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo(lone_pipe.c_str(), 0600), 0);
+  const int reader = open(read_pipe.c_str(), O_RDONLY | O_NONBLOCK);
+  paths.insert(paths.end(), {read_pipe, lone_pipe});
+#endif
+  for (const std::string& path : paths) {
+    SCOPED_TRACE(path);
+    setenv("QUORVEX_EVENT_LOG", path.c_str(), 1);
+    LogWarning("lost on purpose");
+  }
+  unsetenv("QUORVEX_EVENT_LOG");
+#ifndef _WIN32
+  char byte;
+  EXPECT_LE(read(reader, &byte, 1), 0) << "an entry went into the named pipe";
+  close(reader);
+  unlink(read_pipe.c_str());
+  unlink(lone_pipe.c_str());
+#endif
 }
 
 }  // namespace

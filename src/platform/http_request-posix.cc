@@ -45,7 +45,10 @@ HttpRequest::~HttpRequest() = default;
 
 void HttpRequest::Open(std::string_view method, std::string_view url) {
   CURL* h = curl_->easy.get();
-  curl_easy_setopt(h, CURLOPT_URL, std::string(url).c_str());
+  url_ = url;
+  curl_easy_setopt(h, CURLOPT_URL, url_.c_str());
+  // libcurl's own refusal of other schemes, behind the check in Send.
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   if (method == "POST") {
     curl_easy_setopt(h, CURLOPT_POST, 1L);
   } else if (method != "GET") {
@@ -83,6 +86,7 @@ void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value
 }
 
 void HttpRequest::Send(std::string_view body) {
+  RequireHttpScheme(url_);
   CURL* h = curl_->easy.get();
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, curl_->headers.get());
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
@@ -96,8 +100,7 @@ void HttpRequest::Send(std::string_view body) {
   const auto start = std::chrono::steady_clock::now();
   CURLcode code = curl_easy_perform(h);
   if (too_large_ || code == CURLE_FILESIZE_EXCEEDED) {
-    response_text_.clear();
-    response_text_.shrink_to_fit();
+    body_.Clear();
     throw HttpError("the answer exceeded " + std::to_string(limits_.max_response_bytes) +
                     " bytes and was abandoned");
   }
@@ -108,6 +111,7 @@ void HttpRequest::Send(std::string_view body) {
     throw HttpError("the exchange exceeded " + std::to_string(limits_.deadline.count()) +
                     " seconds and was abandoned");
   }
+  response_text_ = body_.Take();
   if (code == CURLE_OK) {
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status_);
     ready_state_ = kCompleted;
@@ -164,12 +168,23 @@ size_t HttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* request = static_cast<HttpRequest*>(self);
   request->response_started_ = true;
   const size_t length = size * count;
-  if (length > request->limits_.max_response_bytes - request->response_text_.size()) {
+  const std::size_t cap = request->limits_.max_response_bytes;
+  if (request->body_.size() == 0) {
+    // The headers are in: an announced length within the cap is received
+    // into one block of that size.
+    curl_off_t announced = -1;
+    if (curl_easy_getinfo(request->curl_->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
+                          &announced) == CURLE_OK &&
+        announced > 0 && static_cast<std::size_t>(announced) <= cap) {
+      request->body_.Reserve(static_cast<std::size_t>(announced));
+    }
+  }
+  if (length > cap - request->body_.size()) {
     // A short count makes libcurl end the transfer with a write error.
     request->too_large_ = true;
     return 0;
   }
-  request->response_text_.append(data, length);
+  request->body_.Append(std::string_view(data, length));
   return length;
 }
 

@@ -38,6 +38,7 @@ HttpRequest::HttpRequest() : curl_(std::make_unique<Handles>()) {}
 HttpRequest::~HttpRequest() = default;
 
 void HttpRequest::Open(std::string_view method, std::string_view url) {
+  url_ = url;
   curl_->method = Utf8ToWide(method);
   curl_->url = Utf8ToWide(url);
   ready_state_ = kOpened;
@@ -50,6 +51,7 @@ void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value
 }
 
 void HttpRequest::Send(std::string_view body) {
+  RequireHttpScheme(url_);
   const auto start = std::chrono::steady_clock::now();
   const auto past_deadline = [&] {
     return std::chrono::steady_clock::now() - start >= limits_.deadline;
@@ -59,8 +61,7 @@ void HttpRequest::Send(std::string_view body) {
                      " seconds and was abandoned");
   };
   const auto size_error = [&] {
-    response_text_.clear();
-    response_text_.shrink_to_fit();
+    body_.Clear();
     return HttpError("the answer exceeded " + std::to_string(limits_.max_response_bytes) +
                      " bytes and was abandoned");
   };
@@ -120,13 +121,15 @@ void HttpRequest::Send(std::string_view body) {
                           reason, &size, WINHTTP_NO_HEADER_INDEX)) {
     status_text_ = WideToUtf8(std::wstring(reason, size / sizeof(wchar_t)));
   }
-  // An announced length over the cap is refused before the body is read.
+  // An announced length over the cap is refused before the body is read;
+  // one within it is received into one block of that size.
   wchar_t length_text[32] = {};
   size = sizeof length_text - sizeof(wchar_t);
   if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                          length_text, &size, WINHTTP_NO_HEADER_INDEX) &&
-      std::wcstoull(length_text, nullptr, 10) > limits_.max_response_bytes) {
-    throw size_error();
+                          length_text, &size, WINHTTP_NO_HEADER_INDEX)) {
+    const unsigned long long announced = std::wcstoull(length_text, nullptr, 10);
+    if (announced > limits_.max_response_bytes) throw size_error();
+    body_.Reserve(static_cast<std::size_t>(announced));
   }
 
   char buffer[16384];
@@ -135,13 +138,15 @@ void HttpRequest::Send(std::string_view body) {
     DWORD read = 0;
     if (!WinHttpReadData(request.get(), buffer, sizeof buffer, &read)) {
       if (past_deadline()) throw deadline_error();
+      response_text_ = body_.Take();
       ready_state_ = kReceiving;  // the answer broke off in the middle
       return;
     }
     if (read == 0) break;
-    if (read > limits_.max_response_bytes - response_text_.size()) throw size_error();
-    response_text_.append(buffer, read);
+    if (read > limits_.max_response_bytes - body_.size()) throw size_error();
+    body_.Append(std::string_view(buffer, read));
   }
+  response_text_ = body_.Take();
   ready_state_ = kCompleted;
 }
 

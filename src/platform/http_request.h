@@ -20,8 +20,11 @@
 //   - the response body may be at most HttpLimits::max_response_bytes long,
 //     so that an endless or oversized answer cannot exhaust memory. A body
 //     announced longer than that is refused before it is read.
-// Redirects are not followed; proxies come from the usual environment
-// variables (http_proxy, https_proxy, no_proxy).
+// Only http:// and https:// addresses are served (a file:// address naming
+// a named pipe would block past every limit). Redirects are not followed;
+// proxies come from the usual environment variables (http_proxy,
+// https_proxy, no_proxy). A body announced in Content-Length is received
+// into one block of that size; see platform/response_body.h.
 #pragma once
 
 #include <chrono>
@@ -30,10 +33,14 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "platform/response_body.h"
 
 namespace quorvex {
 
-// A failure before any response arrived (name not resolved, connection
+// A failure before any response arrived (an address that is not http or
+// https, name not resolved, connection
 // refused or reset, connect time-out, certificate not trusted, the service
 // closed the connection without answering), or an exchange that went past
 // one of its HttpLimits whether or not a response had begun. what() is
@@ -98,16 +105,24 @@ class HttpRequest {
   const std::string& StatusText() const { return status_text_; }
   // The response body as received, bytes unchanged.
   const std::string& ResponseText() const { return response_text_; }
+  // Gives the response body away; ResponseText() is empty afterwards.
+  std::string TakeResponseText() { return std::move(response_text_); }
 
  private:
+  // Throws HttpError unless url begins with http:// or https:// (in any
+  // letter case). Send calls it before anything else.
+  static void RequireHttpScheme(std::string_view url);
+
   static size_t OnHeader(char* data, size_t size, size_t count, void* self);
   static size_t OnBody(char* data, size_t size, size_t count, void* self);
 
   struct Handles;
   std::unique_ptr<Handles> curl_;
+  std::string url_;
   int ready_state_ = kUninitialized;
   long status_ = 0;
   std::string status_text_;
+  ResponseBody body_;  // while it arrives
   std::string response_text_;
   bool response_started_ = false;
   HttpLimits limits_;

@@ -33,4 +33,22 @@ std::string WideToUtf8(std::wstring_view wide) { return FromWide(CP_UTF8, wide);
 std::string Utf8ToAnsiCodePage(std::string_view utf8) { return FromWide(CP_ACP, Utf8ToWide(utf8)); }
 std::string AnsiCodePageToUtf8(std::string_view ansi) { return WideToUtf8(ToWide(CP_ACP, ansi)); }
 
+bool Utf8ToAnsiCodePageExactly(std::string_view utf8, std::string& ansi) {
+  const std::wstring wide = Utf8ToWide(utf8);
+  ansi.clear();
+  if (wide.empty()) return utf8.empty();
+  // A UTF-8 ANSI code page holds every character, and takes neither flag.
+  const bool utf8_page = GetACP() == CP_UTF8;
+  const DWORD flags = utf8_page ? 0 : WC_NO_BEST_FIT_CHARS;
+  BOOL defaulted = FALSE;
+  BOOL* used_default = utf8_page ? nullptr : &defaulted;
+  const int size = WideCharToMultiByte(CP_ACP, flags, wide.data(), static_cast<int>(wide.size()),
+                                       nullptr, 0, nullptr, used_default);
+  if (size <= 0 || defaulted) return false;
+  ansi.assign(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_ACP, flags, wide.data(), static_cast<int>(wide.size()), ansi.data(), size,
+                      nullptr, nullptr);
+  return true;
+}
+
 }  // namespace quorvex

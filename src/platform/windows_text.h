@@ -14,4 +14,9 @@ std::string WideToUtf8(std::wstring_view wide);
 std::string Utf8ToAnsiCodePage(std::string_view utf8);
 std::string AnsiCodePageToUtf8(std::string_view ansi);
 
+// utf8 in the ANSI code page, into ansi. False when some character has no
+// exact counterpart there: no default character and no look-alike ("best
+// fit") stands in for it, since a path must not turn into another path.
+bool Utf8ToAnsiCodePageExactly(std::string_view utf8, std::string& ansi);
+
 }  // namespace quorvex

@@ -1,7 +1,10 @@
 #include "platform/xml_document.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 #include <pugixml.hpp>
+#include <string>
 #include <vector>
 
 namespace quorvex {
@@ -10,20 +13,37 @@ namespace {
 
 pugi::xml_node Wrap(pugi::xml_node_struct* node) { return pugi::xml_node(node); }
 
-void AppendText(const pugi::xml_node& node, std::string& out) {
-  for (pugi::xml_node child = node.first_child(); child; child = child.next_sibling()) {
-    switch (child.type()) {
-      case pugi::node_pcdata:
-      case pugi::node_cdata:
-        out += child.value();
-        break;
-      case pugi::node_element:
-        AppendText(child, out);
-        break;
-      default:
-        break;
+// The node after node in document order, not leaving the subtree of root
+// (a null node past its end). A loop, not recursion: an answer may nest
+// elements as deep as its size allows.
+pugi::xml_node NextInSubtree(pugi::xml_node node, const pugi::xml_node& root) {
+  if (node.first_child()) return node.first_child();
+  while (node != root && !node.next_sibling()) node = node.parent();
+  return node == root ? pugi::xml_node() : node.next_sibling();
+}
+
+bool IsText(const pugi::xml_node& node) {
+  return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+// "attribute NAME of element ELEMENT at offset N" for the first element in
+// document order that carries an attribute name twice, or "". pugixml
+// takes such a document; XML does not.
+std::string RepeatedAttribute(const pugi::xml_document& doc) {
+  std::vector<std::string_view> names;
+  for (pugi::xml_node node = doc.first_child(); node; node = NextInSubtree(node, doc)) {
+    names.clear();
+    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+      names.emplace_back(a.name());
     }
+    if (names.size() < 2) continue;
+    std::sort(names.begin(), names.end());
+    const auto twice = std::adjacent_find(names.begin(), names.end());
+    if (twice == names.end()) continue;
+    return "attribute " + std::string(*twice) + " repeated in element " + node.name() +
+           " at offset " + std::to_string(static_cast<long long>(node.offset_debug()));
   }
+  return "";
 }
 
 // Depth-first search for the first element reached by steps[index...] below
@@ -135,9 +155,22 @@ std::string XmlTextProblem(std::string_view text) {
 std::string XmlNode::Name() const { return Wrap(node_).name(); }
 
 std::string XmlNode::Text() const {
+  const pugi::xml_node root = Wrap(node_);
   std::string out;
-  AppendText(Wrap(node_), out);
+  out.reserve(TextSize());  // even a text of many megabytes is allocated once
+  for (pugi::xml_node n = root.first_child(); n; n = NextInSubtree(n, root)) {
+    if (IsText(n)) out += n.value();
+  }
   return out;
+}
+
+std::size_t XmlNode::TextSize() const {
+  const pugi::xml_node root = Wrap(node_);
+  std::size_t size = 0;
+  for (pugi::xml_node n = root.first_child(); n; n = NextInSubtree(n, root)) {
+    if (IsText(n)) size += std::strlen(n.value());
+  }
+  return size;
 }
 
 bool XmlNode::SetText(std::string_view text) {
@@ -164,10 +197,26 @@ XmlDocument::XmlDocument() : doc_(std::make_unique<pugi::xml_document>()) {}
 XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::LoadXml(std::string_view text) {
-  parse_error_.clear();
   pugi::xml_parse_result result =
       doc_->load_buffer(text.data(), text.size(), kParseOptions, pugi::encoding_utf8);
-  if (result) {
+  return Parsed(result, result.description(), result.offset);
+}
+
+bool XmlDocument::LoadXmlOfText(const XmlNode& element) {
+  const pugi::xml_node first = Wrap(element.node_).first_child();
+  if (!first || first.next_sibling() || !IsText(first) || *first.value() == '\0') {
+    return LoadXml(element.Text());
+  }
+  // A parsed text lies in its document's own writable buffer.
+  char* text = const_cast<char*>(first.value());
+  pugi::xml_parse_result result =
+      doc_->load_buffer_inplace(text, std::strlen(text), kParseOptions, pugi::encoding_utf8);
+  return Parsed(result, result.description(), result.offset);
+}
+
+bool XmlDocument::Parsed(bool parsed, const char* description, std::ptrdiff_t offset) {
+  parse_error_.clear();
+  if (parsed) {
     // pugixml tolerates text beside the root and several roots; an XML
     // document has exactly one root element and nothing but markup around
     // it.
@@ -181,9 +230,10 @@ bool XmlDocument::LoadXml(std::string_view text) {
     }
     if (elements == 0) parse_error_ = "no root element";
     if (elements > 1) parse_error_ = "more than one root element";
+    if (parse_error_.empty()) parse_error_ = RepeatedAttribute(*doc_);
   } else {
-    parse_error_ = std::string(result.description()) + " at offset " +
-                   std::to_string(static_cast<long long>(result.offset));
+    parse_error_ =
+        std::string(description) + " at offset " + std::to_string(static_cast<long long>(offset));
   }
   if (!parse_error_.empty()) {
     doc_->reset();
@@ -219,6 +269,49 @@ std::string XmlDocument::Xml() const {
   out.reserve(counter.size());
   CrEscapingWriter writer(&out);
   doc_->save(writer, "", kFormatOptions, pugi::encoding_utf8);
+  return out;
+}
+
+std::string XmlDocument::XmlWithText(XmlNode element, std::string_view text) {
+  // Where the text goes: the first byte in which the document differs with
+  // an empty text and with a one-letter text.
+  if (!element.SetText("x")) throw std::bad_alloc();
+  const std::string marked = Xml();
+  if (!element.SetText("")) throw std::bad_alloc();
+  const std::string empty = Xml();
+  const std::size_t at = static_cast<std::size_t>(
+      std::mismatch(empty.begin(), empty.end(), marked.begin()).first - empty.begin());
+  // The text escaped as pugixml writes character data, carriage returns as
+  // the writer above writes them.
+  const auto escaped = [](char c) -> std::string_view {
+    switch (c) {
+      case '&':
+        return "&amp;";
+      case '<':
+        return "&lt;";
+      case '>':
+        return "&gt;";
+      case '\r':
+        return "&#13;";
+      default:
+        return {};
+    }
+  };
+  std::size_t size = empty.size();
+  for (char c : text) size += escaped(c).empty() ? 1 : escaped(c).size();
+  std::string out;
+  out.reserve(size);
+  out.append(empty, 0, at);
+  std::size_t plain = 0;  // start of the run of bytes written as they are
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::string_view entity = escaped(text[i]);
+    if (entity.empty()) continue;
+    out.append(text.substr(plain, i - plain));
+    out.append(entity);
+    plain = i + 1;
+  }
+  out.append(text.substr(plain));
+  out.append(empty, at);
   return out;
 }
 

@@ -41,8 +41,12 @@ class XmlNode {
   std::string Name() const;
 
   // Concatenated character data (text and CDATA) of the element and all its
-  // descendants, in document order. REQUIRES: *this.
+  // descendants, in document order, however deep they lie (the walk is a
+  // loop: nesting costs no stack). REQUIRES: *this.
   std::string Text() const;
+
+  // Byte length of Text(), without building it. REQUIRES: *this.
+  std::size_t TextSize() const;
 
   // Replaces every child of the element with one text node holding text.
   // Returns false only when memory runs out. REQUIRES: *this.
@@ -78,9 +82,16 @@ class XmlDocument {
 
   // Replaces the content with the parse of text. Returns false, leaving the
   // document empty and a description in ParseError(), when text is not
-  // well-formed XML with one root element. Never throws.
+  // well-formed XML with one root element; an element that carries the same
+  // attribute name twice makes it not well-formed too. Never throws.
   bool LoadXml(std::string_view text);
   const std::string& ParseError() const { return parse_error_; }
+
+  // As LoadXml(element.Text()), element being of another document. When
+  // the element's content is one text, that text is parsed where it lies,
+  // without a copy, and is garbled by it: element's document must outlive
+  // this one and its text is not read again.
+  bool LoadXmlOfText(const XmlNode& element);
 
   // The first element, in document order, reached by an absolute path of
   // element names ("/a/b/c"). A null node when none matches or path does
@@ -95,7 +106,16 @@ class XmlDocument {
   // out.
   std::string Xml() const;
 
+  // What Xml() gives once element.SetText(text) has run, built without
+  // putting text into the document: the request body of a large report is
+  // then the only copy made of it. Leaves element holding one empty text.
+  // REQUIRES: element is of this document; XmlTextProblem(text) is empty.
+  // Throws std::bad_alloc when memory runs out.
+  std::string XmlWithText(XmlNode element, std::string_view text);
+
  private:
+  bool Parsed(bool parsed, const char* description, std::ptrdiff_t offset);
+
   std::unique_ptr<pugi::xml_document> doc_;
   std::string parse_error_;
 };

@@ -1,6 +1,7 @@
 #include "probe/dos_outputs.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,6 +60,13 @@ const std::string& DOSOutputs::Execute(const std::optional<std::string>& program
     case ChildProcess::StartStatus::kNotFound:
       boxes_.Show("File or command not found", MessageBoxIcon::kCritical);
       return kNoOutput;
+    case ChildProcess::StartStatus::kNotInCodePage:
+      throw std::runtime_error("The program " + SplitCommandLine(command_line_).front() +
+                               " cannot be started: its path holds characters that the system's "
+                               "ANSI code page (" +
+                               std::to_string(child.error()) +
+                               ") cannot represent. Folder and program names must be written "
+                               "with characters of that code page.");
   }
 
   outputs_.clear();
@@ -82,7 +90,7 @@ const std::string& DOSOutputs::Execute(const std::optional<std::string>& program
   if (child.TimedOut()) {
     // The tool and whatever it started go together; anything it had not
     // yet written is lost with it.
-    child.KillGroup();
+    child.KillTree();
     timed_out_ = true;
   }
   // The end of the output (or a failed read) is announced with an empty

@@ -9,8 +9,9 @@
 //
 // Two limits, handed in by the creator (RunLimits), keep a misbehaving tool
 // from holding up or swamping its caller:
-//   - a run-time limit, none by default: when it passes, the child's whole
-//     process group is killed and the run ends as if the output had ended;
+//   - a run-time limit, none by default: when it passes, the child and
+//     everything it started are killed (ChildProcess::KillTree) and the run
+//     ends as if the output had ended;
 //     what was captured until then is the run's output;
 //   - a capture limit, 16 MiB by default: output past it is still read, so
 //     that the child never blocks on a full pipe, but is dropped: it is
@@ -74,7 +75,10 @@ class DOSOutputs {
   // Error: <n>", "File or command not found"). The result is a view of the
   // accumulated output (no copy of a possibly large text); it stays valid
   // until the next call.
-  // The failures raise no event and leave Outputs as it was. An exception
+  // The failures raise no event and leave Outputs as it was. On Windows a
+  // program whose path the ANSI code page cannot hold is not started
+  // either: that throws std::runtime_error naming the program and the code
+  // page, so that the job's caller writes it to the event log. An exception
   // thrown by the listener passes to the caller; the child is then still
   // released and collected as on a normal end.
   const std::string& ExecuteCommand(std::string_view CommandLine = {});

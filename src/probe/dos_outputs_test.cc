@@ -12,9 +12,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "platform/descendants.h"
 #include "probe_test_support.h"
 
 namespace quorvex {
@@ -63,8 +66,8 @@ TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
       {"cmd /c echo Facturación", {}, "Facturación\r\n", false},
       // The limit leaves cmd under wine time to start and echo on a loaded
       // machine; ping -n 30 outlasts it by far.
-      {"cmd /c echo started& ping -n 30 127.0.0.1 >nul", RunLimits{.time_limit = milliseconds(4000)},
-       "started\r\n", true},
+      {"cmd /c echo started& ping -n 30 127.0.0.1 >nul",
+       RunLimits{.time_limit = milliseconds(4000)}, "started\r\n", true},
       {"cmd /c for /l %i in (1,1,5000) do @echo %i",
        RunLimits{.time_limit = milliseconds(60000), .capture_limit = 1000}, counted.substr(0, 1000),
        false},
@@ -77,10 +80,35 @@ TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
     EXPECT_EQ(runner.TimedOut(), c.timed_out);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   }
-  for (const char* line : {"", "quorvex-no-such-program -x", R"("C:\no\such\tool.exe" -x)"}) {
-    EXPECT_EQ(DOSOutputs(this, boxes_).ExecuteCommand(line), "");
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text, *line ? "File or command not found" : "Command Line empty");
+  // Failures start nothing: one box each, or for a program folder that the
+  // ANSI code page (1252 for the tests' German user) cannot hold, an error
+  // naming the problem.
+  const struct {
+    const char* line;
+    const char* box;
+    const char* error;
+  } failures[] = {
+      {"", "Command Line empty", ""},
+      {"quorvex-no-such-program -x", "File or command not found", ""},
+      {R"("C:\no\such\tool.exe" -x)", "File or command not found", ""},
+      {R"("C:\Квота\tcping.exe" -i 0 127.0.0.1 80)", nullptr,
+       R"(The program C:\Квота\tcping.exe cannot be started: its path holds characters that the )"
+       "system's ANSI code page (1252) cannot represent. Folder and program names must be "
+       "written with characters of that code page."},
+  };
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.line);
+    std::string error;
+    try {
+      EXPECT_EQ(DOSOutputs(this, boxes_).ExecuteCommand(f.line), "");
+    } catch (const std::runtime_error& e) {
+      error = e.what();
+    }
+    EXPECT_EQ(error, f.error);
+    ASSERT_EQ(boxes_.shown.size(), f.box ? 1u : 0u);
+    if (f.box) {
+      EXPECT_EQ(boxes_.shown[0].text, f.box);
+    }
     boxes_.shown.clear();
   }
 }
@@ -141,19 +169,43 @@ TEST_F(DOSOutputsTest, FailuresShowOneBoxAndStartNothing) {
   }
 }
 
-TEST_F(DOSOutputsTest, TimeLimitKillsTheWholeGroupAndKeepsTheOutputSoFar) {
+// Each row: a tool whose grandchild would touch a mark file a second after
+// it started, whether the run keeps its descendants as the job does, and
+// whether the time limit of 300 ms ends the tool. The grandchild must be
+// gone by then, also after leaving the tool's process group.
+TEST_F(DOSOutputsTest, NothingTheToolStartedOutlivesItsLimitOrTheRun) {
   const std::string mark = ::testing::TempDir() + "grandchild-" + std::to_string(getpid());
-  DOSOutputs runner(this, boxes_, {}, RunLimits{.time_limit = milliseconds(300)});
-  const auto start = std::chrono::steady_clock::now();
-  // The grandchild holds the output as long as the child does.
-  EXPECT_EQ(Run(runner, "sh -c \"(sleep 1; touch " + mark + ") & echo started; sleep 30\""),
-            "started\n");
-  const auto took = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(took, milliseconds(300));
-  EXPECT_LT(took, milliseconds(1000));
-  EXPECT_TRUE(runner.TimedOut());
-  usleep(1'000'000);
-  EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the grandchild lived on";
+  const struct {
+    const char* name;
+    std::string script;
+    bool keeper;
+    bool timed_out;
+  } cases[] = {
+      {"in the tool's group", "(sleep 1; touch " + mark + ") & echo started; sleep 30", false,
+       true},
+      {"in a session of its own",
+       "setsid sh -c 'sleep 1; touch " + mark + "' & echo started; sleep 30", false, true},
+      {"in a session of its own, the tool gone at once",
+       "setsid sh -c 'sleep 1; touch " + mark + "' </dev/null >/dev/null 2>&1 & echo started", true,
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto start = std::chrono::steady_clock::now();
+    {
+      std::optional<DescendantKeeper> keeper;
+      if (c.keeper) keeper.emplace();
+      DOSOutputs runner(this, boxes_, {}, RunLimits{.time_limit = milliseconds(300)});
+      EXPECT_EQ(Run(runner, "sh -c \"" + c.script + "\""), "started\n");
+      EXPECT_EQ(runner.TimedOut(), c.timed_out);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, milliseconds(c.timed_out ? 300 : 0));
+    EXPECT_LT(took, milliseconds(1000));
+    usleep(1'300'000);
+    EXPECT_NE(access(mark.c_str(), F_OK), 0) << "the grandchild lived on";
+    unlink(mark.c_str());
+  }
 }
 
 TEST_F(DOSOutputsTest, CaptureLimitKeepsTheStartAndReadsToTheEnd) {

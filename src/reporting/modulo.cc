@@ -8,43 +8,11 @@
 
 #include "platform/http_request.h"
 #include "platform/xml_document.h"
-#include "reporting/report_frame.h"
+#include "reporting/soap_answer.h"
 
 namespace quorvex {
 
 namespace {
-
-// An error of the call itself (a node that is not there, an element without
-// the attribute it must carry); caught by the call's trap like any error of
-// the XML and HTTP layers.
-class CallError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-std::string UpperCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
-XmlNode RequireNode(const XmlDocument& doc, const std::string& path, std::string_view what) {
-  XmlNode node = doc.SelectSingleNode(path);
-  if (!node) {
-    std::string description = "no node matches ";
-    description += path;
-    description += " in ";
-    description += what;
-    throw CallError(description);
-  }
-  return node;
-}
-
-std::string FirstAttribute(const XmlNode& node, const std::string& path) {
-  if (node.AttributeCount() == 0) throw CallError("element " + path + " has no attributes");
-  return node.AttributeValue(0);
-}
 
 std::string BuildEnvelope(const std::string& method, const std::string& service_namespace) {
   std::string envelope;
@@ -89,14 +57,11 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
     // A character XML cannot carry would leave the document cut short or
     // malformed on the wire; it is refused before anything is sent.
     if (std::string problem = XmlTextProblem(report_document); !problem.empty()) {
-      throw CallError("the report document " + problem);
+      throw SoapCallError("the report document " + problem);
     }
     const std::string path = "/soap:Envelope/soap:Body/" + method + "/DOCUMENTO";
     XmlNode documento = RequireNode(request, path, "the request envelope");
-    if (!documento.SetText(report_document)) {
-      throw CallError("the report document cannot be set as the text of DOCUMENTO");
-    }
-    body = request.Xml();
+    body = request.XmlWithText(documento, report_document);
   }
 
   HttpRequest http;
@@ -110,59 +75,8 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
     run.LastErrorText = "IMPOSIBLE ESTABLECER CONEXION CON LA URL: " + address;
     return false;
   }
-  if (http.Status() == 404) {
-    run.LastErrorText = "NO SE ENCONTRO EL SITIO: " + address;
-    return false;
-  }
-  const std::string& raw = http.ResponseText();
-  if (TrimSpaces(raw).empty()) {
-    run.LastErrorText = "EL SERVIDOR " + address + ", NO RESPONDE";
-    return false;
-  }
-  if (http.Status() == 500) {
-    XmlDocument fault;
-    fault.LoadXml(raw);
-    XmlNode faultstring =
-        RequireNode(fault, "/soap:Envelope/soap:Body/soap:Fault/faultstring", "the response");
-    run.LastErrorText = http.StatusText() + ". " + faultstring.Text();
-    return false;
-  }
-  if (http.Status() != 200) {
-    run.LastErrorText = http.StatusText() + ". " + raw;
-    return false;
-  }
-
-  std::string result_text;
-  {
-    XmlDocument response;
-    response.LoadXml(raw);
-    const std::string path = "/soap:Envelope/soap:Body/" + method + "Response/" + method + "Result";
-    result_text = RequireNode(response, path, "the response").Text();
-  }
-  if (result_text.empty()) {
-    run.LastErrorText = "EL WEBSERVICE " + address + ", NO REGRESO NINGUN TIPO DE RESPUESTA";
-    return false;
-  }
-
-  std::string status;
-  {
-    XmlDocument answer;
-    if (!answer.LoadXml(result_text)) {
-      run.LastErrorText = "EL WEBSERVICE " + address + ", RESPONDIO INCORRECTAMENTE" + ". " + raw;
-      return false;
-    }
-    status = FirstAttribute(RequireNode(answer, "/Respuesta", "the answer document"), "/Respuesta");
-    XmlNode mensaje = RequireNode(answer, "/Respuesta/Mensaje", "the answer document");
-    answer_code = FirstAttribute(mensaje, "/Respuesta/Mensaje");
-    run.LastErrorText = mensaje.Text();
-  }
-
-  if (UpperCase(status) == "RECHAZADO") {
-    run.LastErrorText =
-        "EL WEBSERVICE HA RECHAZADO LA PETICION" + std::string(". ") + run.LastErrorText;
-    return false;
-  }
-  return true;
+  return ReadSoapAnswer(http.Status(), http.StatusText(), http.TakeResponseText(), address, method,
+                        run.LastErrorText, answer_code);
 }
 
 FechaHora LocalToday() {

@@ -34,8 +34,10 @@ namespace quorvex {
 // the last two; the job always passes the defaults, a test shortens them.
 //
 // A report document that XML cannot carry (a NUL, a control character
-// other than tab, line feed and carriage return, bytes that are not UTF-8)
-// ends in the trap message naming the problem, and nothing is sent.
+// other than tab, line feed and carriage return, bytes that are not UTF-8),
+// or an address that is not http:// or https://, ends in the trap message
+// naming the problem, and nothing is sent. The answer is read by
+// ReadSoapAnswer (reporting/soap_answer.h).
 bool Consumir_WebService(RunState& run, const std::string& report_document,
                          const std::string& address, const std::string& method,
                          std::string& answer_code, const std::string& service_namespace,

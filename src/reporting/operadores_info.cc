@@ -50,6 +50,7 @@ void Report(RunState& run) {
                      FieldText(roster.Field("Email")), "\" />"});
   }
   if (document.Empty()) return;
+  roster.Close();  // the rows go before the document is sent
 
   if (SendReport(run, document.Finish())) {
     LogInfo(EntryText(kProcedure, "OK"));

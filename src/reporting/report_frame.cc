@@ -29,10 +29,9 @@ std::string ReportDocument::Finish() {
   text_ += ">";
   text_ += kCrLf;
   text_ += " </Documento>";
-  // The text grew by doubling; giving it away at its exact size keeps the
-  // copies the delivery makes (envelope, request body) from stacking on top
-  // of up to twice the document.
-  text_.shrink_to_fit();
+  // Given away as it is: the capacity it grew into beyond its size was
+  // never written, so it holds no memory, and trimming it would copy the
+  // whole document once more.
   return std::move(text_);
 }
 

@@ -49,6 +49,7 @@ void Report(RunState& run) {
                      cutoff, "\" ", " Accesos=\"", accesos, "\" />"});
   }
   const std::string text = document.Finish();
+  rows.Close();  // the rows go before the document is sent
 
   if (SendReport(run, text)) {
     ExecuteSql(run, std::string("UPDATE Transaccion_Uso ") + " SET Enviado = 'SI' " +

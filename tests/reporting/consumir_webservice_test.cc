@@ -49,19 +49,36 @@ TEST_F(ConsumirWebServiceTest, ServiceReceivesTheEnvelopeHeadersAndDocumentExact
 }
 
 // Each row: the answer mode ("" when nothing may be sent), what the call
-// must leave and return, what it sends. "{raw}" stands for the whole body
-// of the answer; a last_error ending in "..." is followed by a description.
+// must leave and return, what it sends and where (the service when no
+// address is given). "{raw}" stands for the whole body of the answer; a
+// last_error ending in "..." is followed by a description.
 struct Case {
-  const char* mode;
+  std::string mode;
   std::string last_error;
   std::string code = kKept;
   bool ok = false;
   std::string document = kDocument;
   std::string method = "RecibeDocumento";
+  std::string address = "";
 };
+
+// text inside depth nested elements.
+std::string Nested(int depth, const std::string& text) {
+  std::string out;
+  for (int i = 0; i < depth; ++i) out += "<a>";
+  out += text;
+  for (int i = 0; i < depth; ++i) out += "</a>";
+  return out;
+}
 
 TEST_F(ConsumirWebServiceTest, JudgesEveryWayTheCallEnds) {
   const std::string trap = kTrap, url = service_.Url();
+  const std::string envelope =
+      "status 200\n<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+      "<soap:Body><RecibeDocumentoResponse><RecibeDocumentoResult>";
+  const std::string envelope_end =
+      "</RecibeDocumentoResult></RecibeDocumentoResponse></soap:Body>"
+      "</soap:Envelope>";
   const Case cases[] = {
       // clang-format off
       {"accept", "DOCUMENTO TRANSACCION-USO RECIBIDO CON 1 RENGLONES", "0", true},
@@ -94,10 +111,11 @@ TEST_F(ConsumirWebServiceTest, JudgesEveryWayTheCallEnds) {
       {"result\n<Respuesta E=\"A\"><Mensaje C=\"5\">  </Mensaje></Respuesta>", "  ", "5", true},
       {"partial", "IMPOSIBLE ESTABLECER CONEXION CON LA URL: " + url},
       {"refuse", trap + "..."},
-      // The test's limits are 2 seconds and 100000 bytes.
+      // The test's limits are 2 seconds and 4000000 bytes.
       {"drip 1000", trap + "the exchange exceeded 2 seconds and was abandoned"},
-      {"huge 1000000000", trap + "the answer exceeded 100000 bytes and was abandoned"},
-      {"huge-chunked 1000000000", trap + "the answer exceeded 100000 bytes and was abandoned"},
+      {"huge 1000000000", trap + "the answer exceeded 4000000 bytes and was abandoned"},
+      {"huge-chunked 1000000000", trap + "the answer exceeded 4000000 bytes and was abandoned"},
+      {"huge-chunked 3999999", "GRANDE", "0", true},  // just within it, in blocks
       // Documents XML cannot carry: nothing is sent.
       {"", trap + "the report document holds a NUL character at offset 4, which XML cannot "
        "carry", kKept, false, std::string("<D>x\0</D>", 9)},
@@ -105,17 +123,42 @@ TEST_F(ConsumirWebServiceTest, JudgesEveryWayTheCallEnds) {
        "XML 1.0 cannot carry", kKept, false, "<D>\x1B[0m</D>"},
       {"", trap + "the report document is not UTF-8: the byte 0xE9 at offset 6 does not begin "
        "a valid sequence", kKept, false, "<D>Jos\xE9</D>"},
+      // About 1 MB of answer, 150,000 elements deep: in the envelope, then in
+      // the answer document.
+      {envelope + Nested(150000, "&lt;Respuesta E='A'&gt;&lt;Mensaje C='6'&gt;hondo&lt;/Mensaje&gt;"
+       "&lt;/Respuesta&gt;") + envelope_end, "hondo", "6", true},
+      {"result\n<Respuesta E=\"A\"><Mensaje C=\"5\">" + Nested(150000, "muy hondo") +
+       "</Mensaje></Respuesta>", "muy hondo", "5", true},
+      // An attribute written twice makes a document that is not XML.
+      {"result\n<Respuesta Estado=\"ACEPTADO\" Estado=\"RECHAZADO\"><Mensaje Codigo=\"0\">"
+       "OK</Mensaje></Respuesta>", "EL WEBSERVICE " + url + ", RESPONDIO INCORRECTAMENTE. {raw}"},
+      {envelope + "&lt;Respuesta E='A'&gt;&lt;Mensaje C='1' C='2'&gt;OK&lt;/Mensaje&gt;"
+       "&lt;/Respuesta&gt;" + envelope_end,
+       "EL WEBSERVICE " + url + ", RESPONDIO INCORRECTAMENTE. {raw}"},
+      {"status 200\n<soap:Envelope xmlns:soap='x' xmlns:soap='y'/>", trap + "the response is not "
+       "well-formed XML: attribute xmlns:soap repeated in element soap:Envelope at offset 1"},
+      // Addresses of other schemes: nothing is sent.
+      {"", trap + "the address file:///some/fifo is neither http:// nor https://; nothing was sent",
+       kKept, false, kDocument, "RecibeDocumento", "file:///some/fifo"},
+      {"", trap + "the address ftp://127.0.0.1/x is neither http:// nor https://; nothing was sent",
+       kKept, false, kDocument, "RecibeDocumento", "ftp://127.0.0.1/x"},
+      {"", trap + "the address gopher://127.0.0.1/ is neither http:// nor https://; nothing was "
+       "sent", kKept, false, kDocument, "RecibeDocumento", "gopher://127.0.0.1/"},
+      {"accept", "DOCUMENTO TRANSACCION-USO RECIBIDO CON 1 RENGLONES", "0", true, kDocument,
+       "RecibeDocumento", "HTTP://127.0.0.1:" + std::to_string(service_.port()) +
+       "/update/update.asmx"},
       // clang-format on
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.mode) + " " + c.last_error);
-    if (*c.mode) service_.SetMode(c.mode);
+    SCOPED_TRACE(c.mode.substr(0, 80) + " " + c.last_error);
+    if (!c.mode.empty()) service_.SetMode(c.mode);
     const int before = service_.Received();
     RunState run;
     std::string code = kKept;
-    const bool ok = Consumir_WebService(run, c.document, url, c.method, code, kNamespace,
-                                        HttpLimits{std::chrono::seconds(2), 100000});
-    EXPECT_EQ(service_.Received() - before, *c.mode ? 1 : 0);
+    const bool ok =
+        Consumir_WebService(run, c.document, c.address.empty() ? url : c.address, c.method, code,
+                            kNamespace, HttpLimits{std::chrono::seconds(2), 4000000});
+    EXPECT_EQ(service_.Received() - before, c.mode.empty() ? 0 : 1);
     std::string expected = c.last_error;
     if (std::size_t at = expected.find("{raw}"); at != std::string::npos) {
       expected.replace(at, 5,
