@@ -10,6 +10,7 @@
 #include "platform/locale_number.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
+#include "platform/state_directory.h"
 #include "ui/frm_main.h"
 
 namespace quorvex {
@@ -137,13 +138,19 @@ void LocateWebService(RunState& run) {
 
 int Main() {
   std::string program_folder;
+  std::string state_folder;
   std::unique_ptr<SingleInstanceGuard> guard;
   try {
     program_folder = ExecutableFolder();
-    guard = SingleInstanceGuard::TryAcquire(program_folder);
+    state_folder = StateDirectoryPath();
+    MakeStateDirectory(state_folder);
+    guard = SingleInstanceGuard::TryAcquire(state_folder);
   } catch (const std::exception& e) {
     // Never run unguarded: an overlapping run would report twice.
-    LogError(e.what());
+    LogError(std::string("The single-instance guard cannot be set up: ") + e.what() +
+             ". The run was not started, so that two runs can never overlap; the account that "
+             "runs the job must be able to create and open its state directory " +
+             state_folder);
     return kExitNoInstanceGuard;
   }
   if (!guard) {

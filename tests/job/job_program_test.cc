@@ -125,20 +125,53 @@ int StartBusyRun(Installation& install, const testing::LoopbackListener& server)
   return pid;
 }
 
+void CopyFolder(const fs::path& from, const fs::path& to) {
+  ASSERT_EQ(testing::RunProgram("/bin/cp", {"-a", from.string(), to.string()}).exit_code, 0);
+}
+
 // A second start while a run is busy is refused before it reads anything,
-// also when a package upgrade has replaced the program file in between.
+// whatever became of the program folder in between: the guard belongs to
+// the state directory, which none of these changes. Each row: what is done
+// before the busy run starts, and to the program folder during it.
 TEST(SingleInstanceTest, SecondStartIsRefusedWhileARunIsBusy) {
-  Installation install;
-  testing::LoopbackListener server;
-  for (const bool upgraded : {false, true}) {
-    SCOPED_TRACE(upgraded ? "binary replaced during the run" : "same binary");
-    fs::remove(install.EventLogPath());
+  using Step = std::function<void(const fs::path&)>;
+  const Step nothing = [](const fs::path&) {};
+  const struct {
+    const char* name;
+    Step before;
+    Step during;
+  } rows[] = {
+      {"same binary", nothing, nothing},
+      {"binary replaced in place", nothing,
+       [](const fs::path& f) {
+         fs::copy_file(f / "QuorvexServer", f / "QuorvexServer.new");
+         fs::rename(f / "QuorvexServer.new", f / "QuorvexServer");
+       }},
+      {"folder swapped by mv and cp", nothing,
+       [](const fs::path& f) {
+         fs::rename(f, f.string() + ".old");
+         CopyFolder(f.string() + ".old", f);
+       }},
+      {"symlink switched to a copy",
+       [](const fs::path& f) {
+         fs::rename(f, f.string() + ".1");
+         fs::create_directory_symlink(f.string() + ".1", f);
+       },
+       [](const fs::path& f) {
+         CopyFolder(f.string() + ".1", f.string() + ".2");
+         fs::create_directory_symlink(f.string() + ".2", f.string() + ".link");
+         fs::rename(f.string() + ".link", f);
+       }},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    testing::LoopbackListener server;
+    row.before(install.Folder());
     const int busy = StartBusyRun(install, server);
+    row.during(install.Folder());
     install.WriteSettings("[CONEXION]\nPING-MODE=not a number\n");  // fails loudly if read
-    if (upgraded) {
-      fs::copy_file(install.Folder() / "QuorvexServer", install.Folder() / "QuorvexServer.new");
-      fs::rename(install.Folder() / "QuorvexServer.new", install.Folder() / "QuorvexServer");
-    }
+    fs::remove(install.EventLogPath());
     const auto second = install.RunJob();
     const auto events = install.Events();  // before the busy run reports
     std::ofstream(install.Folder() / "release").put('\n');
@@ -151,34 +184,33 @@ TEST(SingleInstanceTest, SecondStartIsRefusedWhileARunIsBusy) {
     EXPECT_EQ(events[0].id, 1002);
     EXPECT_EQ(events[0].message,
               "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!");
+    // The system released the lock with its holder.
+    Settings(install, "");
+    EXPECT_EQ(install.RunJob().exit_code, 0);
   }
-  // The kernel released the lock with its holder.
-  Settings(install, "");
-  EXPECT_EQ(install.RunJob().exit_code, 0);
 }
 
-// A program folder the job's user cannot open (an execute-only install run
-// by another user): no guard can be set up, so the job refuses to run.
+// A state directory the job's account cannot create: no guard can be set
+// up, so the job refuses to run.
 TEST(SingleInstanceTest, NoGuardMeansNoRun) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the job as another user";
   Installation install;
-  const fs::path events = fs::temp_directory_path() / ("quorvex-guard-" + std::to_string(getpid()));
+  const fs::path events = install.Folder() / "guard.jsonl";
   std::ofstream(events).flush();
   fs::permissions(events, fs::perms::all);
-  for (const fs::path& p : {install.Folder(), install.Folder() / "QuorvexServer"})
-    fs::permissions(p, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
-  const auto result = testing::RunProgram("/usr/bin/setpriv",
-                                          {"--reuid=65534", "--regid=65534", "--clear-groups",
-                                           (install.Folder() / "QuorvexServer").string()},
-                                          {{"QUORVEX_EVENT_LOG", events.string()}});
+  const auto result = testing::RunProgram(
+      "/usr/bin/setpriv",
+      {"--reuid=65534", "--regid=65534", "--clear-groups",
+       (install.Folder() / "QuorvexServer").string()},
+      {{"QUORVEX_EVENT_LOG", events.string()}, {"QUORVEX_STATE_DIR", install.StateFolder()}});
   const auto entries = testing::ReadEventLog(events);
-  fs::remove(events);
 
   EXPECT_EQ(result.exit_code, 71) << result.output;
   ASSERT_EQ(entries.size(), 1u) << result.output;
   EXPECT_EQ(entries[0].type, 1);
   EXPECT_EQ(entries[0].id, 1003);
-  EXPECT_NE(entries[0].message.find("single-instance guard"), std::string::npos);
+  EXPECT_NE(entries[0].message.find("The single-instance guard cannot be set up"),
+            std::string::npos);
 }
 
 // The address steps of Main, on a real session: the default only for no
