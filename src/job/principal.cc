@@ -61,7 +61,8 @@ std::string BuildConnectionString(const ConnectionSettings& settings) {
 bool bConnectDatabase(RunState& run) {
   const std::string connection_string = BuildConnectionString(run.Settings);
   try {
-    run.DbConnection = OpenConnection(connection_string, run.ProgramFolder);
+    run.DbConnection =
+        BoundByDeadline(OpenConnection(connection_string, run.ProgramFolder), run.Deadline.End());
   } catch (const std::exception& e) {
     // The backend could not be chosen, the server could not be reached or
     // the login was refused: an operator needs the backend's own words.
@@ -137,6 +138,7 @@ void LocateWebService(RunState& run) {
 }
 
 int Main() {
+  const RunDeadline deadline = RunDeadline::FromEnvironment();
   std::string program_folder;
   std::string state_folder;
   std::unique_ptr<SingleInstanceGuard> guard;
@@ -166,12 +168,14 @@ int Main() {
 
   RunState run;
   run.ProgramFolder = program_folder;
+  run.Deadline = deadline;
   if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
 
   LocateWebService(run);
 
   const std::unique_ptr<MessageBoxPresenter> boxes = MakeJobMessageBox();
-  frmMain form(run, *boxes, RunLimits{.time_limit = kToolTimeLimit});
+  frmMain form(run, *boxes,
+               RunLimits{.time_limit = kToolTimeLimit, .deadline = run.Deadline.SweepEnd()});
   form.Form_Load();
   form.GetPingTimbrado();
   form.Get_Transaccion_Uso();

@@ -50,7 +50,10 @@ void Report(RunState& run) {
   }
   const std::string text = document.Finish();
 
-  if (SendReport(run, text)) {
+  const auto call_time = TimeForCall(run, kProcedure, run.Deadline.Share(RunDeadline::kMarkingTime),
+                                     "the records stay unsent and go with the next run");
+  if (!call_time) return;
+  if (SendReport(run, text, *call_time)) {
     ExecuteSql(run, std::string("UPDATE Transaccion_Uso ") + " SET Enviado = 'SI' " +
                         " WHERE Fecha <= '" + cutoff + "' AND " + "     Enviado = 'NO' ");
   } else {

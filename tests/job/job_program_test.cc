@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 
 #include "job/principal.h"
+#include "reporting/central_service_fixture.h"
 #include "support/installation.h"
 #include "support/loopback.h"
 
@@ -211,6 +213,65 @@ TEST(SingleInstanceTest, NoGuardMeansNoRun) {
   EXPECT_EQ(entries[0].id, 1003);
   EXPECT_NE(entries[0].message.find("The single-instance guard cannot be set up"),
             std::string::npos);
+}
+
+// A second session holding the database's write lock, as another writer
+// would, until it is destroyed.
+std::unique_ptr<Connection> HoldWriteLock(const fs::path& database) {
+  auto session = OpenConnection("Data Source=sqlite:" + database.string(), "/");
+  session->Execute("BEGIN IMMEDIATE");
+  return session;
+}
+
+// However slow the service, the database or a tool, a run ends within its
+// deadline (QUORVEX_RUN_SECONDS=4). Each row: the cause, what became of
+// the usage waiting to be reported, words of the entry that says so.
+TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
+  const struct {
+    const char* name;
+    const char* mode;
+    bool locked;
+    const char* tcping;  // a script, or none for the real tool
+    const char* enviado;
+    const char* entry;
+  } rows[] = {
+      {"a service dripping a byte every 0.9 s", "drip 900", false, nullptr, "NO",
+       "NO ES POSIBLE CONSUMIR EL WEBSERVICE"},
+      {"a locked database", "accept", true, nullptr, "NO", "database is locked"},
+      {"a tool that never ends", "accept", false, "#!/bin/sh\nexec sleep 60\n", "SI",
+       "2 of 3 servers were not measured in this run"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    testing::CentralService service;
+    testing::LoopbackListener server;
+    service.SetMode(row.mode);
+    if (row.tcping) std::ofstream(install.Folder() / "stuck-tcping.exe") << row.tcping;
+    if (row.tcping) fs::permissions(install.Folder() / "stuck-tcping.exe", fs::perms::owner_all);
+    if (row.tcping) Settings(install, "TCPING=stuck-tcping.exe\n");
+    install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" +
+                 service.Url() + "')");
+    const std::string url =
+        "', 'http://127.0.0.1:" + std::to_string(server.port()) + "/', 'AC', 7)";
+    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" + url);
+    install.Exec(
+        "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES ('TIMBRADO', 'S', "
+        "'2026-01-05 10:00:00')");
+    install.Exec("INSERT INTO Operadores VALUES ('A1', 'Ana', 'a')");
+    auto lock = row.locked ? HoldWriteLock(install.DatabasePath()) : nullptr;
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = install.RunJob({{"QUORVEX_RUN_SECONDS", "4"}});
+    const auto took = std::chrono::steady_clock::now() - start;
+    lock.reset();
+
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_LT(took, std::chrono::milliseconds(4300));
+    EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), row.enviado);
+    std::string entries;
+    for (const auto& e : install.Events()) entries += e.message + "\n";
+    EXPECT_NE(entries.find(row.entry), std::string::npos) << entries;
+  }
 }
 
 // The address steps of Main, on a real session: the default only for no
