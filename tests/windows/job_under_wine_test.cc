@@ -75,10 +75,10 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
 }
 
 // Each row: the settings (none: the file is a folder), the environment,
-// the exit status and the text that says why: in the one error entry, or
-// in the output for Main's own failures (standard error, which a
-// GUI-subsystem program still has when redirected) and for wine's trace
-// of the event log calls, used when no entry file is named.
+// the exit status and the text that says why: in the one error entry (for
+// Main's own failures also in the output: standard error, which a
+// GUI-subsystem program still has when redirected), or in wine's trace of
+// the event log calls, used when no entry file is named.
 TEST(WindowsJobTest, EveryEndSaysWhy) {
   const bool pg = std::getenv("ODBCINI") != nullptr;  // the fixture of tests/postgres
   const auto odbc = [](const char* password) {
@@ -98,10 +98,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
       {"PING-MODE=tcping\n", {}, 78, "Type mismatch: \"tcping\" is not a number"},
       {std::nullopt, {}, 78, "is not a regular file (it is a folder)"},
       {"SERVERDB=sqlite:missing.sqlite3\n", {}, 78, "unable to open database file"},
-      {"SERVERDB=sqlite:no-url.sqlite3\n",
-       {},
-       70,
-       "Quorvex: the run ended early: Invalid use of Null"},
+      {"SERVERDB=sqlite:no-url.sqlite3\n", {}, 70, "Invalid use of Null: Configuracion.Cf_Valor"},
       {"", {{"QUORVEX_STATE_DIR", "Z:\\nowhere\\state"}}, 71, "creating the state directory"},
       {"PING-MODE=tcping\n", traced, 78, "0x0001,0x0000,0x000003eb"},
       {"PING-MODE=tcping\n", traced, 78, "Type mismatch: \\\"tcping\\\" is not a number"},
@@ -129,13 +126,16 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
     if (c.exit_code == 0) {
       for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
-    } else if (c.env.count("WINEDEBUG") || c.exit_code == 70) {
+    } else if (c.env.count("WINEDEBUG")) {
       EXPECT_TRUE(events.empty());
       EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
     } else {
       ASSERT_EQ(events.size(), 1u) << result.output;
       EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
       EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
+      // Main's own failures: "Main()" and the reason, also on standard error.
+      EXPECT_EQ(events[0].message.starts_with("Main()\r\n"), c.exit_code == 70);
+      EXPECT_EQ(result.output.find(c.expected) != std::string::npos, c.exit_code == 70);
     }
   }
 }
