@@ -57,7 +57,7 @@ void Report(RunState& run) {
   if (SendReport(run, document.Finish(), *call_time)) {
     LogInfo(EntryText(kProcedure, "OK"));
   } else {
-    LogWarning(EntryText(kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE"));
+    LogCallFailure(run, kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE");
   }
 }
 

@@ -73,6 +73,11 @@ bool SendReport(RunState& run, const std::string& document, std::chrono::seconds
                              ServiceNamespace, limits);
 }
 
+void LogCallFailure(const RunState& run, std::string_view procedure, std::string_view text) {
+  LogWarning(EntryText(procedure, text));
+  LogWarning(EntryText("Consumir_WebService", run.LastErrorText));
+}
+
 std::string FieldText(const FieldValue& value) { return value ? *value : std::string(); }
 
 std::int32_t ToInt32(const FieldValue& value) {

@@ -77,6 +77,11 @@ std::optional<std::chrono::seconds> TimeForCall(const RunState& run, std::string
 // looked at; run.LastErrorText says why a call failed. Never throws.
 bool SendReport(RunState& run, const std::string& document, std::chrono::seconds call_time);
 
+// The warning entries of a failed call: the report's own (its text as
+// written by procedure) and right after it one of Consumir_WebService whose
+// text is run.LastErrorText, which says why.
+void LogCallFailure(const RunState& run, std::string_view procedure, std::string_view text);
+
 // A field as document text: NULL gives the empty text.
 std::string FieldText(const FieldValue& value);
 

@@ -57,7 +57,7 @@ void Report(RunState& run) {
     ExecuteSql(run, std::string("UPDATE Transaccion_Uso ") + " SET Enviado = 'SI' " +
                         " WHERE Fecha <= '" + cutoff + "' AND " + "     Enviado = 'NO' ");
   } else {
-    LogWarning(EntryText(kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE" + cutoff));
+    LogCallFailure(run, kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE" + cutoff);
   }
 }
 
