@@ -202,6 +202,7 @@ int Main() {
 
   RunState run;
   run.ProgramFolder = program_folder;
+  run.StateFolder = state_folder;
   run.Deadline = deadline;
   if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
 

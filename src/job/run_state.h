@@ -44,6 +44,10 @@ struct RunState {
   // Folder that holds the running executable; tools and the settings file
   // are found there.
   std::string ProgramFolder;
+  // The installation's state directory (platform/state_directory.h), where
+  // the usage report keeps the record of its call; empty when the run has
+  // none.
+  std::string StateFolder;
   // The run's one deadline; every bound of the run is cut to it.
   RunDeadline Deadline;
 

@@ -1,12 +1,15 @@
 // The real QuorvexServer in a throw-away program folder, on a real SQLite
 // database, with its event entries read back from the event-log file.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 
 #include "job/principal.h"
 #include "reporting/central_service_fixture.h"
@@ -221,6 +224,109 @@ std::unique_ptr<Connection> HoldWriteLock(const fs::path& database) {
   auto session = OpenConnection("Data Source=sqlite:" + database.string(), "/");
   session->Execute("BEGIN IMMEDIATE");
   return session;
+}
+
+// A small file system of its own, mounted (when asked) until destroyed.
+struct SmallDisk {
+  SmallDisk(const fs::path& at, bool mount) : path(at) {
+    fs::create_directory(path);
+    mounted = mount && ::mount("quorvex-test", path.c_str(), "tmpfs", 0, "size=1m") == 0;
+  }
+  ~SmallDisk() {
+    if (mounted) ::umount2(path.c_str(), MNT_DETACH);
+  }
+  void Fill() const {
+    testing::RunProgram("/bin/dd", {"if=/dev/zero", "of=" + (path / "fill").string(), "bs=64k"});
+  }
+  fs::path path;
+  bool mounted = false;
+};
+
+// The Accesos the service received for each Nombre, over every document.
+std::map<std::string, int> Received(const testing::CentralService& service) {
+  static const std::regex row("Nombre=\"([^\"]*)\"[^\n]* Accesos=\"([0-9]+)\"");
+  std::map<std::string, int> counts;
+  for (int n = 1; n <= service.Received(); ++n) {
+    const std::string document = service.Record(n, ".xml");
+    for (std::sregex_iterator it(document.begin(), document.end(), row), end; it != end; ++it)
+      counts[(*it)[1]] += std::stoi((*it)[2]);
+  }
+  return counts;
+}
+
+// The service accepts the usage report, then the first run's marking fails
+// or never happens; a second run, with nothing in the way, settles it.
+// Every record's count reaches the service exactly once and every record
+// ends 'SI'. Each row: how the first run's marking is stopped. The signals
+// come once the acceptance is recorded, while a writer holds the database.
+TEST(ExactlyOnceTest, AcceptedUsageIsSentOnceAndMarked) {
+  const struct {
+    const char* name;
+    bool full_disk;  // the disk holding database and state fills during the call
+    int signal;
+    const char* run_seconds;  // the first run's QUORVEX_RUN_SECONDS
+  } rows[] = {
+      {"a writer holds the lock until the run's time is up", false, 0, "3"},
+      {"killed right after acceptance", false, SIGKILL, ""},
+      {"stopped by the scheduler's time limit", false, SIGTERM, ""},
+      {"the disk fills during the call", true, 0, ""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.full_disk && ::geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
+    Installation install;
+    testing::CentralService service;
+    const SmallDisk disk(install.StateFolder().string() + "-disk", row.full_disk);
+    fs::path database = install.DatabasePath(), state = install.StateFolder();
+    if (row.full_disk) {
+      ASSERT_TRUE(disk.mounted);
+      fs::copy_file(install.DatabasePath(), database = disk.path / "quorvex.sqlite3");
+      fs::create_directory(state = disk.path / "state");
+      install.WriteSettings("[CONEXION]\nSERVERDB=sqlite:" + database.string() + "\n");
+      service.SetMode("accept delay=1000 once");
+    }
+    {
+      auto db = OpenConnection("Data Source=sqlite:" + database.string(), "/");
+      db->Execute("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" +
+                  service.Url() + "')");
+      db->Execute(
+          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 55) "
+          "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) SELECT CASE WHEN i <= 40 "
+          "THEN 'TIMBRADO' ELSE 'CANCELACION' END, 'SRV-1', '2026-01-05 10:00:00' FROM n");
+    }
+    auto lock = row.full_disk ? nullptr : HoldWriteLock(database);
+    const int first = install.StartJob(
+        {{"QUORVEX_STATE_DIR", state.string()}, {"QUORVEX_RUN_SECONDS", row.run_seconds}});
+    for (int i = 0; i < 500 && service.Received() == 0; ++i) ::usleep(10'000);
+    if (row.full_disk) disk.Fill();
+    for (int i = 0; i < 500 && row.signal != 0; ++i) {
+      std::ifstream record(state / "usage-report.record");
+      std::string word;
+      if (std::getline(record, word) && word == "ACCEPTED") break;
+      ::usleep(10'000);
+    }
+    if (row.signal != 0) ::kill(first, row.signal);
+    EXPECT_EQ(Installation::Wait(first).exit_code, row.signal != 0 ? -1 : 0);
+    lock.reset();
+    fs::remove(disk.path / "fill");
+    fs::remove(install.EventLogPath());
+
+    EXPECT_EQ(install.RunJob({{"QUORVEX_STATE_DIR", state.string()}}).exit_code, 0);
+    const std::map<std::string, int> once = {{"CANCELACION", 15}, {"TIMBRADO", 40}};
+    EXPECT_EQ(Received(service), once);
+    auto db = OpenConnection("Data Source=sqlite:" + database.string(), "/");
+    EXPECT_EQ(
+        *db->Execute("SELECT COUNT(*) AS n FROM Transaccion_Uso WHERE Enviado = 'SI'").Field("n"),
+        "55");
+    const auto events = install.Events();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0].type, 4);
+    EXPECT_TRUE(
+        events[0].message.ends_with(" that the central web service accepted in an earlier "
+                                    "run had not been marked: its records are now marked "
+                                    "as sent"))
+        << events[0].message;
+  }
 }
 
 // However slow the service, the database or a tool, a run ends within its

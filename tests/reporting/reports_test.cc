@@ -46,6 +46,7 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
           "reportes, public; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
           "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
     run_.WebServiceUrl = service_.Url();
+    run_.StateFolder = install_.Folder().string();
     form_ = std::make_unique<frmMain>(run_, *boxes_);
   }
 
