@@ -132,7 +132,8 @@ class LockFileGuard final : public SingleInstanceGuard {
 std::string StateDirectoryPath() {
   wchar_t chosen[MAX_PATH + 1] = {};
   const DWORD n = GetEnvironmentVariableW(L"QUORVEX_STATE_DIR", chosen, MAX_PATH + 1);
-  if (n > 0 && n <= MAX_PATH) return WideToUtf8(std::wstring_view(chosen, n));
+  if (n > MAX_PATH) throw StateError("QUORVEX_STATE_DIR names a path that is too long");
+  if (n > 0) return WideToUtf8(std::wstring_view(chosen, n));
   wchar_t* program_data = nullptr;
   if (FAILED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &program_data))) {
     CoTaskMemFree(program_data);

@@ -38,7 +38,7 @@ std::string MarkingSql(const std::string& cutoff) {
          cutoff + "' AND " + "     Enviado = 'NO' ";
 }
 
-std::string Accepted(const MarkingRecord& record) {
+std::string AcceptedEarlier(const MarkingRecord& record) {
   return "The usage report with cut-off " + record.cutoff +
          " that the central web service accepted in an earlier run";
 }
@@ -87,12 +87,11 @@ class CallRecord {
 
  private:
   void Lost(const std::string& why) {
-    LogWarning(EntryText(kProcedure,
-                         "The record of the call to the central web service cannot be "
-                         "kept (" +
+    const std::string text = "The record of the call to the central web service cannot be kept (" +
                              why +
-                             "): should marking the counted records fail, the next "
-                             "run sends their counts again"));
+                             "): should marking the counted records fail, the next run "
+                             "sends their counts again";
+    LogWarning(EntryText(kProcedure, text));
   }
 
   MarkingRecordFile file_;
@@ -118,33 +117,33 @@ bool SettleEarlierCall(RunState& run, CallRecord& call) {
   }
   if (!record) return true;
   if (!record->accepted) {
-    LogWarning(EntryText(kProcedure,
-                         "An earlier run ended during its call to the central web "
-                         "service (cut-off " +
-                             record->cutoff +
-                             "): whether the service accepted that usage report is "
-                             "not known, so its records are counted and sent again"));
+    const std::string text =
+        "An earlier run ended during its call to the central web service (cut-off " +
+        record->cutoff +
+        "): whether the service accepted that usage report is not known, so its records are "
+        "counted and sent again";
+    LogWarning(EntryText(kProcedure, text));
     call.Remove();
     return true;
   }
   if (record->server != run.Settings.Server || record->database != run.Settings.Database) {
-    LogWarning(EntryText(kProcedure, Accepted(*record) + " concerns another database (server " +
-                                         record->server + ", database " + record->database +
-                                         "): it stays in " + file.Path() +
-                                         " until the job runs on that database again"));
+    LogWarning(EntryText(kProcedure,
+                         AcceptedEarlier(*record) + " concerns another database (server " +
+                             record->server + ", database " + record->database + "): it stays in " +
+                             file.Path() + " until the job runs on that database again"));
     call.HeldByAnother();
     return true;
   }
   try {
     ExecuteSql(run, MarkingSql(record->cutoff));
   } catch (const std::exception& e) {
-    LogError(EntryText(kProcedure, Accepted(*record) +
+    LogError(EntryText(kProcedure, AcceptedEarlier(*record) +
                                        " is not marked yet, and marking it failed: " + e.what() +
                                        ". Its record stays in " + file.Path() + kNotCounted));
     return false;
   }
-  LogInfo(EntryText(
-      kProcedure, Accepted(*record) + " had not been marked: its records are now marked as sent"));
+  LogInfo(EntryText(kProcedure, AcceptedEarlier(*record) +
+                                    " had not been marked: its records are now marked as sent"));
   call.Remove();
   return true;
 }
