@@ -65,6 +65,10 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
     for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << Entry(e);
   }
   EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), "SI");
+  // The state folder the job made, and its lock file, admit nobody else:
+  // wine shows Everyone's access as the Unix "other" bits.
+  for (const fs::path& p : {install.StateFolder(), install.StateFolder() / "QuorvexServer.lock"})
+    EXPECT_EQ(fs::status(p).permissions() & fs::perms::others_all, fs::perms::none) << p;
   EXPECT_NE(service.Record(1, ".xml").find("Accesos=\"1\""), std::string::npos);
   EXPECT_NE(service.Record(2, ".xml").find("Nombre=\"Jos\xC3\xA9 N\xC3\xBA\xC3\xB1\x65z\""),
             std::string::npos)
