@@ -27,18 +27,19 @@ TEST(RunDeadlineTest, TheEnvironmentOnlyShortensTheRun) {
 }
 
 // A call gets min(limit, the whole seconds left minus what it keeps), and
-// none at all with less than the shortest call (30 s in 540) left.
+// none at all with less than the shortest call (30 s in 540), or than a
+// second, left. Half seconds keep the rows off the clock's tick.
 TEST(RunDeadlineTest, ACallKeepsWhatFollowsItOrIsNotStarted) {
   const struct {
     int run_seconds;
-    int keep_seconds;
+    int keep_ms;
     int expected;  // -1: not started
-  } rows[] = {{540, 30, 300}, {540, 260, 279}, {540, 509, 30}, {540, 510, -1},
-              {60, 0, 59},    {60, 55, 4},     {60, 57, -1},   {1, 0, -1}};
+  } rows[] = {{540, 30500, 300}, {540, 260500, 279}, {540, 509500, 30}, {540, 510500, -1},
+              {60, 500, 59},     {60, 55500, 4},     {60, 56900, -1},   {1, 500, -1}};
   for (const auto& row : rows) {
-    SCOPED_TRACE(std::to_string(row.run_seconds) + " keep " + std::to_string(row.keep_seconds));
-    const auto time =
-        RunDeadline(seconds(row.run_seconds)).CallTime(seconds(300), seconds(row.keep_seconds));
+    SCOPED_TRACE(std::to_string(row.run_seconds) + " keep " + std::to_string(row.keep_ms));
+    const auto time = RunDeadline(seconds(row.run_seconds))
+                          .CallTime(seconds(300), std::chrono::milliseconds(row.keep_ms));
     EXPECT_EQ(time ? time->count() : -1, row.expected);
   }
 }

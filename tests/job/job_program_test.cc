@@ -266,7 +266,7 @@ TEST(ExactlyOnceTest, AcceptedUsageIsSentOnceAndMarked) {
     int signal;
     const char* run_seconds;  // the first run's QUORVEX_RUN_SECONDS
   } rows[] = {
-      {"a writer holds the lock until the run's time is up", false, 0, "3"},
+      {"a writer holds the lock until the run's time is up", false, 0, "5"},
       {"killed right after acceptance", false, SIGKILL, ""},
       {"stopped by the scheduler's time limit", false, SIGTERM, ""},
       {"the disk fills during the call", true, 0, ""},
@@ -372,7 +372,7 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     lock.reset();
 
     EXPECT_EQ(result.exit_code, 0) << result.output;
-    EXPECT_LT(took, std::chrono::milliseconds(4300));
+    EXPECT_LT(took, std::chrono::seconds(5));  // with the process's own start and end
     EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), row.enviado);
     std::string entries;
     for (const auto& e : install.Events()) entries += e.message + "\n";
