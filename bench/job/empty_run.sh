@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 for f in QuorvexServer tcping.exe psping.exe ping; do cp "$build/$f" "$work/"; done
 sqlite3 "$work/database.sqlite3" < sql/sqlite/schema.sql >/dev/null
 printf '[CONEXION]\nSERVERDB=sqlite:database.sqlite3\n' > "$work/QuorvexServer.ini"
-export QUORVEX_EVENT_LOG=$work/events.jsonl
+export QUORVEX_EVENT_LOG=$work/events.jsonl QUORVEX_STATE_DIR=$work/state
 
 echo "== Wall time of one empty run"
 hyperfine --warmup 5 --runs 200 -N "$work/QuorvexServer"

@@ -26,7 +26,7 @@ trap cleanup EXIT
 cp "$build/QuorvexServer" "$work/"
 sqlite3 "$work/database.sqlite3" < sql/sqlite/schema.sql >/dev/null
 printf '[CONEXION]\nSERVERDB=sqlite:database.sqlite3\n' > "$work/QuorvexServer.ini"
-export QUORVEX_EVENT_LOG=$work/events.jsonl
+export QUORVEX_EVENT_LOG=$work/events.jsonl QUORVEX_STATE_DIR=$work/state
 
 # A loopback listener, so that the server passes the connectivity check.
 python3 -c '

@@ -66,7 +66,7 @@ fresh_database() {
   : > "$work/events.jsonl"
 }
 printf '[CONEXION]\nSERVERDB=sqlite:database.sqlite3\n' > "$work/QuorvexServer.ini"
-export QUORVEX_EVENT_LOG=$work/events.jsonl no_proxy='*'
+export QUORVEX_EVENT_LOG=$work/events.jsonl QUORVEX_STATE_DIR=$work/state no_proxy='*'
 
 # One run under GNU time, stopped after $limit seconds; prints wall time,
 # peak RSS, how it ended and what became of the usage records and the call.

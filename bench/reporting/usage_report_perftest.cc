@@ -182,6 +182,7 @@ int main(int argc, char** argv) {
     TimedConnection* meter = timed.get();
     run.DbConnection = std::move(timed);
     run.WebServiceUrl = service.Url();
+    run.StateFolder = dir.path();
     quorvex::frmMain form(run, *boxes);
     const int before = service.Received();
     ResetPeakMemory();

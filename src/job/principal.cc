@@ -1,8 +1,11 @@
 #include "job/principal.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <exception>
 #include <memory>
+#include <vector>
 
 #include "eventlog/log.h"
 #include "job/password_cipher.h"
@@ -11,6 +14,8 @@
 #include "platform/locale_number.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
+#include "platform/state_directory.h"
+#include "reporting/report_frame.h"
 #include "ui/frm_main.h"
 
 namespace quorvex {
@@ -47,6 +52,36 @@ std::string FailureText(const std::string& description) {
   return std::string(kFailureHead) + "\r\n" + description + "\r\n" + kFailureTail;
 }
 
+// The texts the connect path writes out, without the password. The
+// template's order of replacement puts the password into SERVER or USER-ID
+// where those hold *PASSWORD*; the driver then names it as a host, a user
+// or a file, or only the part of it that its item kept: the connection
+// string's own characters (; = quotes braces) and blanks cut it into
+// pieces, so each piece is hidden too.
+std::string WithoutPassword(std::string text, const ConnectionSettings& settings) {
+  const std::string& password = settings.Password;
+  if (password.empty()) return text;
+  std::vector<std::string> hidden = {password};
+  const bool placed_elsewhere = settings.Server.find("*PASSWORD*") != std::string::npos ||
+                                settings.UserId.find("*PASSWORD*") != std::string::npos;
+  for (std::size_t at = 0; placed_elsewhere && at < password.size();) {
+    const std::size_t end = std::min(password.find_first_of(";=\"'{} \t", at), password.size());
+    if (end - at >= 3) hidden.push_back(password.substr(at, end - at));
+    at = end + 1;
+  }
+  for (const std::string& secret : hidden) ReplaceAll(text, secret, "*****");
+  return text;
+}
+
+// Main's own steps failed: the run ends, and the reason is both an error
+// entry and a line on standard error (which a scheduled run may not have).
+int EndEarly(const RunState& run, const std::string& failure) {
+  const std::string reason = WithoutPassword(failure, run.Settings);
+  LogError(EntryText("Main", reason));
+  std::fprintf(stderr, "Quorvex: the run ended early: %s\n", reason.c_str());
+  return kExitSoftware;
+}
+
 }  // namespace
 
 std::string BuildConnectionString(const ConnectionSettings& settings) {
@@ -61,12 +96,13 @@ std::string BuildConnectionString(const ConnectionSettings& settings) {
 bool bConnectDatabase(RunState& run) {
   const std::string connection_string = BuildConnectionString(run.Settings);
   try {
-    run.DbConnection = OpenConnection(connection_string, run.ProgramFolder);
+    run.DbConnection =
+        BoundByDeadline(OpenConnection(connection_string, run.ProgramFolder), run.Deadline.End());
   } catch (const std::exception& e) {
     // The backend could not be chosen, the server could not be reached or
     // the login was refused: an operator needs the backend's own words.
     run.DbConnection.reset();
-    run.LastErrorText = FailureText(e.what());
+    run.LastErrorText = FailureText(WithoutPassword(e.what(), run.Settings));
     return false;
   }
   // Both settings are best effort: a server that refuses them still serves
@@ -140,14 +176,21 @@ int Main() {
   // Whatever a tool leaves running, in its process group or out of it, ends
   // with the run at the latest.
   const DescendantKeeper descendants;
+  const RunDeadline deadline = RunDeadline::FromEnvironment();
   std::string program_folder;
+  std::string state_folder;
   std::unique_ptr<SingleInstanceGuard> guard;
   try {
     program_folder = ExecutableFolder();
-    guard = SingleInstanceGuard::TryAcquire(program_folder);
+    state_folder = StateDirectoryPath();
+    MakeStateDirectory(state_folder);
+    guard = SingleInstanceGuard::TryAcquire(state_folder);
   } catch (const std::exception& e) {
     // Never run unguarded: an overlapping run would report twice.
-    LogError(e.what());
+    LogError(std::string("The single-instance guard cannot be set up: ") + e.what() +
+             ". The run was not started, so that two runs can never overlap; the account that "
+             "runs the job must be able to create and open its state directory " +
+             state_folder);
     return kExitNoInstanceGuard;
   }
   if (!guard) {
@@ -163,17 +206,27 @@ int Main() {
 
   RunState run;
   run.ProgramFolder = program_folder;
+  run.StateFolder = state_folder;
+  run.Deadline = deadline;
   if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
 
-  LocateWebService(run);
+  // Main's own steps trap nothing: the first failure ends the run.
+  try {
+    LocateWebService(run);
 
-  const std::unique_ptr<MessageBoxPresenter> boxes = MakeJobMessageBox();
-  frmMain form(run, *boxes, RunLimits{.time_limit = kToolTimeLimit});
-  form.Form_Load();
-  form.GetPingTimbrado();
-  form.Get_Transaccion_Uso();
-  form.Get_Operadores_Info();
-  form.Form_QueryUnload();
+    const std::unique_ptr<MessageBoxPresenter> boxes = MakeJobMessageBox();
+    frmMain form(run, *boxes,
+                 RunLimits{.time_limit = kToolTimeLimit, .deadline = run.Deadline.SweepEnd()});
+    form.Form_Load();
+    form.GetPingTimbrado();
+    form.Get_Transaccion_Uso();
+    form.Get_Operadores_Info();
+    form.Form_QueryUnload();
+  } catch (const std::exception& e) {
+    return EndEarly(run, e.what());
+  } catch (...) {
+    return EndEarly(run, "an unknown failure");
+  }
   return kExitRunFinished;
 }
 

@@ -17,7 +17,7 @@ namespace quorvex {
 // Exit status of the process, for the service manager that starts it.
 enum ExitStatus : int {
   kExitRunFinished = 0,         // the run reached its end; job failures are in the event log
-  kExitSoftware = 70,           // one of Main's own steps failed (printed to standard error)
+  kExitSoftware = 70,           // one of Main's own steps failed (one error entry, and stderr)
   kExitNoInstanceGuard = 71,    // the single-instance guard could not be set up (one error entry)
   kExitAnotherInstance = 75,    // another instance was running; nothing was done
   kExitSettingsOrDatabase = 78  // settings or database session failed (one error entry)
@@ -28,10 +28,10 @@ inline constexpr char kSingleInstanceMessage[] =
 inline constexpr char kAddressQuery[] =
     "SELECT Cf_Valor FROM Configuracion WHERE Cf_Variable = 'GEN_WEBSERVICE_UPDATE_URL'";
 
-// The whole run. Returns the exit status. Failures of Main's own steps
-// (the address query, loading or unloading the window) are not trapped:
-// they propagate as exceptions, and the caller ends the process with
-// kExitSoftware.
+// The whole run. Returns the exit status. Main's own steps (the address
+// query, loading or unloading the window) trap nothing: the first failure
+// ends the run with kExitSoftware, its reason written as an error entry
+// ("Main()", CRLF, the reason) and to standard error.
 int Main();
 
 // Fills run.Settings from the settings file in run.ProgramFolder, decodes

@@ -12,8 +12,8 @@ int main() {
   try {
     return quorvex::Main();
   } catch (const std::exception& e) {
-    // Main traps nothing of its own; the service manager's journal keeps
-    // what ended the run.
+    // Main ends its own failures itself; whatever escapes it still ends the
+    // run with its reason on standard error.
     std::fprintf(stderr, "Quorvex: the run ended early: %s\n", e.what());
   } catch (...) {
     std::fprintf(stderr, "Quorvex: the run ended early on an unknown failure\n");

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "job/run_deadline.h"
 #include "platform/database.h"
 
 namespace quorvex {
@@ -43,6 +44,12 @@ struct RunState {
   // Folder that holds the running executable; tools and the settings file
   // are found there.
   std::string ProgramFolder;
+  // The installation's state directory (platform/state_directory.h), where
+  // the usage report keeps the record of its call; empty when the run has
+  // none.
+  std::string StateFolder;
+  // The run's one deadline; every bound of the run is cut to it.
+  RunDeadline Deadline;
 
   ConnectionSettings Settings;
   std::unique_ptr<Connection> DbConnection;

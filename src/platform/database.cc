@@ -51,7 +51,51 @@ std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
   return pos;
 }
 
+class DeadlineConnection final : public Connection {
+ public:
+  DeadlineConnection(std::unique_ptr<Connection> session,
+                     std::chrono::steady_clock::time_point deadline)
+      : session_(std::move(session)), deadline_(deadline) {}
+
+  RowSet Execute(std::string_view sql) override {
+    const auto left =
+        std::chrono::floor<std::chrono::seconds>(deadline_ - std::chrono::steady_clock::now());
+    if (left.count() < 1) {
+      throw DatabaseError("The run's time is up: the statement was not started");
+    }
+    const std::chrono::seconds timeout = timeout_.count() > 0 ? std::min(timeout_, left) : left;
+    // Only a changed value is handed on; a backend that cannot take it
+    // runs the statement under the time-out it has.
+    if (timeout != applied_) {
+      applied_ = timeout;
+      try {
+        session_->SetCommandTimeout(timeout);
+      } catch (const DatabaseError&) {
+      }
+    }
+    return session_->Execute(sql);
+  }
+
+  void SetCommandTimeout(std::chrono::seconds timeout) override {
+    if (timeout.count() < 0) throw DatabaseError("A command time-out cannot be negative");
+    timeout_ = timeout;
+  }
+
+  std::string BackendName() const override { return session_->BackendName(); }
+
+ private:
+  std::unique_ptr<Connection> session_;
+  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::seconds timeout_{0};
+  std::chrono::seconds applied_{0};
+};
+
 }  // namespace
+
+std::unique_ptr<Connection> BoundByDeadline(std::unique_ptr<Connection> session,
+                                            std::chrono::steady_clock::time_point deadline) {
+  return std::make_unique<DeadlineConnection>(std::move(session), deadline);
+}
 
 void RowSet::AddValue(const FieldValue& value) {
   if (value) values_ += *value;

@@ -135,4 +135,11 @@ std::string ConnectionItemValue(const std::vector<ConnectionItem>& items, std::s
 std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
                                            const std::string& program_folder);
 
+// The session, with every statement bound by a deadline as well: each runs
+// at most min(the command time-out, the whole seconds left until
+// deadline), and none is started with less than a second left (it throws
+// DatabaseError saying so, without reaching the server).
+std::unique_ptr<Connection> BoundByDeadline(std::unique_ptr<Connection> session,
+                                            std::chrono::steady_clock::time_point deadline);
+
 }  // namespace quorvex

@@ -1,10 +1,12 @@
 // HTTP exchanges through WinHTTP, synchronous, with the limits of the
-// Linux side: 60 s to connect, 30 s without any data moving, the deadline
-// of HttpLimits for the whole exchange (checked between reads of the
-// body) and its size cap for the answer.
+// Linux side: 60 s to connect, 30 s without any data moving (neither wait
+// longer than the deadline), the deadline of HttpLimits for the whole
+// exchange (checked between reads of the body) and its size cap for the
+// answer.
 #include <windows.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -80,10 +82,14 @@ void HttpRequest::Send(std::string_view body) {
   Internet session(WinHttpOpen(L"Quorvex", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) Fail("opening a WinHTTP session");
-  const int connect_ms = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout).count());
-  const int stall_ms = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(kStallTimeout).count());
+  // No single wait may outlast the whole exchange's deadline either.
+  const auto within_deadline = [&](std::chrono::seconds timeout) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::min(timeout, limits_.deadline))
+            .count());
+  };
+  const int connect_ms = within_deadline(kConnectTimeout);
+  const int stall_ms = within_deadline(kStallTimeout);
   WinHttpSetTimeouts(session.get(), connect_ms, connect_ms, stall_ms, stall_ms);
   Internet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
   if (!connection) Fail("connecting");

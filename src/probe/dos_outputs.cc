@@ -50,6 +50,8 @@ const std::string& DOSOutputs::Execute(const std::optional<std::string>& program
   ChildProcess child(reaper_);
   ChildProcess::Deadline deadline;
   if (limits_.time_limit) deadline = std::chrono::steady_clock::now() + *limits_.time_limit;
+  if (limits_.deadline)
+    deadline = std::min(deadline.value_or(*limits_.deadline), *limits_.deadline);
   switch (child.Start(command_line_, program_folder_, program)) {
     case ChildProcess::StartStatus::kStarted:
       break;

@@ -9,9 +9,9 @@
 //
 // Two limits, handed in by the creator (RunLimits), keep a misbehaving tool
 // from holding up or swamping its caller:
-//   - a run-time limit, none by default: when it passes, the child and
-//     everything it started are killed (ChildProcess::KillTree) and the run
-//     ends as if the output had ended;
+//   - a run-time limit and a deadline, none by default: when the first of
+//     them passes, the child and everything it started are killed
+//     (ChildProcess::KillTree) and the run ends as if the output had ended;
 //     what was captured until then is the run's output;
 //   - a capture limit, 16 MiB by default: output past it is still read, so
 //     that the child never blocks on a full pipe, but is dropped: it is
@@ -48,6 +48,9 @@ struct RunLimits {
   // Measured from the start of the child; none: the run lasts as long as
   // some process keeps the output open.
   std::optional<std::chrono::milliseconds> time_limit;
+  // A point in time no run may last past, whatever its time limit (the
+  // job's deadline for its tools); none: only time_limit applies.
+  std::optional<std::chrono::steady_clock::time_point> deadline{};
   // Bytes of output kept (accumulated and handed to the listener) per run.
   std::size_t capture_limit = kDefaultCaptureLimit;
 };

@@ -5,6 +5,8 @@
 // serves one statement at a time), but each row is still handled on its own
 // and in the order delivered: a row that cannot be handled ends the sweep
 // there, with the rows before it updated and the rows after it untouched.
+// The same holds for the rows left when the sweep's share of the run's
+// time runs out (job/run_deadline.h).
 #include <exception>
 #include <string>
 
@@ -40,7 +42,17 @@ void frmMain::GetPingTimbrado() {
     sql += "WHERE Es_Cve_Estado <> 'BA' ";
     if (!run_.DbConnection) throw RunTimeError(kErrObjectNotSet, kErrObjectNotSetText);
     RowSet servers = run_.DbConnection->Execute(sql);
-    while (!servers.Eof()) {
+    for (std::size_t done = 0; !servers.Eof(); ++done) {
+      // The reports come after the sweep and keep their share of the run's
+      // time: once the sweep's own is nearly used up, it starts no more
+      // tools, and the servers left keep their last measurement.
+      if (run_.Deadline.SweepLeft() < run_.Deadline.Share(RunDeadline::kShortestTool)) {
+        LogWarning("GetPingTimbrado()\r\nThe run's time for measuring is used up: " +
+                   std::to_string(servers.RowCount() - done) + " of " +
+                   std::to_string(servers.RowCount()) +
+                   " servers were not measured in this run and keep their last St_Ping");
+        break;
+      }
       const FieldValue& url = servers.Field("St_Url");
       if (!url) throw RunTimeError(kErrInvalidUseOfNull, kErrInvalidUseOfNullText);
       const std::string host = HostFromUrl(*url);

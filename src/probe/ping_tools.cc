@@ -2,6 +2,8 @@
 // psping in the program folder, the reachability check, running a tool
 // through objDOS with txtSalida as the capture buffer, and reading the
 // average out of the tool's summary.
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <exception>
 #include <filesystem>
@@ -106,7 +108,10 @@ std::string frmMain::bTcPing() {
   return LocateTool(run_.Settings.TcPingExe, "TCPING.EXE", "bTcPing()");
 }
 
-bool frmMain::bCheckConnection(const std::string& url) { return CanConnect(url); }
+bool frmMain::bCheckConnection(const std::string& url) {
+  return CanConnect(
+      url, std::min<std::chrono::milliseconds>(kConnectTimeout, run_.Deadline.SweepLeft()));
+}
 
 std::string frmMain::ExecCMD(const std::string& tool_path, const std::string& options,
                              const std::string& target) {

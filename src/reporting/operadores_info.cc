@@ -52,10 +52,13 @@ void Report(RunState& run) {
   if (document.Empty()) return;
   roster.Close();  // the rows go before the document is sent
 
-  if (SendReport(run, document.Finish())) {
+  const auto call_time =
+      TimeForCall(run, kProcedure, std::chrono::milliseconds::zero(), "the roster goes next time");
+  if (!call_time) return;
+  if (SendReport(run, document.Finish(), *call_time)) {
     LogInfo(EntryText(kProcedure, "OK"));
   } else {
-    LogWarning(EntryText(kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE"));
+    LogCallFailure(run, kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE");
   }
 }
 

@@ -3,6 +3,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "eventlog/log.h"
 #include "reporting/modulo.h"
 
 namespace quorvex {
@@ -48,10 +49,32 @@ bool TableExists(RunState& run, std::string_view table) {
   return !ExecuteSql(run, std::move(sql)).Eof();
 }
 
-bool SendReport(RunState& run, const std::string& document) {
+std::optional<std::chrono::seconds> TimeForCall(const RunState& run, std::string_view procedure,
+                                                std::chrono::milliseconds keep,
+                                                std::string_view outcome) {
+  const std::optional<std::chrono::seconds> time =
+      run.Deadline.CallTime(HttpLimits().deadline, keep);
+  if (!time) {
+    const auto left = std::chrono::duration_cast<std::chrono::seconds>(run.Deadline.Left());
+    LogWarning(EntryText(procedure, "The run's time is nearly up (" + std::to_string(left.count()) +
+                                        " s left): the central web service is not called in "
+                                        "this run; " +
+                                        std::string(outcome)));
+  }
+  return time;
+}
+
+bool SendReport(RunState& run, const std::string& document, std::chrono::seconds call_time) {
   std::string answer_code;
+  HttpLimits limits;
+  limits.deadline = call_time;
   return Consumir_WebService(run, document, run.WebServiceUrl, "RecibeDocumento", answer_code,
-                             ServiceNamespace);
+                             ServiceNamespace, limits);
+}
+
+void LogCallFailure(const RunState& run, std::string_view procedure, std::string_view text) {
+  LogWarning(EntryText(procedure, text));
+  LogWarning(EntryText("Consumir_WebService", run.LastErrorText));
 }
 
 std::string FieldText(const FieldValue& value) { return value ? *value : std::string(); }

@@ -14,8 +14,10 @@
 // without escaping.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -60,11 +62,25 @@ bool TableExists(RunState& run, std::string_view table);
 // DatabaseError.
 RowSet ExecuteSql(RunState& run, std::string sql);
 
+// The time a report's call may take within the run's deadline, keeping
+// `keep` for what must follow it: min(300 s, the time left minus keep).
+// When too little is left, a warning entry of procedure says so, ending in
+// `outcome` (what becomes of the report), and the result is std::nullopt:
+// the call is not started.
+std::optional<std::chrono::seconds> TimeForCall(const RunState& run, std::string_view procedure,
+                                                std::chrono::milliseconds keep,
+                                                std::string_view outcome);
+
 // Delivers a report document to run.WebServiceUrl with the method
-// "RecibeDocumento" and ServiceNamespace; true when the service accepted
-// it. The answer code and run.LastErrorText are not looked at. Never
-// throws.
-bool SendReport(RunState& run, const std::string& document);
+// "RecibeDocumento" and ServiceNamespace, the whole exchange bound by
+// call_time; true when the service accepted it. The answer code is not
+// looked at; run.LastErrorText says why a call failed. Never throws.
+bool SendReport(RunState& run, const std::string& document, std::chrono::seconds call_time);
+
+// The warning entries of a failed call: the report's own (its text as
+// written by procedure) and right after it one of Consumir_WebService whose
+// text is run.LastErrorText, which says why.
+void LogCallFailure(const RunState& run, std::string_view procedure, std::string_view text);
 
 // A field as document text: NULL gives the empty text.
 std::string FieldText(const FieldValue& value);

@@ -2,6 +2,8 @@
 // odbc: data source the harness wrote.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "job/password_cipher.h"
 #include "job/principal.h"
 #include "support/installation.h"
@@ -12,12 +14,13 @@ namespace {
 
 using testing::Installation;
 
-// The settings of a run on serverdb, logging in as quorvex with password.
-std::string Settings(const std::string& serverdb, const std::string& password) {
+// The settings of a run on serverdb, logging in as user with password.
+std::string Settings(const std::string& serverdb, const std::string& password,
+                     const std::string& user = "quorvex") {
   PasswordCipher cipher;
   cipher.SetKey(InstallationPasswordKey());
-  return "[CONEXION]\nSERVERDB=" + serverdb +
-         "\nUSER-ID=quorvex\nPASSWORD=" + cipher.Encode(password) + "\nDATABASE=quorvex_test\n";
+  return "[CONEXION]\nSERVERDB=" + serverdb + "\nUSER-ID=" + user +
+         "\nPASSWORD=" + cipher.Encode(password) + "\nDATABASE=quorvex_test\n";
 }
 
 // Each row: SERVERDB, password, and the words the one error entry must hold
@@ -53,23 +56,27 @@ TEST(JobOnPostgresTest, OpensTheSessionOrSaysWhyOnce) {
 }
 
 // Passwords holding the characters that connection strings treat
-// specially, on every backend: whatever the run makes of them, no piece of
-// the password reaches an event entry or standard error.
+// specially, on every backend, also where a *PASSWORD* written into
+// SERVERDB or USER-ID has put it: whatever the run makes of them, no piece
+// of the password reaches an event entry or standard error.
 TEST(JobOnPostgresTest, PasswordNeverReachesAnEntryOrStandardError) {
-  const std::string backends[] = {
-      "sqlite:database.sqlite3", "odbc:QuorvexPgTest",
-      "127.0.0.1," + std::to_string(testing::ClosedLoopbackPort()),  // SQL Server through FreeTDS
+  const std::pair<std::string, std::string> backends[] = {
+      {"sqlite:database.sqlite3", "quorvex"},
+      {"odbc:QuorvexPgTest", "quorvex"},
+      {"127.0.0.1," + std::to_string(testing::ClosedLoopbackPort()), "quorvex"},  // FreeTDS
+      {"sqlite:*PASSWORD*", "quorvex"},
+      {"odbc:QuorvexPgTest", "x*PASSWORD*"},
   };
   const char* const pieces[] = {"Kq7w", "Zx4v", "Pj9m"};  // never to be shown
   const char* const passwords[] = {
       "\"Kq7w;Zx4v", "'Kq7w;Zx4v=Pj9m", "{Kq7w;Zx4v",      "Kq7w}Zx4v;Pj9m",
       "Kq7w;Zx4v",   "Kq7w=Zx4v;Pj9m=", "Kq7w\"Zx4v'Pj9m", "Kq7w;Zx4v='Pj9m'x",
   };
-  for (const std::string& backend : backends) {
+  for (const auto& [backend, user] : backends) {
     for (const char* password : passwords) {
-      SCOPED_TRACE(backend + " " + password);
+      SCOPED_TRACE(backend + " " + user + " " + password);
       Installation install;
-      install.WriteSettings(Settings(backend, password));
+      install.WriteSettings(Settings(backend, password, user));
       const auto result = install.RunJob();
       std::string seen = result.output;
       for (const auto& e : install.Events()) seen += e.message + "\n";

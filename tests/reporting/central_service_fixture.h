@@ -28,7 +28,7 @@ class CentralService {
     pid_ = fork();
     if (pid_ == 0) {
       execl(binary.c_str(), binary.c_str(), "--port-file", (dir_ + "/port").c_str(), "--record-dir",
-            (dir_ + "/received").c_str(), nullptr);
+            (dir_ + "/received").c_str(), "--on-accept", AcceptedFile().c_str(), nullptr);
       _exit(127);
     }
     for (int i = 0; i < 1000 && !(std::ifstream(dir_ + "/port") >> port_); ++i)
@@ -56,6 +56,9 @@ class CentralService {
     auto answer = httplib::Client("127.0.0.1", port_).Post("/__control", mode, "text/plain");
     if (!answer || answer->status != 200) throw std::runtime_error("refused mode " + mode);
   }
+
+  // One line for every accepting answer sent so far.
+  std::string AcceptedFile() const { return dir_ + "/accepted"; }
 
   // Requests recorded so far, and the files recorded for request number.
   int Received() const {

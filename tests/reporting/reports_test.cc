@@ -46,6 +46,7 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
           "reportes, public; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
           "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
     run_.WebServiceUrl = service_.Url();
+    run_.StateFolder = install_.Folder().string();
     form_ = std::make_unique<frmMain>(run_, *boxes_);
   }
 
@@ -89,14 +90,19 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
   Use("'TIMBRADO', ' \tSRV-3\t ', '2020-01-01 10:00:00'", "NO", 5);  // spaces trimmed, not tabs
   Use("'TIMBRADO', 'SRV-2', '2020-01-01 10:00:00'", "SI", 5);
   Use("'FUTURO', 'SRV-2', '2099-01-01 00:00:00'", "NO");
-  Use("'OTRO', 'SRV-2', '2020-01-01 10:00:00'", "XX");        // never counted, never marked
-  const char* const modes[] = {"rechazado-lower", "refuse"};  // calls that mark nothing
+  Use("'OTRO', 'SRV-2', '2020-01-01 10:00:00'", "XX");  // never counted, never marked
+  // Calls that mark nothing, and why Consumir_WebService says they failed.
+  const char* const modes[][2] = {
+      {"rechazado-lower", "EL WEBSERVICE HA RECHAZADO LA PETICION. MINUSCULAS"},
+      {"refuse", "Funciones - Consumir_WebService(). NO FUE POSIBLE CONSUMIR EL WEBSERVICE. "}};
   for (int i = 0; i < 2; ++i) {
-    service_.SetMode(modes[i]);
+    service_.SetMode(modes[i][0]);
     form_->Get_Transaccion_Uso();
     EXPECT_EQ(
-        Entries().at(i),
+        Entries().at(2 * i),
         "2 1002 Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE" + Cutoff(i + 1));
+    const std::string why = "2 1002 Consumir_WebService()\r\n" + std::string(modes[i][1]);
+    EXPECT_EQ(Entries().at(2 * i + 1).substr(0, why.size()), why);
     EXPECT_EQ(Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "5 ");
   }
   service_.SetMode("accept");
@@ -120,10 +126,10 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
                 UsageLine("CONSULTA", "", cutoff, "1") + "  </Transacciones>\r\n </Documento>");
   EXPECT_EQ(Column("SELECT Transaccion FROM Transaccion_Uso WHERE Enviado <> 'SI' ORDER BY Id"),
             "FUTURO OTRO ");
-  EXPECT_EQ(Entries().size(), 2u);
+  EXPECT_EQ(Entries().size(), 4u);
 
   form_->Get_Transaccion_Uso();  // nothing left up to the new cut-off
-  const std::string entry = Entries().at(2);
+  const std::string entry = Entries().at(4);
   const std::string info =
       "4 1001 Get_Transaccion_Uso()\r\nNO HAY TRANSACCIONES PARA ESTADISTICO EN ";
   EXPECT_EQ(entry.substr(0, info.size()), info);
@@ -154,6 +160,8 @@ TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {
   EXPECT_EQ(service_.Record(2, ".xml"), roster);
   EXPECT_EQ(Entries(), (std::vector<std::string>{
                            "2 1002 Get_Operadores_Info()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE",
+                           "2 1002 Consumir_WebService()\r\nEL WEBSERVICE HA RECHAZADO LA "
+                           "PETICION. MINUSCULAS",
                            "4 1001 Get_Operadores_Info()\r\nOK"}));
   EXPECT_EQ(Column("SELECT Enviado FROM Transaccion_Uso ORDER BY Id"), "NO SI NO ");
 }

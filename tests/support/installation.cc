@@ -103,6 +103,8 @@ Installation::Installation(bool with_database, Programs programs) : programs_(pr
     build = windows_build;
     folder_ /= "Facturación";
     files = {"QuorvexServer.exe", "tcping.exe", "psping.exe", "quorvex-password.exe"};
+  } else {
+    folder_ /= "program";
   }
   // Whatever the umask and the build's modes, nothing here is writable by
   // others: the job refuses a tool that someone else could have replaced.
@@ -157,6 +159,7 @@ int Installation::StartJob(const std::map<std::string, std::string>& extra_env) 
   std::map<std::string, std::string> env = extra_env;
   const bool windows = programs_ == Programs::kWindows;
   env.emplace("QUORVEX_EVENT_LOG", windows ? WinePath(EventLogPath()) : EventLogPath().string());
+  env.emplace("QUORVEX_STATE_DIR", windows ? WinePath(StateFolder()) : StateFolder().string());
   const int out =
       ::open((folder_ / "job-output.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   const int pid = windows

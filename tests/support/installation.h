@@ -41,6 +41,8 @@ class Installation {
   const std::filesystem::path& Folder() const { return folder_; }
   std::filesystem::path DatabasePath() const { return folder_ / "database.sqlite3"; }
   std::filesystem::path EventLogPath() const { return folder_ / "events.jsonl"; }
+  // QUORVEX_STATE_DIR of the job, beside the program folder.
+  std::filesystem::path StateFolder() const { return root_ / "state"; }
 
   // Writes QuorvexServer.ini; SqliteSettings is the [CONEXION] section of
   // this installation's database (the default), plus extra lines.
@@ -53,9 +55,10 @@ class Installation {
   // The value of one column of the first row of sql, "NULL" for NULL.
   std::string Scalar(const std::string& sql);
 
-  // Runs the installed QuorvexServer with the event log redirected. The
-  // session of Db() is closed first: the Windows job's file locks do not
-  // reach a Linux SQLite, so the two never share the file at once.
+  // Runs the installed QuorvexServer with the event log and the state
+  // directory redirected (extra_env may name others). The session of Db()
+  // is closed first: the Windows job's file locks do not reach a Linux
+  // SQLite, so the two never share the file at once.
   ProcessResult RunJob(const std::map<std::string, std::string>& extra_env = {});
   // Starts the job without waiting; returns its process id.
   int StartJob(const std::map<std::string, std::string>& extra_env = {});

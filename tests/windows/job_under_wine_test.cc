@@ -70,6 +70,10 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
     for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << Entry(e);
   }
   EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), "SI");
+  // The state folder the job made, and its lock file, admit nobody else:
+  // wine shows Everyone's access as the Unix "other" bits.
+  for (const fs::path& p : {install.StateFolder(), install.StateFolder() / "QuorvexServer.lock"})
+    EXPECT_EQ(fs::status(p).permissions() & fs::perms::others_all, fs::perms::none) << p;
   EXPECT_NE(service.Record(1, ".xml").find("Accesos=\"1\""), std::string::npos);
   EXPECT_NE(service.Record(2, ".xml").find("Nombre=\"Jos\xC3\xA9 N\xC3\xBA\xC3\xB1\x65z\""),
             std::string::npos)
@@ -154,13 +158,13 @@ TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
 }
 
 // Each row: the settings (none: the file is a folder), the environment,
-// the exit status and the text that says why: in the one error entry, or
-// in the output for Main's own failures (standard error, which a
-// GUI-subsystem program still has when redirected) and for wine's trace
-// of the event log calls, used when no entry file is named. The traced
-// entry's string is in the ANSI code page (1252 under es_ES: "\00f1" is ñ,
-// where UTF-8 bytes would show as two characters) and its binary data is
-// those bytes and the terminating zero.
+// the exit status and the text that says why: in the one error entry (for
+// Main's own failures also in the output: standard error, which a
+// GUI-subsystem program still has when redirected), or in wine's trace of
+// the event log calls, used when no entry file is named.
+// The traced entry's string is in the ANSI code page (1252 under es_ES:
+// "\00f1" is ñ, where UTF-8 bytes would show as two characters) and its
+// binary data is those bytes and the terminating zero.
 TEST(WindowsJobTest, EveryEndSaysWhy) {
   const bool pg = std::getenv("ODBCINI") != nullptr;  // the fixture of tests/postgres
   const auto odbc = [](const char* password) {
@@ -187,10 +191,8 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
       {"PING-MODE=tcping\n", {}, 78, "Type mismatch: \"tcping\" is not a number"},
       {std::nullopt, {}, 78, "is not a regular file (it is a folder)"},
       {"SERVERDB=sqlite:missing.sqlite3\n", {}, 78, "unable to open database file"},
-      {"SERVERDB=sqlite:no-url.sqlite3\n",
-       {},
-       70,
-       "Quorvex: the run ended early: Invalid use of Null"},
+      {"SERVERDB=sqlite:no-url.sqlite3\n", {}, 70, "Invalid use of Null: Configuracion.Cf_Valor"},
+      {"", {{"QUORVEX_STATE_DIR", "Z:\\nowhere\\state"}}, 71, "creating the state directory"},
       {"PING-MODE=tcping\n", traced, 78, "0x0001,0x0000,0x000003eb"},
       {"PING-MODE=tcping\n", traced, 78, "Type mismatch: \\\"tcping\\\" is not a number"},
       {"PING-MODE=tcpi\xC3\xB1g\n", traced, 78, "\\\"tcpi\\00f1g\\\" is not a number"},
@@ -205,7 +207,8 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
        pg ? "password authentication failed for user \"quorvex\"" : "quorvex-password"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.settings.value_or("(folder)") + (c.env.empty() ? "" : " traced"));
+    SCOPED_TRACE(c.settings.value_or("(folder)") +
+                 (c.env.empty() ? "" : " " + c.env.begin()->first));
     Installation install(true, Programs::kWindows);
     fs::copy_file(install.DatabasePath(), install.Folder() / "no-url.sqlite3");
     install.Exec("ATTACH '" + (install.Folder() / "no-url.sqlite3").string() + "' AS n");
@@ -221,7 +224,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
     if (c.exit_code == 0) {
       for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
-    } else if (c.env.count("WINEDEBUG") != 0 || c.exit_code == 70) {
+    } else if (c.env.count("WINEDEBUG")) {
       EXPECT_TRUE(events.empty());
       EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
       if (!c.env.empty()) {
@@ -232,6 +235,9 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
       ASSERT_EQ(events.size(), 1u) << result.output;
       EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
       EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
+      // Main's own failures: "Main()" and the reason, also on standard error.
+      EXPECT_EQ(events[0].message.starts_with("Main()\r\n"), c.exit_code == 70);
+      EXPECT_EQ(result.output.find(c.expected) != std::string::npos, c.exit_code == 70);
     }
   }
   fs::remove_all(drivers);

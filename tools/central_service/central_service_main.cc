@@ -64,6 +64,11 @@
 // the mode, and so is a GET of the service's path (answered 405), which is
 // what a client that follows a redirect from POST to GET sends.
 //
+// With --on-accept FILE, every answer that accepts a document (Estado
+// ACEPTADO in mode accept) appends the request's number and a line break
+// to FILE once the whole answer has been handed to the connection: a test
+// can then stop the client right after acceptance.
+//
 // Options:
 //   --port N          port to listen on (0, the default, picks a free one)
 //   --port-file PATH  write the port number there once listening
@@ -71,6 +76,7 @@
 //   --record-dir DIR  where received documents are recorded (none if absent)
 //   --namespace URI   service namespace (default the job's ServiceNamespace)
 //   --mode LINE       initial answer mode (see above; payload after "\n")
+//   --on-accept FILE  note each accepting answer there once it is sent
 //   --cert PEM --key PEM  serve https with this certificate and key
 //   --help            print this text
 // The service runs until it receives SIGINT or SIGTERM.
@@ -102,7 +108,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: quorvex-central-ref [--port N] [--port-file PATH] [--bind ADDR]\n"
     "                           [--record-dir DIR] [--namespace URI] [--mode LINE]\n"
-    "                           [--cert PEM --key PEM]\n"
+    "                           [--on-accept FILE] [--cert PEM --key PEM]\n"
     "Reference central update service: serves RecibeDocumento (SOAP 1.1) with\n"
     "POST at /update/update.asmx, records every received document in\n"
     "--record-dir as NNNN.xml (plus NNNN.soapaction, .request, .headers), and\n"
@@ -123,7 +129,9 @@ constexpr char kUsage[] =
     "  huge streams a body of BYTES bytes without holding it (huge-chunked\n"
     "  without Content-Length); delay=MS waits before answering; location=URL\n"
     "  adds a Location header (a redirect with status 3xx); once applies\n"
-    "  the mode to the next request only.\n";
+    "  the mode to the next request only.\n"
+    "--on-accept FILE appends the request number to FILE after each answer\n"
+    "that accepts a document has been sent.\n";
 
 constexpr char kSoapNamespace[] = "http://schemas.xmlsoap.org/soap/envelope/";
 constexpr char kMethod[] = "RecibeDocumento";
@@ -300,8 +308,11 @@ void CloseConnectionOf(const httplib::Request& req) {
 
 class Service {
  public:
-  Service(std::string ns, std::string record_dir, Mode mode)
-      : ns_(std::move(ns)), record_dir_(std::move(record_dir)), mode_(std::move(mode)) {}
+  Service(std::string ns, std::string record_dir, Mode mode, std::string on_accept)
+      : ns_(std::move(ns)),
+        record_dir_(std::move(record_dir)),
+        on_accept_(std::move(on_accept)),
+        mode_(std::move(mode)) {}
 
   void Install(httplib::Server& server) {
     server.Post(kPath,
@@ -348,13 +359,14 @@ class Service {
     std::rename(temp.c_str(), path.c_str());
   }
 
-  void Record(const std::string& document, const httplib::Request& req) {
-    if (record_dir_.empty()) return;
+  // Returns the request's number.
+  int Record(const std::string& document, const httplib::Request& req) {
     int number;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       number = ++received_;
     }
+    if (record_dir_.empty()) return number;
     char stem[16];
     std::snprintf(stem, sizeof stem, "%04d", number);
     std::string head = req.method + " " + req.target + " " + req.version + "\n";
@@ -370,6 +382,21 @@ class Service {
     WriteFile(std::string(stem) + ".request", req.body);
     WriteFile(std::string(stem) + ".soapaction", req.get_header_value("SOAPAction"));
     WriteFile(std::string(stem) + ".xml", document);
+    return number;
+  }
+
+  // The answer as a body whose end, once handed to the connection, is
+  // noted in the --on-accept file.
+  void AnswerNoted(httplib::Response& res, const std::string& body, int number) {
+    auto text = std::make_shared<std::string>(body);
+    res.set_content_provider(
+        text->size(), "text/xml; charset=utf-8",
+        [text](size_t offset, size_t length, httplib::DataSink& sink) {
+          return sink.write(text->data() + offset, std::min(length, text->size() - offset));
+        },
+        [this, number](bool sent) {
+          if (sent) std::ofstream(on_accept_, std::ios::app) << number << "\n";
+        });
   }
 
   // Checks header and envelope; on success document holds DOCUMENTO's text.
@@ -413,7 +440,7 @@ class Service {
     std::string document;
     std::string fault;
     bool understood = ReadRequest(req, document, fault);
-    Record(document, req);
+    const int number = Record(document, req);
     if (mode.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(mode.delay_ms));
     if (!mode.location.empty()) res.set_header("Location", mode.location);
 
@@ -423,8 +450,11 @@ class Service {
       if (!understood) {
         res.status = 500;
         res.set_content(FaultEnvelope(fault), xml);
+      } else if (std::string verdict = Judge(document);
+                 !on_accept_.empty() && verdict.starts_with("<Respuesta Estado=\"ACEPTADO\"")) {
+        AnswerNoted(res, ResultEnvelope(ns_, verdict), number);
       } else {
-        res.set_content(ResultEnvelope(ns_, Judge(document)), xml);
+        res.set_content(ResultEnvelope(ns_, verdict), xml);
       }
     } else if (m == "status") {
       res.status = std::atoi(mode.argument.c_str());
@@ -531,6 +561,7 @@ class Service {
 
   std::string ns_;
   std::string record_dir_;
+  std::string on_accept_;
   std::mutex mutex_;
   Mode mode_;
   int received_ = 0;
@@ -584,6 +615,7 @@ int main(int argc, char** argv) {
   std::string record_dir;
   std::string ns = quorvex::ServiceNamespace;
   std::string mode_text = "accept";
+  std::string on_accept;
   std::string cert;
   std::string key;
   for (int i = 1; i < argc; ++i) {
@@ -610,6 +642,8 @@ int main(int argc, char** argv) {
       ns = value();
     } else if (arg == "--mode") {
       mode_text = value();
+    } else if (arg == "--on-accept") {
+      on_accept = value();
     } else if (arg == "--cert") {
       cert = value();
     } else if (arg == "--key") {
@@ -637,7 +671,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   StopOnSignal stopper(*server);
-  Service service(ns, record_dir, mode);
+  Service service(ns, record_dir, mode, on_accept);
   service.Install(*server);
 
   int bound =

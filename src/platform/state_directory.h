@@ -1,0 +1,77 @@
+// The job's state directory: its one writable place per installation.
+//
+// "The same installation" means the same state directory. Whatever happens
+// to the program folder during a run (an upgrade replacing the files in it,
+// a folder swapped in by mv and cp, a symlink switched to another copy),
+// runs that share the state directory keep out of each other's way.
+//
+// Two things live there: the lock file of the single-instance guard, and
+// small records that must outlive the process that wrote them (the usage
+// report's record of its call). The folder is $QUORVEX_STATE_DIR when that
+// is set and not empty, else the platform's place for a service's data. It
+// is created when missing, open to the job's own account and the
+// administrators only; an existing folder is used as it is.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quorvex {
+
+// A state file or the folder could not be created, read, written or
+// removed. what() names the path and the system's reason.
+class StateError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The state directory's path; neither checked nor created.
+std::string StateDirectoryPath();
+
+// Creates the folder when it is missing (its parent must exist). Throws
+// StateError when it cannot be created, or exists and is not a folder.
+void MakeStateDirectory(const std::string& path);
+
+// The path of the file `name` in the state directory.
+std::string StateFilePath(const std::string& directory, std::string_view name);
+
+// Replaces or creates the file at path so that, after a crash or a power
+// loss, it holds either nothing (or its old content) or the new content in
+// full: written beside it under a temporary name, synced to the disk,
+// renamed over it, and the rename made durable. Throws StateError.
+void WriteStateFile(const std::string& path, std::string_view content);
+
+// Overwrites bytes of the existing file at path, at offset, in place, and
+// syncs them to the disk. It takes no new space, so it works on a full disk
+// as long as offset + bytes lies within the file. Throws StateError.
+void OverwriteStateFile(const std::string& path, std::size_t offset, std::string_view bytes);
+
+// The content of a small regular file; std::nullopt when there is none.
+// Throws StateError when it cannot be read, is not a regular file or holds
+// more than max_bytes.
+std::optional<std::string> ReadStateFile(const std::string& path, std::size_t max_bytes);
+
+// Removes the file at path and makes that durable; a missing file is
+// removed already. Throws StateError.
+void RemoveStateFile(const std::string& path);
+
+// Keeps other runs of the same installation from running while it is held.
+// It is a lock on a file in the state directory, which belongs to the
+// process: the system releases it when the process ends, however it ends,
+// so it never goes stale, and it is never handed to a child process.
+class SingleInstanceGuard {
+ public:
+  virtual ~SingleInstanceGuard() = default;
+
+  // Takes the lock of the installation whose state directory is given.
+  // Returns nullptr when another process holds it. Throws StateError, with
+  // a description an operator can act on, when it cannot be taken for any
+  // other reason (the job's account cannot open or create the lock file).
+  static std::unique_ptr<SingleInstanceGuard> TryAcquire(const std::string& state_directory);
+};
+
+}  // namespace quorvex
