@@ -4,7 +4,7 @@ set(QUORVEX_POSIX_TEST_FILES)
 # These build on POSIX programs and calls (sh, printf, setenv, the test
 # installation's posix_spawn); the runner's own Windows rows are in
 # dos_outputs_test.cc, and the Windows job is run whole by tests/windows.
-foreach(file platform/database-odbc_test.cc platform/child_process_test.cc
+foreach(file database/database-odbc_test.cc platform/child_process_test.cc
              probe/ping_tools_test.cc)
   list(APPEND QUORVEX_POSIX_TEST_FILES ${CMAKE_SOURCE_DIR}/src/${file})
 endforeach()

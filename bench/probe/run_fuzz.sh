@@ -18,7 +18,7 @@ clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
   -I"$source_dir/src" \
   "$source_dir/src/probe/text_fuzz.cc" \
   "$source_dir/src/probe/reply_text.cc" \
-  "$source_dir/src/platform/locale_number.cc" \
+  "$source_dir/src/text/locale_number.cc" \
   "$source_dir/src/platform/locale_separators-posix.cc" \
   -o "$work/text_fuzz"
 

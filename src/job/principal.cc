@@ -7,9 +7,9 @@
 #include "eventlog/log.h"
 #include "job/password_cipher.h"
 #include "job/settings_file_reader.h"
-#include "platform/locale_number.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
+#include "text/locale_number.h"
 #include "ui/frm_main.h"
 
 namespace quorvex {

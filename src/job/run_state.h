@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/database.h"
+#include "database/database.h"
 
 namespace quorvex {
 

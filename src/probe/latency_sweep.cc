@@ -9,8 +9,8 @@
 #include <string>
 
 #include "eventlog/log.h"
-#include "platform/locale_number.h"
 #include "probe/reply_text.h"
+#include "text/locale_number.h"
 #include "ui/frm_main.h"
 
 namespace quorvex {

@@ -9,9 +9,9 @@
 
 #include "eventlog/log.h"
 #include "platform/connectivity.h"
-#include "platform/locale_number.h"
 #include "platform/utf8_path.h"
 #include "probe/reply_text.h"
+#include "text/locale_number.h"
 #include "ui/frm_main.h"
 
 namespace quorvex {

@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
-#include "platform/locale_number.h"
 #include "probe/reply_text.h"
+#include "text/locale_number.h"
 
 namespace {
 

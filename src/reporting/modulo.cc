@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "platform/http_request.h"
-#include "platform/xml_document.h"
 #include "reporting/report_frame.h"
+#include "text/xml_document.h"
 
 namespace quorvex {
 

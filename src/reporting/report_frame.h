@@ -19,8 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "database/database.h"
 #include "job/run_state.h"
-#include "platform/database.h"
 #include "probe/reply_text.h"  // TrimSpaces, shared with the latency probe
 
 namespace quorvex {

@@ -1,4 +1,4 @@
-#include "platform/xml_document.h"
+#include "text/xml_document.h"
 
 #include <cstring>
 #include <pugixml.hpp>

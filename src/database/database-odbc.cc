@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/database.h"
-#include "platform/database_backends.h"
+#include "database/database.h"
+#include "database/database_backends.h"
 
 namespace quorvex {
 namespace {

@@ -1,6 +1,6 @@
 // The row set, the choice of backend from "Data Source", and the TOP
 // rewrite shared by the backends that are not SQL Server.
-#include "platform/database.h"
+#include "database/database.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "platform/database_backends.h"
+#include "database/database_backends.h"
 #include "platform/utf8_path.h"
 
 namespace quorvex {
