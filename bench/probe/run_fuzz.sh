@@ -20,6 +20,7 @@ clang++ -std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-reco
   "$source_dir/src/probe/reply_text.cc" \
   "$source_dir/src/text/locale_number.cc" \
   "$source_dir/src/platform/locale_separators-posix.cc" \
+  "$source_dir/src/util/string_util.cc" \
   -o "$work/text_fuzz"
 
 # A few seeds shaped like the tools' summaries.

@@ -11,6 +11,7 @@
 #include "platform/process_info.h"
 #include "text/locale_number.h"
 #include "ui/frm_main.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 namespace {
@@ -34,12 +35,6 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
     text.replace(at, what.size(), with);
     at += with.size();
   }
-}
-
-std::string TrimSpaces(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 std::string FailureText(const std::string& description) {

@@ -8,25 +8,10 @@
 #include <string_view>
 
 #include "platform/utf8_path.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 // Offset of the first byte that does not belong to valid UTF-8, or npos.
 std::size_t FirstInvalidUtf8(std::string_view text) {
@@ -128,20 +113,20 @@ void SettingsFileReader::Load(const std::string& file_path) {
   Section* current = nullptr;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
-    std::string_view line = TrimBlanks(text.substr(0, end));
+    std::string_view line = TrimWhitespace(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[') {
       const std::size_t close = line.find(']');
       const std::string_view name =
-          TrimBlanks(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
-      current = &sections_[Upper(name)];
+          TrimWhitespace(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      current = &sections_[AsciiUpperCase(name)];
       continue;
     }
     const std::size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos) continue;
-    const std::string key = Upper(TrimBlanks(line.substr(0, equals)));
-    std::string_view value = TrimBlanks(line.substr(equals + 1));
+    const std::string key = AsciiUpperCase(TrimWhitespace(line.substr(0, equals)));
+    std::string_view value = TrimWhitespace(line.substr(equals + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
@@ -153,9 +138,9 @@ std::string SettingsFileReader::ReadSetting(const std::string& file_path,
                                             const std::string& section, const std::string& key,
                                             const std::string& default_value) {
   if (!loaded_path_ || *loaded_path_ != file_path) Load(file_path);
-  const auto s = sections_.find(Upper(section));
+  const auto s = sections_.find(AsciiUpperCase(section));
   if (s == sections_.end()) return default_value;
-  const auto k = s->second.find(Upper(key));
+  const auto k = s->second.find(AsciiUpperCase(key));
   if (k == s->second.end()) return default_value;
   return k->second;
 }

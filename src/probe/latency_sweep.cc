@@ -12,6 +12,7 @@
 #include "probe/reply_text.h"
 #include "text/locale_number.h"
 #include "ui/frm_main.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 

@@ -13,6 +13,7 @@
 #include "probe/reply_text.h"
 #include "text/locale_number.h"
 #include "ui/frm_main.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 namespace {
@@ -48,13 +49,6 @@ bool IsOrdinaryFile(const std::string& path) {
   return status.type() == std::filesystem::file_type::regular;
 }
 
-std::string UpperCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 // The reply of a tool read as a latency: empty becomes "-1", a number is
 // read under the user's regional settings, anything else gives -1.
 double ReadLatency(const std::string& reply_text) {
@@ -69,7 +63,7 @@ std::string frmMain::LocateTool(const std::string& setting, std::string_view key
                                 std::string_view label) {
   std::string result;
   try {
-    if (UpperCase(setting).find(key) == std::string::npos) return result;
+    if (AsciiUpperCase(setting).find(key) == std::string::npos) return result;
     std::string folder = run_.ProgramFolder;
     if (folder.empty()) return result;
     if (folder.back() != '/') folder += '/';

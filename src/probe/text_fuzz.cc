@@ -13,6 +13,7 @@
 
 #include "probe/reply_text.h"
 #include "text/locale_number.h"
+#include "util/string_util.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "platform/http_request.h"
 #include "reporting/report_frame.h"
 #include "text/xml_document.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 
@@ -21,13 +22,6 @@ class CallError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
-
-std::string UpperCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 XmlNode RequireNode(const XmlDocument& doc, const std::string& path, std::string_view what) {
   XmlNode node = doc.SelectSingleNode(path);
@@ -157,7 +151,7 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
     run.LastErrorText = mensaje.Text();
   }
 
-  if (UpperCase(status) == "RECHAZADO") {
+  if (AsciiUpperCase(status) == "RECHAZADO") {
     run.LastErrorText =
         "EL WEBSERVICE HA RECHAZADO LA PETICION" + std::string(". ") + run.LastErrorText;
     return false;

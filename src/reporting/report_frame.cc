@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "reporting/modulo.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 

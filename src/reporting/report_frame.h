@@ -21,7 +21,6 @@
 
 #include "database/database.h"
 #include "job/run_state.h"
-#include "probe/reply_text.h"  // TrimSpaces, shared with the latency probe
 
 namespace quorvex {
 
