@@ -9,28 +9,10 @@
 
 #include "platform/utf8_path.h"
 #include "util/string_util.h"
+#include "util/utf8.h"
 
 namespace quorvex {
 namespace {
-
-// Offset of the first byte that does not belong to valid UTF-8, or npos.
-std::size_t FirstInvalidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    std::size_t length = c < 0x80           ? 1
-                         : (c >> 5) == 0x6  ? 2
-                         : (c >> 4) == 0xE  ? 3
-                         : (c >> 3) == 0x1E ? 4
-                                            : 0;
-    if (length == 0 || c == 0xC0 || c == 0xC1 || i + length > text.size()) return i;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return i;
-    }
-    i += length;
-  }
-  return std::string_view::npos;
-}
 
 const char* TypeName(std::filesystem::file_type type) {
   switch (type) {
