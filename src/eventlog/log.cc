@@ -19,4 +19,11 @@ void LogWarning(std::string_view message) {
 
 void LogError(std::string_view message) { WriteEventLog(message, kEventError, kEventIdError); }
 
+std::string EntryText(std::string_view procedure, std::string_view message) {
+  std::string text(procedure);
+  text += "()\r\n";
+  text += message;
+  return text;
+}
+
 }  // namespace quorvex

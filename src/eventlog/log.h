@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace quorvex {
@@ -29,5 +30,9 @@ void WriteEventLog(std::string_view message, std::uint16_t event_type, std::uint
 void LogInfo(std::string_view message);
 void LogWarning(std::string_view message);
 void LogError(std::string_view message);
+
+// The text of an entry about what happened in a procedure: its name, "()",
+// CRLF and the message ("GetPingTimbrado()\r\n<message>").
+std::string EntryText(std::string_view procedure, std::string_view message);
 
 }  // namespace quorvex

@@ -67,9 +67,7 @@ void frmMain::GetPingTimbrado() {
       servers.MoveNext();
     }
   } catch (const std::exception& failure) {
-    std::string message = "GetPingTimbrado()\r\n";
-    message += failure.what();
-    LogError(message);
+    LogError(EntryText("GetPingTimbrado", failure.what()));
   }
 }
 

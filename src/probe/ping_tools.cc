@@ -21,13 +21,6 @@ namespace {
 constexpr char kAverageMarker[] = "Average =";
 constexpr char kEndMarker[] = "ms";
 
-void LogFailure(std::string_view label, const std::exception& failure) {
-  std::string message(label);
-  message += "\r\n";
-  message += failure.what();
-  LogError(message);
-}
-
 // True for an existing ordinary file: a regular file (after links) whose
 // name does not start with a dot, the hidden files of this platform.
 // Missing files and folders give false; a path the file system rejects
@@ -60,7 +53,7 @@ double ReadLatency(const std::string& reply_text) {
 }  // namespace
 
 std::string frmMain::LocateTool(const std::string& setting, std::string_view key,
-                                std::string_view label) {
+                                std::string_view procedure) {
   std::string result;
   try {
     if (AsciiUpperCase(setting).find(key) == std::string::npos) return result;
@@ -75,17 +68,15 @@ std::string frmMain::LocateTool(const std::string& setting, std::string_view key
     result = folder + name;
     if (!IsOrdinaryFile(result)) result.clear();
   } catch (const std::exception& failure) {
-    LogFailure(label, failure);
+    LogError(EntryText(procedure, failure.what()));
   }
   return result;
 }
 
-std::string frmMain::bPSPING() {
-  return LocateTool(run_.Settings.PsPingExe, "PSPING", "bPSPING()");
-}
+std::string frmMain::bPSPING() { return LocateTool(run_.Settings.PsPingExe, "PSPING", "bPSPING"); }
 
 std::string frmMain::bTcPing() {
-  return LocateTool(run_.Settings.TcPingExe, "TCPING.EXE", "bTcPing()");
+  return LocateTool(run_.Settings.TcPingExe, "TCPING.EXE", "bTcPing");
 }
 
 bool frmMain::bCheckConnection(const std::string& url) { return CanConnect(url); }
@@ -102,7 +93,7 @@ std::string frmMain::ExecCMD(const std::string& tool_path, const std::string& op
     runner.ExecuteCommand();
     result = txtSalida.Text();
   } catch (const std::exception& failure) {
-    LogFailure("ExecCMD()", failure);
+    LogError(EntryText("ExecCMD", failure.what()));
   }
   return result;
 }
@@ -126,7 +117,7 @@ double frmMain::MeasureWithTool(const std::string& host, bool psping) {
         tool_path, psping ? settings.PsPingCommand : settings.TcPingCommand, TrimSpaces(target));
     value = ReadLatency(TrimSpaces(GetTextBetween(output, kAverageMarker, kEndMarker)));
   } catch (const std::exception& failure) {
-    LogFailure(psping ? "PsPingResp()" : "TcPingResp()", failure);
+    LogError(EntryText(psping ? "PsPingResp" : "TcPingResp", failure.what()));
   }
   return value;
 }

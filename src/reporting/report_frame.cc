@@ -85,12 +85,4 @@ std::int32_t ToInt32(const FieldValue& value) {
   return static_cast<std::int32_t>(result);
 }
 
-std::string EntryText(std::string_view procedure, std::string_view message) {
-  std::string text(procedure);
-  text += "()";
-  text += kCrLf;
-  text += message;
-  return text;
-}
-
 }  // namespace quorvex

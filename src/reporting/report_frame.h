@@ -74,8 +74,4 @@ std::string FieldText(const FieldValue& value);
 // not a whole number in decimal digits (an optional sign, blanks around).
 std::int32_t ToInt32(const FieldValue& value);
 
-// The text of an event-log entry of a report: the procedure's name, "()",
-// CRLF and the message.
-std::string EntryText(std::string_view procedure, std::string_view message);
-
 }  // namespace quorvex

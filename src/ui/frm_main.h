@@ -194,8 +194,10 @@ class frmMain final : private DOSOutputsListener {
   void ControlChanged(Control& control, std::string_view appended, bool append);
   // The system ping of the sweep: latency of host, or -1. Traps nothing.
   double SystemPingResp(const std::string& host);
-  // bPSPING and bTcPing: the tool setting, its key text, the entry label.
-  std::string LocateTool(const std::string& setting, std::string_view key, std::string_view label);
+  // bPSPING and bTcPing: the tool setting, its key text, the procedure
+  // named in an entry.
+  std::string LocateTool(const std::string& setting, std::string_view key,
+                         std::string_view procedure);
   // PsPingResp and TcPingResp.
   double MeasureWithTool(const std::string& host, bool psping);
 
