@@ -1,12 +1,11 @@
 #include "eventlog/log.h"
 
-#include "job/run_state.h"
 #include "platform/event_sink.h"
 
 namespace quorvex {
 
 void WriteEventLog(std::string_view message, std::uint16_t event_type, std::uint32_t event_id) {
-  DeliverEvent(EventEntry{kApplicationTitle, event_type, event_id, message});
+  DeliverEvent(EventEntry{kEventSource, event_type, event_id, message});
 }
 
 void LogInfo(std::string_view message) {

@@ -1,8 +1,8 @@
 // The one writer of the system's event log.
 //
 // Every message for an operator goes through LogInfo, LogWarning or
-// LogError; each writes exactly one entry with the application title as
-// source and a fixed type and id. Nothing is kept between calls and no call
+// LogError; each writes exactly one entry with kEventSource as source and a
+// fixed type and id. Nothing is kept between calls and no call
 // ever fails visibly: a lost sink loses the entry, never the caller's work.
 //
 // Delivery on this platform (decided afresh on every call):
@@ -16,6 +16,11 @@
 #include <string_view>
 
 namespace quorvex {
+
+// The source of every entry: the application title, under which the
+// installers register the event source and which the journal shows as the
+// identifier. The job's kApplicationTitle is this name.
+inline constexpr char kEventSource[] = "Quorvex";
 
 inline constexpr std::uint16_t kEventError = 1;
 inline constexpr std::uint16_t kEventWarning = 2;

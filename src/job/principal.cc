@@ -158,7 +158,10 @@ int Main() {
 
   LocateWebService(run);
 
-  const std::unique_ptr<MessageBoxPresenter> boxes = MakeJobMessageBox();
+  // Where nobody could dismiss a box (a service, a task run whether or not
+  // anybody is logged on), the job's boxes are lines on standard error.
+  const std::unique_ptr<MessageBoxPresenter> boxes =
+      MakeMessageBox(kApplicationTitle, /*unattended=*/!HasVisibleDesktop());
   frmMain form(run, *boxes, RunLimits{.time_limit = kToolTimeLimit});
   form.Form_Load();
   form.GetPingTimbrado();
