@@ -4,11 +4,8 @@
 // LogError; each writes exactly one entry with kEventSource as source and a
 // fixed type and id. Nothing is kept between calls and no call
 // ever fails visibly: a lost sink loses the entry, never the caller's work.
-//
-// Delivery on this platform (decided afresh on every call):
-//   QUORVEX_EVENT_LOG names a file  -> one JSON object per line appended
-//   a systemd journal is running    -> sd_journal_send
-//   otherwise                       -> syslog(3)
+// Where the entries go is the event sink's business (platform/event_sink.h),
+// decided afresh on every call.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 // Children started with posix_spawn: no shell, no inherited descriptors
 // beyond 0, 1 and 2, default signal handling and an empty signal mask, as a
-// freshly created process would have.
+// freshly created process would have. Each child leads a process group of
+// its own, which KillGroup ends with SIGKILL.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

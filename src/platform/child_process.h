@@ -7,9 +7,9 @@
 // text, split into arguments by the rules Windows programs apply to theirs,
 // so a tool path written between double quotes works as it does there.
 //
-// Each child leads a process group of its own, so that it and everything it
-// starts (which stays in the group unless it leaves on purpose) can be ended
-// together when a run is cut short.
+// Each child and everything it starts (unless it leaves on purpose) are
+// held together, so that all of them can be ended at once when a run is cut
+// short (see the -posix and -win32 files for how).
 //
 // A child is reaped without ever blocking on it: when its output has ended
 // it gets a short, bounded moment to exit; one that lives on after closing
@@ -120,9 +120,9 @@ class ChildProcess {
   // True once a Read has ended at its deadline.
   bool TimedOut() const { return timed_out_; }
 
-  // Kills the child's whole process group (the child and whatever it
-  // started that stayed in the group) with SIGKILL. The child itself is
-  // still collected as usual when this object goes away.
+  // Ends the child and whatever it started that stayed with it, at once and
+  // without a chance to clean up. The child itself is still collected as
+  // usual when this object goes away.
   // REQUIRES: Start returned kStarted.
   void KillGroup();
 

@@ -1,3 +1,7 @@
+// The connectivity check of POSIX systems: the URL is read with libcurl's
+// URL parser (https is its default scheme, and it knows the default port of
+// each scheme it supports), then the host's addresses are tried with
+// non-blocking connects, all of them within connect_timeout.
 #include <curl/curl.h>
 #include <netdb.h>
 #include <poll.h>

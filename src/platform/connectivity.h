@@ -1,11 +1,10 @@
 // Whether a TCP connection to the host of a URL can be made.
 //
-// The URL is parsed with libcurl's URL parser. A URL without a scheme is
-// read as https (the parser's default scheme), so "host/path" is checked on
+// A URL without a scheme is read as https, so "host/path" is checked on
 // port 443; a URL with a port is checked on that port; http and https
-// without a port use 80 and 443, other schemes the parser's default port
-// for them. The host is resolved and its addresses are tried in turn until
-// one accepts a connection, which is closed at once.
+// without a port use 80 and 443, other schemes their usual port. The host
+// is resolved and its addresses are tried in turn until one accepts a
+// connection, which is closed at once.
 #pragma once
 
 #include <chrono>
@@ -16,10 +15,11 @@ namespace quorvex {
 inline constexpr std::chrono::seconds kConnectTimeout{10};
 
 // True when a connection opens within connect_timeout (counted over all
-// addresses of the host; name resolution itself is not bounded). False for
-// a URL that does not parse, has no host or no known port, a host that does
-// not resolve, or no address that accepts. Throws nothing but
-// std::bad_alloc.
+// addresses of the host; name resolution itself is not bounded), or within
+// the system's own time-out where the system does not let the caller set
+// one. False for a URL that does not parse, has no host or no known port, a
+// host that does not resolve, or no address that accepts. Throws nothing
+// but std::bad_alloc.
 bool CanConnect(std::string_view url, std::chrono::milliseconds connect_timeout = kConnectTimeout);
 
 }  // namespace quorvex

@@ -19,7 +19,7 @@ struct EventEntry {
 
 // Delivers one entry. With QUORVEX_EVENT_LOG naming a file the entry is
 // appended there as one JSON object per line; otherwise it goes to the
-// systemd journal, or to syslog where no journal runs.
+// system's own log (ReportToSystemLog).
 void DeliverEvent(const EventEntry& entry) noexcept;
 
 // The JSON object written to the file sink for entry (no line break): keys
@@ -35,7 +35,7 @@ std::string LocalTimeText();
 // Appends line to the file at path in one write, so that the entries of
 // concurrent processes do not interleave.
 void AppendEventLine(const char* path, const std::string& line);
-// The system's own log: the journal or syslog, or the Windows event log.
+// The system's own log (the -posix and -win32 files say which).
 void ReportToSystemLog(const EventEntry& entry);
 
 }  // namespace quorvex

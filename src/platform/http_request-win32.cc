@@ -1,7 +1,9 @@
-// HTTP exchanges through WinHTTP, synchronous, with the limits of the
-// Linux side: 60 s to connect, 30 s without any data moving, the deadline
-// of HttpLimits for the whole exchange (checked between reads of the
-// body) and its size cap for the answer.
+// HTTP exchanges through WinHTTP, synchronous. The connect and stall
+// limits become WinHTTP's own time-outs (a stall is a receive or send that
+// waits longer than kStallTimeout), the deadline is checked between reads
+// of the body, and the size cap against the announced length and again
+// while reading. Proxies are the machine's WinHTTP settings, certificates
+// come from the system's store.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -27,26 +29,26 @@ using Internet = std::unique_ptr<void, InternetDeleter>;
 
 }  // namespace
 
-struct HttpRequest::Handles {
+struct HttpRequest::Backend {
   std::wstring method;
   std::wstring url;
   std::wstring headers;
 };
 
-HttpRequest::HttpRequest() : curl_(std::make_unique<Handles>()) {}
+HttpRequest::HttpRequest() : backend_(std::make_unique<Backend>()) {}
 
 HttpRequest::~HttpRequest() = default;
 
 void HttpRequest::Open(std::string_view method, std::string_view url) {
-  curl_->method = Utf8ToWide(method);
-  curl_->url = Utf8ToWide(url);
+  backend_->method = Utf8ToWide(method);
+  backend_->url = Utf8ToWide(url);
   ready_state_ = kOpened;
 }
 
 void HttpRequest::SetLimits(const HttpLimits& limits) { limits_ = limits; }
 
 void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {
-  curl_->headers += Utf8ToWide(name) + L": " + Utf8ToWide(value) + L"\r\n";
+  backend_->headers += Utf8ToWide(name) + L": " + Utf8ToWide(value) + L"\r\n";
 }
 
 void HttpRequest::Send(std::string_view body) {
@@ -70,7 +72,7 @@ void HttpRequest::Send(std::string_view body) {
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(curl_->url.c_str(), 0, 0, &parts)) Fail("reading the URL");
+  if (!WinHttpCrackUrl(backend_->url.c_str(), 0, 0, &parts)) Fail("reading the URL");
   const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
   path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
@@ -87,7 +89,7 @@ void HttpRequest::Send(std::string_view body) {
   Internet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
   if (!connection) Fail("connecting");
   const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  Internet request(WinHttpOpenRequest(connection.get(), curl_->method.c_str(), path.c_str(),
+  Internet request(WinHttpOpenRequest(connection.get(), backend_->method.c_str(), path.c_str(),
                                       nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                       flags));
   if (!request) Fail("opening the request");
@@ -97,8 +99,8 @@ void HttpRequest::Send(std::string_view body) {
                    sizeof no_redirects);
   if (!WinHttpSendRequest(
           request.get(),
-          curl_->headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : curl_->headers.c_str(),
-          static_cast<DWORD>(curl_->headers.size()), const_cast<char*>(body.data()),
+          backend_->headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : backend_->headers.c_str(),
+          static_cast<DWORD>(backend_->headers.size()), const_cast<char*>(body.data()),
           static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0)) {
     if (past_deadline()) throw deadline_error();
     Fail("sending the request");
