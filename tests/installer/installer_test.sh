@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# installer_test.sh SETUP WORK: installs SETUP silently in a fresh wine prefix WORK/prefix, again
-# over an edited settings file, then uninstalls it, checking files, registry and task.
+# installer_test.sh SETUP WORK: installs SETUP silently in a fresh wine prefix WORK/wineprefix,
+# again over an edited settings file, then uninstalls it, checking files, registry and task.
 set -uo pipefail
 setup=$1
-export WINEPREFIX=$2/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+wine_home=$2
+source "$(dirname "$0")/../../scripts/wine-env.sh"
 rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null' EXIT
 wineserver -p && wineboot --init </dev/null >/dev/null 2>&1
