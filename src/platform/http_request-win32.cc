@@ -27,6 +27,90 @@ using Internet = std::unique_ptr<void, InternetDeleter>;
                   ")");
 }
 
+// The parts of a URL that a WinHTTP request is made from.
+struct UrlParts {
+  std::wstring host;
+  std::wstring path;  // with the query
+  INTERNET_PORT port = 0;
+  bool secure = false;
+};
+
+UrlParts CrackUrl(const std::wstring& url) {
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) Fail("reading the URL");
+  UrlParts result;
+  result.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  result.path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  result.path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (result.path.empty()) result.path = L"/";
+  result.port = parts.nPort;
+  result.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return result;
+}
+
+// The handles of one exchange, each opened from the one before it.
+struct Exchange {
+  Internet session;
+  Internet connection;
+  Internet request;
+};
+
+// Opens a session with the connect and stall time-outs, connects to the
+// URL's host and opens a request that follows no redirects.
+Exchange OpenExchange(const UrlParts& url, const std::wstring& method) {
+  Exchange exchange;
+  exchange.session.reset(WinHttpOpen(L"Quorvex", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!exchange.session) Fail("opening a WinHTTP session");
+  const auto milliseconds = [](std::chrono::seconds limit) {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(limit).count());
+  };
+  const int connect_ms = milliseconds(HttpRequest::kConnectTimeout);
+  const int stall_ms = milliseconds(HttpRequest::kStallTimeout);
+  WinHttpSetTimeouts(exchange.session.get(), connect_ms, connect_ms, stall_ms, stall_ms);
+  exchange.connection.reset(WinHttpConnect(exchange.session.get(), url.host.c_str(), url.port, 0));
+  if (!exchange.connection) Fail("connecting");
+  exchange.request.reset(WinHttpOpenRequest(
+      exchange.connection.get(), method.c_str(), url.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+      WINHTTP_DEFAULT_ACCEPT_TYPES, url.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!exchange.request) Fail("opening the request");
+  // Redirects are not followed, as on Linux.
+  DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+  WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects,
+                   sizeof no_redirects);
+  return exchange;
+}
+
+// The status code and reason phrase of the answer's status line.
+void ReadStatusLine(HINTERNET request, long& status, std::string& reason) {
+  DWORD code = 0;
+  DWORD size = sizeof code;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                      WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
+  status = static_cast<long>(code);
+  wchar_t text[256] = {};
+  size = sizeof text - sizeof(wchar_t);
+  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                          &size, WINHTTP_NO_HEADER_INDEX)) {
+    reason = WideToUtf8(std::wstring(text, size / sizeof(wchar_t)));
+  }
+}
+
+// The body length the answer announces, or 0 when it announces none.
+unsigned long long AnnouncedLength(HINTERNET request) {
+  wchar_t text[32] = {};
+  DWORD size = sizeof text - sizeof(wchar_t);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                           text, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return std::wcstoull(text, nullptr, 10);
+}
+
 }  // namespace
 
 struct HttpRequest::Backend {
@@ -67,75 +151,30 @@ void HttpRequest::Send(std::string_view body) {
                      " bytes and was abandoned");
   };
 
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(backend_->url.c_str(), 0, 0, &parts)) Fail("reading the URL");
-  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
-  path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  if (path.empty()) path = L"/";
-
-  Internet session(WinHttpOpen(L"Quorvex", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) Fail("opening a WinHTTP session");
-  const int connect_ms = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(kConnectTimeout).count());
-  const int stall_ms = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(kStallTimeout).count());
-  WinHttpSetTimeouts(session.get(), connect_ms, connect_ms, stall_ms, stall_ms);
-  Internet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-  if (!connection) Fail("connecting");
-  const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  Internet request(WinHttpOpenRequest(connection.get(), backend_->method.c_str(), path.c_str(),
-                                      nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                      flags));
-  if (!request) Fail("opening the request");
-  // Redirects are not followed, as on Linux.
-  DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
-  WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects,
-                   sizeof no_redirects);
-  if (!WinHttpSendRequest(
-          request.get(),
-          backend_->headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : backend_->headers.c_str(),
-          static_cast<DWORD>(backend_->headers.size()), const_cast<char*>(body.data()),
-          static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0)) {
+  const Exchange exchange = OpenExchange(CrackUrl(backend_->url), backend_->method);
+  HINTERNET request = exchange.request.get();
+  const std::wstring& headers = backend_->headers;
+  if (!WinHttpSendRequest(request,
+                          headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                          static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
+                          static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0)) {
     if (past_deadline()) throw deadline_error();
     Fail("sending the request");
   }
-  if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+  if (!WinHttpReceiveResponse(request, nullptr)) {
     if (past_deadline()) throw deadline_error();
     Fail("receiving the answer");
   }
   response_started_ = true;
-
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-  status_ = static_cast<long>(status);
-  wchar_t reason[256] = {};
-  size = sizeof reason - sizeof(wchar_t);
-  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX,
-                          reason, &size, WINHTTP_NO_HEADER_INDEX)) {
-    status_text_ = WideToUtf8(std::wstring(reason, size / sizeof(wchar_t)));
-  }
+  ReadStatusLine(request, status_, status_text_);
   // An announced length over the cap is refused before the body is read.
-  wchar_t length_text[32] = {};
-  size = sizeof length_text - sizeof(wchar_t);
-  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                          length_text, &size, WINHTTP_NO_HEADER_INDEX) &&
-      std::wcstoull(length_text, nullptr, 10) > limits_.max_response_bytes) {
-    throw size_error();
-  }
+  if (AnnouncedLength(request) > limits_.max_response_bytes) throw size_error();
 
   char buffer[16384];
   while (true) {
     if (past_deadline()) throw deadline_error();
     DWORD read = 0;
-    if (!WinHttpReadData(request.get(), buffer, sizeof buffer, &read)) {
+    if (!WinHttpReadData(request, buffer, sizeof buffer, &read)) {
       if (past_deadline()) throw deadline_error();
       ready_state_ = kReceiving;  // the answer broke off in the middle
       return;
