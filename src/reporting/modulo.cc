@@ -63,43 +63,33 @@ std::string BuildEnvelope(const std::string& method, const std::string& service_
   return envelope;
 }
 
-// The call up to its verdict. Expected outcomes set LastErrorText and return;
-// anything else throws and ends in the trap of Consumir_WebService.
-bool Exchange(RunState& run, const std::string& report_document, const std::string& address,
-              const std::string& method, std::string& answer_code,
-              const std::string& service_namespace, const HttpLimits& limits) {
-  if (report_document.empty()) {
-    run.LastErrorText = "NO SE HA ENVIADO UN DOCUMENTO XML CORRECTO";
+// The request body: the envelope with report_document as the text of
+// DOCUMENTO. False, with run.LastErrorText, when the envelope cannot be
+// made; throws for a document XML cannot carry.
+bool BuildRequestBody(RunState& run, const std::string& report_document, const std::string& method,
+                      const std::string& service_namespace, std::string& body) {
+  XmlDocument request;
+  if (!request.LoadXml(BuildEnvelope(method, service_namespace))) {
+    run.LastErrorText = "IMPOSIBLE GENERAR XML PARA ENVIO";
     return false;
   }
-
-  std::string body;
-  {
-    XmlDocument request;
-    if (!request.LoadXml(BuildEnvelope(method, service_namespace))) {
-      run.LastErrorText = "IMPOSIBLE GENERAR XML PARA ENVIO";
-      return false;
-    }
-    // A character XML cannot carry would leave the document cut short or
-    // malformed on the wire; it is refused before anything is sent.
-    if (std::string problem = XmlTextProblem(report_document); !problem.empty()) {
-      throw CallError("the report document " + problem);
-    }
-    const std::string path = "/soap:Envelope/soap:Body/" + method + "/DOCUMENTO";
-    XmlNode documento = RequireNode(request, path, "the request envelope");
-    if (!documento.SetText(report_document)) {
-      throw CallError("the report document cannot be set as the text of DOCUMENTO");
-    }
-    body = request.Xml();
+  // A character XML cannot carry would leave the document cut short or
+  // malformed on the wire; it is refused before anything is sent.
+  if (std::string problem = XmlTextProblem(report_document); !problem.empty()) {
+    throw CallError("the report document " + problem);
   }
+  const std::string path = "/soap:Envelope/soap:Body/" + method + "/DOCUMENTO";
+  XmlNode documento = RequireNode(request, path, "the request envelope");
+  if (!documento.SetText(report_document)) {
+    throw CallError("the report document cannot be set as the text of DOCUMENTO");
+  }
+  body = request.Xml();
+  return true;
+}
 
-  HttpRequest http;
-  http.Open("POST", address);
-  http.SetLimits(limits);
-  http.SetRequestHeader("Content-Type", "text/xml; charset=utf-8");
-  http.SetRequestHeader("SOAPAction", service_namespace + method);
-  http.Send(body);
-
+// The exchange as HTTP sees it: false, with run.LastErrorText, unless it
+// completed with status 200 and a body that is not blank.
+bool JudgeHttpOutcome(RunState& run, const HttpRequest& http, const std::string& address) {
   if (http.ReadyState() != HttpRequest::kCompleted) {
     run.LastErrorText = "IMPOSIBLE ESTABLECER CONEXION CON LA URL: " + address;
     return false;
@@ -125,7 +115,13 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
     run.LastErrorText = http.StatusText() + ". " + raw;
     return false;
   }
+  return true;
+}
 
+// The service's verdict in the answer raw: the Respuesta document in the
+// result element, its status and the code and text of its Mensaje.
+bool JudgeAnswer(RunState& run, const std::string& raw, const std::string& address,
+                 const std::string& method, std::string& answer_code) {
   std::string result_text;
   {
     XmlDocument response;
@@ -157,6 +153,29 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
     return false;
   }
   return true;
+}
+
+// The call up to its verdict. Expected outcomes set LastErrorText and return;
+// anything else throws and ends in the trap of Consumir_WebService.
+bool Exchange(RunState& run, const std::string& report_document, const std::string& address,
+              const std::string& method, std::string& answer_code,
+              const std::string& service_namespace, const HttpLimits& limits) {
+  if (report_document.empty()) {
+    run.LastErrorText = "NO SE HA ENVIADO UN DOCUMENTO XML CORRECTO";
+    return false;
+  }
+  std::string body;
+  if (!BuildRequestBody(run, report_document, method, service_namespace, body)) return false;
+
+  HttpRequest http;
+  http.Open("POST", address);
+  http.SetLimits(limits);
+  http.SetRequestHeader("Content-Type", "text/xml; charset=utf-8");
+  http.SetRequestHeader("SOAPAction", service_namespace + method);
+  http.Send(body);
+
+  return JudgeHttpOutcome(run, http, address) &&
+         JudgeAnswer(run, http.ResponseText(), address, method, answer_code);
 }
 
 FechaHora LocalToday() {
