@@ -30,18 +30,11 @@ const char* TypeName(std::filesystem::file_type type) {
   }
 }
 
-}  // namespace
-
-std::string SettingsFileReader::SettingsFilePath(const std::string& program_folder) const {
-  if (!program_folder.empty() && program_folder.back() == '/') {
-    return program_folder + kSettingsFileName;
-  }
-  return program_folder + "/" + kSettingsFileName;
-}
-
-void SettingsFileReader::Load(const std::string& file_path) {
-  sections_.clear();
-  loaded_path_ = file_path;
+// The text of the settings file at file_path, without a UTF-8 mark;
+// nothing when there is no such file. Throws SettingsFileError for a file
+// that cannot be read, is not a regular file, is too large or is not UTF-8
+// text.
+std::optional<std::string> ReadSettingsText(const std::string& file_path) {
   // Only a regular file is opened: a FIFO would block the run until someone
   // writes into it, and a device or folder is no settings file either. The
   // type is judged without opening anything.
@@ -49,7 +42,7 @@ void SettingsFileReader::Load(const std::string& file_path) {
   const std::filesystem::path path = PathFromUtf8(file_path);
   const std::filesystem::file_status status = std::filesystem::status(path, error);
   if (status.type() == std::filesystem::file_type::not_found) {
-    return;  // no file: every key takes its default
+    return std::nullopt;
   }
   if (error) {
     throw SettingsFileError("The settings file " + file_path +
@@ -84,14 +77,31 @@ void SettingsFileReader::Load(const std::string& file_path) {
                             " is not a text file (a NUL byte at offset " + std::to_string(nul) +
                             ")");
   }
-  std::string_view text(content);
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 mark
-  if (const std::size_t bad = FirstInvalidUtf8(text); bad != std::string_view::npos) {
+  if (content.starts_with("\xEF\xBB\xBF")) content.erase(0, 3);  // UTF-8 mark
+  if (const std::size_t bad = FirstInvalidUtf8(content); bad != std::string_view::npos) {
     throw SettingsFileError("The settings file " + file_path +
                             " is not UTF-8 text (an invalid byte at offset " + std::to_string(bad) +
                             "); save it as UTF-8");
   }
+  return content;
+}
 
+}  // namespace
+
+std::string SettingsFileReader::SettingsFilePath(const std::string& program_folder) const {
+  if (!program_folder.empty() && program_folder.back() == '/') {
+    return program_folder + kSettingsFileName;
+  }
+  return program_folder + "/" + kSettingsFileName;
+}
+
+void SettingsFileReader::Load(const std::string& file_path) {
+  sections_.clear();
+  loaded_path_ = file_path;
+  const std::optional<std::string> content = ReadSettingsText(file_path);
+  if (!content) return;  // no file: every key takes its default
+
+  std::string_view text(*content);
   Section* current = nullptr;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
