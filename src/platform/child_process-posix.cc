@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -32,23 +33,6 @@ namespace {
 // handed to the reaper. A tool that ends normally closes its output while
 // exiting and is collected within microseconds.
 constexpr long kExitGraceNanoseconds = 20'000'000;
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 class SpawnFileActions {
  public:

@@ -11,25 +11,11 @@
 #include <ctime>
 #include <memory>
 
+#include "platform/unique_fd.h"
 #include "probe_net.h"
 
 namespace quorvex::probes {
 namespace {
-
-// Owns one socket descriptor.
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 std::int64_t MonotonicNanos() {
   timespec now{};
@@ -55,7 +41,7 @@ void StartNetworking() {}
 
 ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s) {
   ConnectResult result;
-  Socket socket_fd(
+  UniqueFd socket_fd(
       socket(endpoint.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (socket_fd.get() < 0) return result;
 
