@@ -23,11 +23,6 @@ std::int64_t MonotonicNanos() {
   return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// Milliseconds between two monotonic readings, kept to whole microseconds.
-double ElapsedMs(std::int64_t start_ns, std::int64_t end_ns) {
-  return static_cast<double>((end_ns - start_ns) / 1000) / 1000.0;
-}
-
 ConnectResult::Kind KindOf(int error) {
   if (error == 0) return ConnectResult::Kind::kOpen;
   if (error == ECONNREFUSED) return ConnectResult::Kind::kRefused;
