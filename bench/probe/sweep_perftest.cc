@@ -1,10 +1,13 @@
 // Sweep overhead: GetPingTimbrado over N servers on a loopback listener,
-// with a tcping.exe that answers at once (instant_tool.cc).
+// with a tcping.exe that answers at once (instant_tool.cc), on a SQLite
+// database made by the installation's schema script.
 //
-//   probe_sweep_perftest [servers] [database folder]
+//   probe_sweep_perftest [--db FOLDER] [--schema FILE] [servers...]
 //
-// Defaults: 1000 servers, the database in the temporary folder. Prints
-//   - the sweep's wall time per server;
+// Defaults: 1000 servers, the database in the temporary folder, the schema
+// sql/sqlite/schema.sql of this source tree (give an older script to
+// compare). For each server count it prints
+//   - the sweep's wall time, in all and per server;
 //   - the tool's own time per run: starting the same tool and waiting for it
 //     with its output thrown away, no job around it;
 //   - the difference, the job's own cost per server (the reachability check,
@@ -15,8 +18,9 @@
 //   - one measurement (TcPingResp), the reachability check and the UPDATE
 //     (changing the value, as a sweep does) timed on their own;
 //   - the process's peak resident memory.
-// Run it with two server counts to see that memory does not grow with them
-// beyond the rows themselves.
+// Give several counts (1000 5000 20000) to see the growth: with the key on
+// St_ID the cost per server stays flat, without it every UPDATE reads the
+// whole table and the cost per server grows with the count.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sqlite3.h>
@@ -28,7 +32,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform/connectivity.h"
 #include "probe_test_support.h"
@@ -45,12 +52,13 @@ double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-bool MakeDatabase(const std::string& path, int servers, int port) {
+bool MakeDatabase(const std::string& path, const std::string& schema, int servers, int port) {
+  std::ifstream script(schema);
+  std::string sql(std::istreambuf_iterator<char>(script), {});
+  if (sql.empty()) return false;
   sqlite3* db = nullptr;
   if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
-  std::string sql =
-      "CREATE TABLE Servidor_Timbrado (St_ID TEXT, St_Url TEXT, Es_Cve_Estado TEXT, "
-      "St_Ping NUMERIC); BEGIN;";
+  sql += "BEGIN;";
   for (int i = 0; i < servers; ++i) {
     sql += "INSERT INTO Servidor_Timbrado VALUES ('SRV" + std::to_string(i) +
            "', 'http://127.0.0.1:" + std::to_string(port) + "/timbrado/servicio.asmx', 'AC', 0);";
@@ -80,20 +88,19 @@ double ToolOwnSeconds(const std::string& tool, int runs) {
   return Since(start);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const int servers = argc > 1 ? std::atoi(argv[1]) : 1000;
-  const fs::path base = argc > 2 ? fs::path(argv[2]) : fs::temp_directory_path();
+// One sweep over servers; prints its figures. False when it cannot be set
+// up or did not measure every server.
+bool Measure(const fs::path& base, const std::string& schema, int servers) {
   const fs::path folder = base / ("quorvex-sweep-bench-" + std::to_string(getpid()));
+  fs::remove_all(folder);
   fs::create_directories(folder);
   fs::copy_file(BENCH_TOOL_DIR "/probe_instant_tool", folder / "tcping.exe");
 
   quorvex::testing::LoopbackListener listener;
   if (!listener.ok() ||
-      !MakeDatabase((folder / "bench.sqlite3").string(), servers, listener.port())) {
+      !MakeDatabase((folder / "bench.sqlite3").string(), schema, servers, listener.port())) {
     std::fprintf(stderr, "cannot set up the benchmark\n");
-    return 1;
+    return false;
   }
 
   quorvex::RunState run;
@@ -117,7 +124,7 @@ int main(int argc, char** argv) {
       "SELECT COUNT(*) AS N FROM Servidor_Timbrado WHERE St_Ping = 0.051");
   if (check.Field("N").value_or("") != std::to_string(servers) || !boxes.shown.empty()) {
     std::fprintf(stderr, "the sweep did not measure every server\n");
-    return 1;
+    return false;
   }
 
   const double tool = ToolOwnSeconds((folder / "tcping.exe").string(), servers);
@@ -143,6 +150,7 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &usage);
   const double ms = 1000.0 / servers;
   std::printf("servers                 %d\n", servers);
+  std::printf("sweep                   %.3f s\n", sweep);
   std::printf("sweep per server        %.3f ms\n", sweep * ms);
   std::printf("tool's own time per run %.3f ms\n", tool * ms);
   std::printf("job's cost per server   %.3f ms\n", (sweep - tool) * ms);
@@ -150,10 +158,38 @@ int main(int argc, char** argv) {
   std::printf("TcPingResp alone        %.3f ms\n", measurements * ms);
   std::printf("the check alone         %.3f ms\n", checks * ms);
   std::printf("the UPDATE alone        %.3f ms\n", updates * ms);
-  std::printf("peak resident memory    %ld KiB\n", usage.ru_maxrss);
+  std::printf("peak resident memory    %ld KiB\n\n", usage.ru_maxrss);
+  std::fflush(stdout);
 
   form.Form_QueryUnload();
   run.DbConnection.reset();
   fs::remove_all(folder);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  fs::path base = fs::temp_directory_path();
+  std::string schema = QUORVEX_SOURCE_DIR "/sql/sqlite/schema.sql";
+  std::vector<int> counts;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--db" && i + 1 < argc) {
+      base = argv[++i];
+    } else if (arg == "--schema" && i + 1 < argc) {
+      schema = argv[++i];
+    } else if (std::atoi(arg.c_str()) > 0) {
+      counts.push_back(std::atoi(arg.c_str()));
+    } else {
+      std::fprintf(stderr, "usage: %s [--db FOLDER] [--schema FILE] [servers...]\n", argv[0]);
+      return 2;
+    }
+  }
+  if (counts.empty()) counts.push_back(1000);
+  std::printf("schema                  %s\n\n", schema.c_str());
+  for (const int servers : counts) {
+    if (!Measure(base, schema, servers)) return 1;
+  }
   return 0;
 }

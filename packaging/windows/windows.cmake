@@ -17,8 +17,10 @@ add_custom_command(
 add_custom_target(quorvex_event_messages DEPENDS ${messages})
 add_dependencies(QuorvexServer quorvex_event_messages)
 target_include_directories(QuorvexServer PRIVATE ${QUORVEX_MESSAGES_DIR})
+# The resource compiler reports no dependencies: a changed manifest must
+# be named here to be embedded again.
 set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.rc APPEND PROPERTY
-             OBJECT_DEPENDS ${messages})
+             OBJECT_DEPENDS ${messages} ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.manifest)
 
 # The programs the installer carries: their File lines for the
 # installation and their Delete lines for the uninstaller, in a script that

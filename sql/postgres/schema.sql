@@ -5,10 +5,14 @@
 -- clock so that the job's statements run unchanged.
 CREATE EXTENSION IF NOT EXISTS citext;
 
+-- Keys and indexes as in the SQLite edition: one lookup of a variable by
+-- name, the sweep's update of each server by St_ID, the usage report's
+-- Enviado = 'NO' AND Fecha <= cut-off and the roster's latest Fecha.
 CREATE TABLE IF NOT EXISTS Configuracion (
   Cf_Variable varchar(100) NOT NULL,
   Cf_Valor    varchar(1000)
 );
+CREATE INDEX IF NOT EXISTS IX_Configuracion_Cf_Variable ON Configuracion (Cf_Variable);
 
 CREATE TABLE IF NOT EXISTS Servidor_Timbrado (
   St_ID         varchar(20),
@@ -16,6 +20,7 @@ CREATE TABLE IF NOT EXISTS Servidor_Timbrado (
   Es_Cve_Estado varchar(10),
   St_Ping       numeric(18, 4)
 );
+CREATE UNIQUE INDEX IF NOT EXISTS UX_Servidor_Timbrado_St_ID ON Servidor_Timbrado (St_ID);
 
 CREATE TABLE IF NOT EXISTS Transaccion_Uso (
   Id          serial PRIMARY KEY,
@@ -26,6 +31,7 @@ CREATE TABLE IF NOT EXISTS Transaccion_Uso (
 );
 CREATE INDEX IF NOT EXISTS IX_Transaccion_Uso_Enviado_Fecha
   ON Transaccion_Uso (Enviado, Fecha);
+CREATE INDEX IF NOT EXISTS IX_Transaccion_Uso_Fecha ON Transaccion_Uso (Fecha);
 
 CREATE TABLE IF NOT EXISTS Operadores (
   Operador varchar(50) PRIMARY KEY,

@@ -49,6 +49,8 @@ TEST(LoadSettingsTest, ReadsEveryKeyWithItsDefaultAndOpensTheDatabase) {
        "sqlite:inst.db|sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
       {"SERVERDB keeps its blanks, SERVER unread", "SERVERDB=\" db1 \"\nSERVER=sqlite:inst.db\n",
        false, " db1 |sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
+      {"a tab is no blank: SERVER unread", "SERVERDB=\" \t \"\nSERVER=sqlite:inst.db\n", false,
+       " \t |sa||EMPRESAS|1|psping.exe|-n 4 -i 0 -w 0|tcping.exe|-i 0|80"},
       {"every key, empty PING-PORT and PSPING-COMMAND",
        "SERVERDB=sqlite:inst.db\nUSER-ID=op\nPASSWORD=" + cipher.Encode("s3cret") +
            "\nDATABASE=D2\nPING-MODE=2\nPSPING=ps64.exe\nPSPING-COMMAND=\nTCPING=t\\tcping.exe\n"

@@ -69,7 +69,8 @@ TEST_F(PingToolsTest, ReadsTheAverageOfTheSummary) {
       {"C", "Average = 1ms\nAverage = 2ms\n", 1},
       {"C", "average = 1ms\n", -1},
       {"C", "Average = 1\n", -1},
-      {"C", "Average = 1m 2ms\n", -1},  // up to "ms", not "m"
+      {"C", "Average = 1m 2ms\n", -1},     // up to "ms", not "m"
+      {"C", "Average =\t0.63\tms\n", -1},  // only spaces are trimmed
       {"de_DE.UTF-8", "Average = 0,63ms\n", 0.63},
   };
   for (const auto& c : cases) {

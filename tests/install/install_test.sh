@@ -108,11 +108,30 @@ if [ -n "$server" ] && unshare --mount true 2>/dev/null && [ -d /usr/lib/sysuser
   # job's user: the edited settings stay, the owners are taken back.
   as_installed bash -c 'echo "; edited" >>/opt/quorvex/QuorvexServer.ini &&
     chown quorvex:quorvex /opt/quorvex /opt/quorvex/QuorvexServer.ini && chmod 0666 /opt/quorvex/QuorvexServer.ini'
-  check "the postinst configures again" as_installed sh "$work/control/postinst" configure
+  check "the postinst configures again" as_installed sh "$work/control/postinst" configure 0.9.0
   check "the postinst keeps edited settings" grep -qx '; edited' "$work/debroot/opt/quorvex/QuorvexServer.ini"
   check "the postinst takes the program folder back" test "$(owner_mode /opt/quorvex)" = "root:root 755"
   check "the postinst takes the settings back" \
     test "$(owner_mode /opt/quorvex/QuorvexServer.ini)" = "root:quorvex 640"
+  # The settings across configures. Each row: what is made at the settings
+  # path first, the version configure is given (none at a first
+  # installation, the one configured before at an upgrade), and what must
+  # hold after it. A link's target is the job's, 0600, holding "kept".
+  ini=/opt/quorvex/QuorvexServer.ini
+  target=/var/lib/quorvex/planted
+  link="rm -f $ini && echo kept >$target && chown quorvex:quorvex $target && chmod 0600 $target"
+  link="$link && ln -s $target $ini"
+  link_left="test -L $ini && grep -qx kept $target"
+  link_left="$link_left && test \"\$(stat -c '%U:%G %a' $target)\" = 'quorvex:quorvex 600'"
+  while IFS='|' read -r name arrange version expect; do
+    check "settings: $name" as_installed sh -c \
+      "$arrange && sh '$work/control/postinst' configure $version >/dev/null 2>&1 && $expect"
+  done <<ROWS
+deleted by the administrator, then an upgrade: not made again|rm -f $ini|1.0.0|test ! -e $ini
+deleted, then a first installation: made from the example|rm -f $ini||cmp -s $ini $ini.example && test "\$(stat -c '%U:%G %a' $ini)" = 'root:quorvex 640'
+a symbolic link at a first installation: not followed|$link||$link_left
+a symbolic link at an upgrade: not followed|$link|1.0.0|$link_left
+ROWS
 else
   echo "postinst and packaged job not run: no mount namespace here (needs root)"
 fi

@@ -73,9 +73,13 @@ TEST_F(ConsumirWebServiceTest, JudgesEveryWayTheCallEnds) {
       {"blank", "EL SERVIDOR " + url + ", NO RESPONDE"},
       {"status 500\n    ", "EL SERVIDOR " + url + ", NO RESPONDE"},
       {"status 500\n\r\n", trap + "..."},  // a line break is content
+      {"status 500\n\t", trap + "..."},     // and so is a tab
       {"fault\nFalla & grave", "Internal Server Error. Falla & grave"},
       {"fault\n ", "Internal Server Error.  "},
       {"status 503\nEN MANTENIMIENTO\r\n", "Service Unavailable. EN MANTENIMIENTO\r\n"},
+      // A redirect is an answer, not followed (a GET of the path is recorded too).
+      {"status 302 location=/update/update.asmx\n<p>movido</p>", "Found. <p>movido</p>"},
+      {"status 307 location=/update/update.asmx once\nx", "Temporary Redirect. x"},
       {"no-result", trap + "..."},
       {"empty-result", "EL WEBSERVICE " + url + ", NO REGRESO NINGUN TIPO DE RESPUESTA"},
       {"not-xml", "EL WEBSERVICE " + url + ", RESPONDIO INCORRECTAMENTE. {raw}"},

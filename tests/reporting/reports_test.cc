@@ -86,6 +86,7 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
   Use("' CANCELACION ', '  SRV-1 ', '2020-01-01 10:00:00'", "NO", 3);
   Use("'TIMBRADO', 'SRV-2', '2020-01-01 10:00:00'", "NO");
   Use("'CONSULTA', NULL, '2020-01-01 10:00:00'", "NO");
+  Use("'TIMBRADO', ' \tSRV-3\t ', '2020-01-01 10:00:00'", "NO", 5);  // spaces trimmed, not tabs
   Use("'TIMBRADO', 'SRV-2', '2020-01-01 10:00:00'", "SI", 5);
   Use("'FUTURO', 'SRV-2', '2099-01-01 00:00:00'", "NO");
   Use("'OTRO', 'SRV-2', '2020-01-01 10:00:00'", "XX");        // never counted, never marked
@@ -111,11 +112,12 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
   ASSERT_EQ(Column("SELECT Fecha FROM Transaccion_Uso WHERE Fecha BETWEEN '2021-01-01' AND "
                    "'2098-01-01'"),
             cutoff + " ");
-  EXPECT_EQ(service_.Record(3, ".xml"), kUsageStart + UsageLine("TIMBRADO", "SRV-1", cutoff, "4") +
-                                            UsageLine(" CANCELACION ", "SRV-1", cutoff, "3") +
-                                            UsageLine("TIMBRADO", "SRV-2", cutoff, "2") +
-                                            UsageLine("CONSULTA", "", cutoff, "1") +
-                                            "  </Transacciones>\r\n </Documento>");
+  EXPECT_EQ(service_.Record(3, ".xml"),
+            kUsageStart + UsageLine("TIMBRADO", "\tSRV-3\t", cutoff, "5") +
+                UsageLine("TIMBRADO", "SRV-1", cutoff, "4") +
+                UsageLine(" CANCELACION ", "SRV-1", cutoff, "3") +
+                UsageLine("TIMBRADO", "SRV-2", cutoff, "2") +
+                UsageLine("CONSULTA", "", cutoff, "1") + "  </Transacciones>\r\n </Documento>");
   EXPECT_EQ(Column("SELECT Transaccion FROM Transaccion_Uso WHERE Enviado <> 'SI' ORDER BY Id"),
             "FUTURO OTRO ");
   EXPECT_EQ(Entries().size(), 2u);
@@ -131,7 +133,7 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
 
 TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {
   Use("'T', 'OLD', '2020-01-01 00:00:00'", "NO");
-  Use("'T', '  SRV 9 ', '2020-03-01 00:00:00'", "SI");  // the latest, reported or not
+  Use("'T', ' \tSRV 9\t ', '2020-03-01 00:00:00'", "SI");  // the latest, reported or not
   Use("'T', 'MID', '2020-02-01 00:00:00'", "NO");
   Exec(
       "INSERT INTO Operadores VALUES ('CONFIG', 'x', 'x'), (' A1 ', 'Jos\xC3\xA9 "
@@ -145,7 +147,7 @@ TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {
   // Accented names arrive as UTF-8 whatever the session; values unescaped.
   const std::string roster =
       "<Documento Tipo='OPERADOR-INFO' Usuario='' Password='' Empresa='' > \r\n <Operadores>\r\n"
-      "  <Operador  SID=\"SRV 9\"  Operador=\" A1 \"  Nombre=\"Jos\xC3\xA9 "
+      "  <Operador  SID=\"\tSRV 9\t\"  Operador=\" A1 \"  Nombre=\"Jos\xC3\xA9 "
       "O'N\xC3\xBA\xC3\xB1\x65z\"  "
       "Email=\"\" />\r\n  </Operadores>\r\n </Documento>";
   EXPECT_EQ(service_.Record(1, ".xml"), roster);

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <thread>
 
 namespace quorvex::testing {
@@ -34,28 +35,38 @@ inline const bool winsock_started = [] {
 using Descriptor = int;
 #endif
 
-// Listens on an IPv4 loopback address and port (an ephemeral port when port
-// is 0) until destroyed; ok() is false when they cannot be had. With answer
-// set it accepts connections and closes each at once; without, the kernel
-// completes them but nobody ever reads or answers.
+// Listens on a loopback address, IPv4 or IPv6 ("::1"), and port (an
+// ephemeral port when port is 0) until destroyed; ok() is false when they
+// cannot be had. A fixed port is shared with other listeners that share it
+// too (SO_REUSEPORT where the system has it), so that tests run at the same
+// time by other builds on this machine do not shut each other out. With
+// answer set it accepts connections and closes each at once; without, the
+// kernel completes them but nobody ever reads or answers.
 class LoopbackListener {
  public:
   explicit LoopbackListener(const char* address_text = "127.0.0.1", int port = 0,
                             bool answer = true) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    socklen_t length = sizeof address;
+    sockaddr_storage address{};
     auto* any = reinterpret_cast<sockaddr*>(&address);
-    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ipv6 = std::strchr(address_text, ':') != nullptr;
+    socklen_t length = ipv6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    address.ss_family = ipv6 ? AF_INET6 : AF_INET;
+    // sin6_port lies where sin_port does.
+    auto& port_field = reinterpret_cast<sockaddr_in*>(&address)->sin_port;
+    port_field = htons(static_cast<std::uint16_t>(port));
+    fd_ = ::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int yes = 1;
     ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&yes), sizeof yes);
-    if (::inet_pton(AF_INET, address_text, &address.sin_addr) != 1 ||
-        ::bind(fd_, any, length) != 0 || ::listen(fd_, 512) != 0 ||
-        ::getsockname(fd_, any, &length) != 0) {
+#ifdef SO_REUSEPORT
+    if (port != 0) ::setsockopt(fd_, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+#endif
+    void* ip = ipv6 ? static_cast<void*>(&reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr)
+                    : static_cast<void*>(&reinterpret_cast<sockaddr_in*>(&address)->sin_addr);
+    if (::inet_pton(address.ss_family, address_text, ip) != 1 || ::bind(fd_, any, length) != 0 ||
+        ::listen(fd_, 512) != 0 || ::getsockname(fd_, any, &length) != 0) {
       return;
     }
-    port_ = ntohs(address.sin_port);
+    port_ = ntohs(port_field);
     if (!answer) return;
     thread_ = std::thread([this] {
       for (Descriptor client;
@@ -91,7 +102,10 @@ class LoopbackListener {
   std::thread thread_;
 };
 
-// A loopback port nobody listens on: connections to it are refused.
-inline int ClosedLoopbackPort() { return LoopbackListener("127.0.0.1", 0, false).port(); }
+// A port nobody listens on at a loopback address: connections to it are
+// refused.
+inline int ClosedLoopbackPort(const char* address_text = "127.0.0.1") {
+  return LoopbackListener(address_text, 0, false).port();
+}
 
 }  // namespace quorvex::testing

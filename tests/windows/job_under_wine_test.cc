@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "../reporting/central_service_fixture.h"
 #include "job/password_cipher.h"
@@ -74,11 +77,31 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
   EXPECT_EQ(Entry(events.back()), "Quorvex 4 1001 Get_Operadores_Info()\r\nOK");
 }
 
+// From wine's +eventlog trace of a run's one entry, one line long: the data size
+// given to ReportEventA, and the bytes of its string in a single-byte ANSI
+// code page (one a character), counted in the escaped text that wine traces
+// for ReportEventW ("\\" and "\n" one character each, "\00f1" one).
+std::pair<long, long> TracedDataSizeAndBytes(const std::string& output) {
+  std::size_t at = output.find(":ReportEventA (");
+  for (int i = 0; i < 6 && at != std::string::npos; ++i) at = output.find(',', at + 1);
+  const std::size_t text = output.find(":ReportEventW L\"", at);
+  if (text == std::string::npos) return {-1, -1};
+  long bytes = 0;
+  for (std::size_t i = text + 16; i < output.size(); ++i, ++bytes) {
+    if (output[i] == '"') break;
+    if (output[i] == '\\') i += std::isxdigit(static_cast<unsigned char>(output[i + 1])) ? 4 : 1;
+  }
+  return {std::strtol(output.c_str() + at + 1, nullptr, 16), bytes};
+}
+
 // Each row: the settings (none: the file is a folder), the environment,
 // the exit status and the text that says why: in the one error entry, or
 // in the output for Main's own failures (standard error, which a
 // GUI-subsystem program still has when redirected) and for wine's trace
-// of the event log calls, used when no entry file is named.
+// of the event log calls, used when no entry file is named. The traced
+// entry's string is in the ANSI code page (1252 under es_ES: "\00f1" is ñ,
+// where UTF-8 bytes would show as two characters) and its binary data is
+// those bytes and the terminating zero.
 TEST(WindowsJobTest, EveryEndSaysWhy) {
   const bool pg = std::getenv("ODBCINI") != nullptr;  // the fixture of tests/postgres
   const auto odbc = [](const char* password) {
@@ -87,8 +110,8 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     return "SERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" + cipher.Encode(password) +
            "\nDATABASE=quorvex_test\n";
   };
-  const std::map<std::string, std::string> traced = {{"QUORVEX_EVENT_LOG", ""},
-                                                     {"WINEDEBUG", "+eventlog"}};
+  const std::map<std::string, std::string> traced = {
+      {"QUORVEX_EVENT_LOG", ""}, {"WINEDEBUG", "+eventlog"}, {"LC_ALL", "es_ES.UTF-8"}};
   const struct {
     std::optional<std::string> settings;
     std::map<std::string, std::string> env;
@@ -104,6 +127,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
        "Quorvex: the run ended early: Invalid use of Null"},
       {"PING-MODE=tcping\n", traced, 78, "0x0001,0x0000,0x000003eb"},
       {"PING-MODE=tcping\n", traced, 78, "Type mismatch: \\\"tcping\\\" is not a number"},
+      {"PING-MODE=tcpi\xC3\xB1g\n", traced, 78, "\\\"tcpi\\00f1g\\\" is not a number"},
       {pg ? odbc("quorvex") : "", {}, 0, nullptr},
       {pg ? odbc("wrong") : "PASSWORD=x\n",
        {},
@@ -130,11 +154,35 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     } else if (!c.env.empty() || c.exit_code == 70) {
       EXPECT_TRUE(events.empty());
       EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
+      if (!c.env.empty()) {
+        const auto [data_size, bytes] = TracedDataSizeAndBytes(result.output);
+        EXPECT_EQ(data_size, bytes + 1) << result.output;
+      }
     } else {
       ASSERT_EQ(events.size(), 1u) << result.output;
       EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
       EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
     }
+  }
+}
+
+// Each row: a redirect status the central service answers the usage report
+// with, once. WinHTTP must not follow it: following would GET the path
+// after a 302 and POST the report again after a 307, which is accepted;
+// either is a second request the service records.
+TEST(WindowsJobTest, RedirectIsAnAnswerNotFollowed) {
+  testing::CentralService service;
+  Installation install(true, Programs::kWindows);
+  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
+               "'); INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+               "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+  for (const std::string code : {"302", "307"}) {
+    SCOPED_TRACE(code);
+    const int before = service.Received();
+    service.SetMode("status " + code + " location=/update/update.asmx once\nmovido");
+    EXPECT_EQ(install.RunJob().exit_code, 0);
+    EXPECT_EQ(service.Received() - before, 1);
+    EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), "NO");
   }
 }
 

@@ -28,8 +28,9 @@
 //
 // Answer modes. The service answers otherwise when told so, by --mode at
 // start or at any time by POST /__control (GET /__control shows the current
-// mode). A mode is one line, "NAME [ARG...] [delay=MS] [once]", optionally
-// followed by a line break and a payload (the rest of the text, verbatim):
+// mode). A mode is one line, "NAME [ARG...] [delay=MS] [location=URL]
+// [once]", optionally followed by a line break and a payload (the rest of
+// the text, verbatim):
 //   accept               judge as described above (the default)
 //   status CODE          answer CODE with the payload as body, verbatim
 //   fault                500 with a SOAP fault whose faultstring is the
@@ -56,9 +57,12 @@
 //                        with blanks) announced in Content-Length, made up
 //                        as it is sent so the service never holds it
 //   huge-chunked BYTES   the same without Content-Length (chunked)
-// delay=MS waits MS milliseconds before answering (after recording); once
-// makes the mode apply to the next request only, after which the service
-// goes back to accept. Every request is recorded whatever the mode.
+// delay=MS waits MS milliseconds before answering (after recording);
+// location=URL adds a Location header to the answer (with status 3xx, a
+// redirect); once makes the mode apply to the next request only, after
+// which the service goes back to accept. Every request is recorded whatever
+// the mode, and so is a GET of the service's path (answered 405), which is
+// what a client that follows a redirect from POST to GET sends.
 //
 // Options:
 //   --port N          port to listen on (0, the default, picks a free one)
@@ -106,7 +110,8 @@ constexpr char kUsage[] =
     "OPERADOR-INFO; anything else is answered RECHAZADO with the reason.\n"
     "\n"
     "Answer modes, set by --mode or by POST /__control (GET shows it):\n"
-    "  \"NAME [ARG] [delay=MS] [once]\" then optionally a line break and a payload\n"
+    "  \"NAME [ARG] [delay=MS] [location=URL] [once]\" then optionally a line break\n"
+    "  and a payload\n"
     "  accept | status CODE | fault | empty | blank | result | no-result |\n"
     "  empty-result | not-xml | no-attributes | code-first | rechazado-lower |\n"
     "  rechazado-blank | partial | stall MS | refuse | drip [MS] | huge BYTES |\n"
@@ -116,7 +121,8 @@ constexpr char kUsage[] =
     "  closes the connection in the middle of the body; refuse closes it\n"
     "  without any response; drip sends one byte every MS ms (default 1000);\n"
     "  huge streams a body of BYTES bytes without holding it (huge-chunked\n"
-    "  without Content-Length); delay=MS waits before answering; once applies\n"
+    "  without Content-Length); delay=MS waits before answering; location=URL\n"
+    "  adds a Location header (a redirect with status 3xx); once applies\n"
     "  the mode to the next request only.\n";
 
 constexpr char kSoapNamespace[] = "http://schemas.xmlsoap.org/soap/envelope/";
@@ -130,11 +136,12 @@ struct Mode {
   std::string payload;
   int delay_ms = 0;
   bool once = false;
+  std::string location;
   std::string text = "accept";
 };
 
-// Parses "NAME [ARG] [delay=MS] [once]\nPAYLOAD". Returns false with a
-// reason for an unknown name or a malformed option.
+// Parses "NAME [ARG] [delay=MS] [location=URL] [once]\nPAYLOAD". Returns
+// false with a reason for an unknown name or a malformed option.
 bool ParseMode(const std::string& text, Mode& mode, std::string& error) {
   static const std::vector<std::string> kNames = {
       "accept",          "status",       "fault",
@@ -166,6 +173,8 @@ bool ParseMode(const std::string& text, Mode& mode, std::string& error) {
       parsed.once = true;
     } else if (word.rfind("delay=", 0) == 0) {
       parsed.delay_ms = std::atoi(word.c_str() + 6);
+    } else if (word.rfind("location=", 0) == 0) {
+      parsed.location = word.substr(9);
     } else if (parsed.argument.empty()) {
       parsed.argument = word;
     } else {
@@ -298,6 +307,12 @@ class Service {
   void Install(httplib::Server& server) {
     server.Post(kPath,
                 [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
+    server.Get(kPath, [this](const httplib::Request& req, httplib::Response& res) {
+      Record("", req);
+      res.status = 405;
+      res.set_header("Allow", "POST");
+      res.set_content("Method Not Allowed\n", "text/plain");
+    });
     server.Post("/__control", [this](const httplib::Request& req, httplib::Response& res) {
       Mode mode;
       std::string error;
@@ -401,6 +416,7 @@ class Service {
     bool understood = ReadRequest(req, document, fault);
     Record(document, req);
     if (mode.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(mode.delay_ms));
+    if (!mode.location.empty()) res.set_header("Location", mode.location);
 
     if (mode.name == "refuse") {
       CloseConnectionOf(req);

@@ -4,10 +4,11 @@
 // end. The system ping on Linux would run until stopped and prints another
 // summary, so this program sends 4 echo requests through the system ping
 // (found by absolute path, never through PATH, which would find this file
-// again), and prints what Windows ping prints, in Spanish when the user's
-// language is Spanish ("Media = Xms", the marker the sweep reads). It always
-// ends: the system ping is bounded by count and reply wait, and this program
-// kills it after a hard limit.
+// again), and prints what a Spanish Windows ping prints ("Media = Xms", the
+// marker the sweep reads), whatever the user's language: a job started by
+// systemd usually runs under the C locale, and the sweep reads no other
+// language. It always ends: the system ping is bounded by count and reply
+// wait, and this program kills it after a hard limit.
 //
 //   ping [-n count] [-w timeout_ms] [-l size] [-4|-6] host
 #include <fcntl.h>
@@ -44,33 +45,19 @@ struct Options {
   std::string host;
 };
 
-// Every label that differs between the English and the Spanish Windows ping.
+// The lines of a Spanish Windows ping.
 struct Labels {
-  const char* pinging;        // "Pinging %s with %d bytes of data:"
-  const char* pinging_named;  // "Pinging %s [%s] with %d bytes of data:"
-  const char* reply;          // "Reply from %s: bytes=%d time%s TTL=%d"
-  const char* unreachable;    // "Reply from %s: Destination host unreachable."
+  const char* pinging;        // "Haciendo ping a %s con %d bytes de datos:"
+  const char* pinging_named;  // "Haciendo ping a %s [%s] con %d bytes de datos:"
+  const char* reply;          // "Respuesta desde %s: bytes=%d tiempo%s TTL=%d"
+  const char* unreachable;    // "Respuesta desde %s: Host de destino inaccesible."
   const char* timed_out;
-  const char* statistics;  // "Ping statistics for %s:"
+  const char* statistics;  // "Estadisticas de ping para %s:"
   const char* packets;     // sent, received, lost, loss %
   const char* round_trip;
   const char* summary;  // minimum, maximum, average
   const char* not_found;
   const char* general_failure;
-};
-
-constexpr Labels kEnglish = {
-    "Pinging %s with %d bytes of data:\n",
-    "Pinging %s [%s] with %d bytes of data:\n",
-    "Reply from %s: bytes=%d time%s TTL=%d\n",
-    "Reply from %s: Destination host unreachable.\n",
-    "Request timed out.\n",
-    "\nPing statistics for %s:\n",
-    "    Packets: Sent = %d, Received = %d, Lost = %d (%d%% loss),\n",
-    "Approximate round trip times in milli-seconds:\n",
-    "    Minimum = %lldms, Maximum = %lldms, Average = %lldms\n",
-    "Ping request could not find host %s. Please check the name and try again.\n",
-    "PING: transmit failed. General failure.\n",
 };
 
 constexpr Labels kSpanish = {
@@ -87,15 +74,6 @@ constexpr Labels kSpanish = {
     "intentarlo.\n",
     "PING: error en la transmision. Error general.\n",
 };
-
-// The user's language is the first set of LC_ALL, LC_MESSAGES, LANG.
-bool UserLanguageIsSpanish() {
-  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0') return std::strncmp(value, "es", 2) == 0;
-  }
-  return false;
-}
 
 int Usage() {
   std::fputs(
@@ -313,7 +291,7 @@ int main(int argc, char** argv) {
   if (!ParseArguments(std::vector<std::string_view>(argv + 1, argv + argc), options)) {
     return Usage();
   }
-  const Labels& labels = UserLanguageIsSpanish() ? kSpanish : kEnglish;
+  const Labels& labels = kSpanish;
   std::optional<std::string> system_ping = FindSystemPing();
   if (!system_ping) {
     std::fputs(labels.general_failure, stdout);

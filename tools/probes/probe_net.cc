@@ -32,9 +32,16 @@ std::optional<Endpoint> Resolve(const std::string& host, int port, Family family
                                               : AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV;
+  // Between brackets, as a URL writes it, only an IPv6 address is taken.
+  std::string name = host;
+  if (name.size() >= 2 && name.front() == '[' && name.back() == ']') {
+    name = name.substr(1, name.size() - 2);
+    hints.ai_flags |= AI_NUMERICHOST;
+    if (family == Family::kAny) hints.ai_family = AF_INET6;
+  }
   addrinfo* raw = nullptr;
   std::string service = std::to_string(port);
-  if (host.empty() || getaddrinfo(host.c_str(), service.c_str(), &hints, &raw) != 0) {
+  if (name.empty() || getaddrinfo(name.c_str(), service.c_str(), &hints, &raw) != 0) {
     return std::nullopt;
   }
   std::unique_ptr<addrinfo, AddrInfoDeleter> list(raw);

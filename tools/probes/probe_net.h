@@ -41,9 +41,12 @@ struct Endpoint {
 // Resolve and TimedConnect call it themselves.
 void StartNetworking();
 
-// Resolves host once for a TCP connection to port. With Family::kAny the
-// first IPv4 answer is taken, else the first answer. Returns nullopt when
-// the name does not resolve to an address of the wanted family.
+// Resolves host once for a TCP connection to port. host is a name, an IPv4
+// or IPv6 address, or an IPv6 address between brackets as URLs write it
+// ("[::1]"). With Family::kAny the first IPv4 answer is taken, else the
+// first answer. Returns nullopt when the host does not resolve to an
+// address of the wanted family (brackets around anything but an IPv6
+// address included).
 std::optional<Endpoint> Resolve(const std::string& host, int port, Family family);
 
 // Outcome of one connect attempt.

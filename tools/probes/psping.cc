@@ -86,7 +86,7 @@ bool SplitTarget(const std::string& target, std::string& host, int& port, std::s
       error = "expected [address]:port";
       return false;
     }
-    host = target.substr(1, close - 1);
+    host = target.substr(0, close + 1);  // resolved as a bracketed IPv6 address
     port_text = target.substr(close + 2);
   } else {
     const size_t colon = target.find(':');
@@ -102,7 +102,7 @@ bool SplitTarget(const std::string& target, std::string& host, int& port, std::s
     port_text = target.substr(colon + 1);
   }
   auto parsed = quorvex::probes::ParsePort(port_text);
-  if (host.empty() || !parsed) {
+  if (host.empty() || host == "[]" || !parsed) {
     error = "expected host:port with a port from 1 to 65535";
     return false;
   }

@@ -2,6 +2,9 @@
 // Windows tcping summary, whose "Average = X.XXXms" the latency sweep reads.
 //
 //   tcping.exe [-n count] [-i interval_s] [-w timeout_s] [-4|-6] host [port]
+//
+// host may be an IPv6 address between brackets, as a URL writes it: the
+// latency sweep hands over the host part of a server's URL.
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -32,6 +35,7 @@ int Usage() {
       "  -i interval_s  seconds between probes, fractions and 0 allowed (default 1)\n"
       "  -w timeout_s   seconds to wait for each connection (default 2)\n"
       "  -4, -6         use IPv4 / IPv6 only\n"
+      "  host           name or address; an IPv6 address may go between brackets ([::1])\n"
       "  port           TCP port (default 80)\n",
       stderr);
   return 2;
