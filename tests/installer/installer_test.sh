@@ -3,8 +3,7 @@
 # again over an edited settings file, then uninstalls it, checking files, registry and task.
 set -uo pipefail
 setup=$1
-wine_home=$2
-source "$(dirname "$0")/../../scripts/wine-env.sh"
+wine_home=$2 source "$(dirname "$0")/../../scripts/wine-env.sh"
 rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null' EXIT
 wineserver -p && wineboot --init </dev/null >/dev/null 2>&1

@@ -8,8 +8,7 @@ source "$(dirname "$0")/console_helpers.sh"
 start_test wine wineboot wineserver winepath xdotool xwininfo xprop xwd convert
 shot_box_only=1
 # A prefix of its own: its desktop process, started on this display, decides where windows go.
-wine_home=$3
-source "$(dirname "$0")/../../scripts/wine-env.sh"
+wine_home=$3 source "$(dirname "$0")/../../scripts/wine-env.sh"
 trap 'kill "$console_pid" 2>/dev/null; wineserver -k; rm -rf "$work"' EXIT
 wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
 
