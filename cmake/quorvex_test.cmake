@@ -23,8 +23,9 @@ endif()
 # QUORVEX_SOURCE_DIR and QUORVEX_BINARY_DIR defined; DEPENDS are built
 # first (the programs its tests start). Then registers its tests:
 #   - by default each test case is a test of its own, found by asking the
-#     program (on Windows under wine, just before the tests run, as the
-#     user's regional settings of a German user);
+#     program (on Windows under wine, just before the tests run, and with
+#     the regional settings of a German user, whose decimal separator is a
+#     comma);
 #   - TEST: the whole program is the one test <name>, started through
 #     LAUNCHER when one is given;
 #   - POSTGRES_TEST: the cases the filter matches run together as the one
