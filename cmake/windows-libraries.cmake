@@ -3,20 +3,16 @@
 # packages (unpacked by scripts/install-deps-windows into
 # QUORVEX_DEPS_SOURCE), GoogleTest from the googletest package.
 set(QUORVEX_DEPS_SOURCE ${CMAKE_BINARY_DIR}/_deps/src CACHE PATH
-    "Folder holding the unpacked pugixml-* and sqlite3-* source packages")
-
-function(quorvex_find_source out name)
-  file(GLOB found LIST_DIRECTORIES true ${QUORVEX_DEPS_SOURCE}/${name}-*)
-  list(FILTER found EXCLUDE REGEX "\\.(tar\\..*|dsc)$")
-  if(NOT found)
+    "Folder holding the unpacked source packages as pugixml/ and sqlite3/")
+foreach(name pugixml sqlite3)
+  if(NOT EXISTS ${QUORVEX_DEPS_SOURCE}/${name}/)
     message(FATAL_ERROR "No ${name} source in ${QUORVEX_DEPS_SOURCE}: run scripts/install-deps-windows")
   endif()
-  list(GET found 0 first)
-  set(${out} ${first} PARENT_SCOPE)
-endfunction()
+endforeach()
+set(pugixml_source ${QUORVEX_DEPS_SOURCE}/pugixml)
+set(sqlite_source ${QUORVEX_DEPS_SOURCE}/sqlite3)
 
 # pugixml: its own CMake project, as a static library.
-quorvex_find_source(pugixml_source pugixml)
 set(PUGIXML_BUILD_TESTS OFF CACHE BOOL "" FORCE)
 set(CMAKE_POLICY_DEFAULT_CMP0077 NEW)
 set(BUILD_SHARED_LIBS OFF)
@@ -25,7 +21,6 @@ add_subdirectory(${pugixml_source} ${CMAKE_BINARY_DIR}/_deps/pugixml EXCLUDE_FRO
 # SQLite: the source package holds the full source tree, not the
 # amalgamation; its own build (configure, then make with tclsh) makes
 # sqlite3.c and sqlite3.h on the build machine once.
-quorvex_find_source(sqlite_source sqlite3)
 set(sqlite_amalgamation ${CMAKE_BINARY_DIR}/_deps/sqlite3-amalgamation)
 if(NOT EXISTS ${sqlite_amalgamation}/sqlite3.c)
   message(STATUS "Making the SQLite amalgamation from ${sqlite_source}")

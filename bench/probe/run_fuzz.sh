@@ -21,8 +21,9 @@ flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 clang++ $flags -I"$source_dir/src" \
   "$source_dir/src/probe/text_fuzz.cc" \
   "$source_dir/src/probe/reply_text.cc" \
-  "$source_dir/src/platform/locale_number.cc" \
+  "$source_dir/src/text/locale_number.cc" \
   "$source_dir/src/platform/locale_separators-posix.cc" \
+  "$source_dir/src/util/string_util.cc" \
   -o "$work/text_fuzz"
 # shellcheck disable=SC2086
 clang++ $flags -I"$source_dir/src" \

@@ -173,7 +173,7 @@ int main(int argc, char** argv) {
               Seconds(Clock::now() - t0));
 
   CentralService service;
-  auto boxes = quorvex::MakeConsoleMessageBox();
+  auto boxes = quorvex::MakeConsoleMessageBox("Quorvex");
   std::vector<double> totals, counts, marks, others, owns, bytes, peaks;
   for (int r = 0; r < runs; ++r) {
     std::filesystem::copy_file(pristine, work, std::filesystem::copy_options::overwrite_existing);

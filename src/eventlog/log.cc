@@ -1,12 +1,11 @@
 #include "eventlog/log.h"
 
-#include "job/run_state.h"
 #include "platform/event_sink.h"
 
 namespace quorvex {
 
 void WriteEventLog(std::string_view message, std::uint16_t event_type, std::uint32_t event_id) {
-  DeliverEvent(EventEntry{kApplicationTitle, event_type, event_id, message});
+  DeliverEvent(EventEntry{kEventSource, event_type, event_id, message});
 }
 
 void LogInfo(std::string_view message) {
@@ -18,5 +17,12 @@ void LogWarning(std::string_view message) {
 }
 
 void LogError(std::string_view message) { WriteEventLog(message, kEventError, kEventIdError); }
+
+std::string EntryText(std::string_view procedure, std::string_view message) {
+  std::string text(procedure);
+  text += "()\r\n";
+  text += message;
+  return text;
+}
 
 }  // namespace quorvex

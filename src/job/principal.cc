@@ -11,12 +11,12 @@
 #include "job/password_cipher.h"
 #include "job/settings_file_reader.h"
 #include "platform/descendants.h"
-#include "platform/locale_number.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
 #include "platform/state_directory.h"
-#include "reporting/report_frame.h"
+#include "text/locale_number.h"
 #include "ui/frm_main.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 namespace {
@@ -40,12 +40,6 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
     text.replace(at, what.size(), with);
     at += with.size();
   }
-}
-
-std::string TrimSpaces(const std::string& text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 std::string FailureText(const std::string& description) {
@@ -214,7 +208,10 @@ int Main() {
   try {
     LocateWebService(run);
 
-    const std::unique_ptr<MessageBoxPresenter> boxes = MakeJobMessageBox();
+    // Where nobody could dismiss a box (a service, a task run whether or not
+    // anybody is logged on), the job's boxes are lines on standard error.
+    const std::unique_ptr<MessageBoxPresenter> boxes =
+        MakeMessageBox(kApplicationTitle, /*unattended=*/!HasVisibleDesktop());
     frmMain form(run, *boxes,
                  RunLimits{.time_limit = kToolTimeLimit, .deadline = run.Deadline.SweepEnd()});
     form.Form_Load();

@@ -9,14 +9,16 @@
 #include <memory>
 #include <string>
 
+#include "database/database.h"
+#include "eventlog/log.h"
 #include "job/run_deadline.h"
-#include "platform/database.h"
 
 namespace quorvex {
 
-// Title of the application: event source, message box title, APP= of the
-// connection string.
-inline constexpr char kApplicationTitle[] = "Quorvex";
+// Title of the application: message box title, APP= of the connection
+// string, and the event log's source, whose name it is (the log, a lower
+// layer, cannot ask the run for it).
+inline constexpr const char* kApplicationTitle = kEventSource;
 
 // Host of the central update service used when the installation names none
 // in Configuracion. The namespace of the service is derived from it.

@@ -8,44 +8,11 @@
 #include <string_view>
 
 #include "platform/utf8_path.h"
+#include "util/string_util.h"
+#include "util/utf8.h"
 
 namespace quorvex {
 namespace {
-
-std::string Upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return out;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; }
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-// Offset of the first byte that does not belong to valid UTF-8, or npos.
-std::size_t FirstInvalidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    std::size_t length = c < 0x80           ? 1
-                         : (c >> 5) == 0x6  ? 2
-                         : (c >> 4) == 0xE  ? 3
-                         : (c >> 3) == 0x1E ? 4
-                                            : 0;
-    if (length == 0 || c == 0xC0 || c == 0xC1 || i + length > text.size()) return i;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return i;
-    }
-    i += length;
-  }
-  return std::string_view::npos;
-}
 
 const char* TypeName(std::filesystem::file_type type) {
   switch (type) {
@@ -63,18 +30,11 @@ const char* TypeName(std::filesystem::file_type type) {
   }
 }
 
-}  // namespace
-
-std::string SettingsFileReader::SettingsFilePath(const std::string& program_folder) const {
-  if (!program_folder.empty() && program_folder.back() == '/') {
-    return program_folder + kSettingsFileName;
-  }
-  return program_folder + "/" + kSettingsFileName;
-}
-
-void SettingsFileReader::Load(const std::string& file_path) {
-  sections_.clear();
-  loaded_path_ = file_path;
+// The text of the settings file at file_path, without a UTF-8 mark;
+// nothing when there is no such file. Throws SettingsFileError for a file
+// that cannot be read, is not a regular file, is too large or is not UTF-8
+// text.
+std::optional<std::string> ReadSettingsText(const std::string& file_path) {
   // Only a regular file is opened: a FIFO would block the run until someone
   // writes into it, and a device or folder is no settings file either. The
   // type is judged without opening anything.
@@ -82,7 +42,7 @@ void SettingsFileReader::Load(const std::string& file_path) {
   const std::filesystem::path path = PathFromUtf8(file_path);
   const std::filesystem::file_status status = std::filesystem::status(path, error);
   if (status.type() == std::filesystem::file_type::not_found) {
-    return;  // no file: every key takes its default
+    return std::nullopt;
   }
   if (error) {
     throw SettingsFileError("The settings file " + file_path +
@@ -117,33 +77,50 @@ void SettingsFileReader::Load(const std::string& file_path) {
                             " is not a text file (a NUL byte at offset " + std::to_string(nul) +
                             ")");
   }
-  std::string_view text(content);
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // UTF-8 mark
-  if (const std::size_t bad = FirstInvalidUtf8(text); bad != std::string_view::npos) {
+  if (content.starts_with("\xEF\xBB\xBF")) content.erase(0, 3);  // UTF-8 mark
+  if (const std::size_t bad = FirstInvalidUtf8(content); bad != std::string_view::npos) {
     throw SettingsFileError("The settings file " + file_path +
                             " is not UTF-8 text (an invalid byte at offset " + std::to_string(bad) +
                             "); save it as UTF-8");
   }
+  return content;
+}
 
+}  // namespace
+
+std::string SettingsFileReader::SettingsFilePath(const std::string& program_folder) const {
+  if (!program_folder.empty() && program_folder.back() == '/') {
+    return program_folder + kSettingsFileName;
+  }
+  return program_folder + "/" + kSettingsFileName;
+}
+
+void SettingsFileReader::Load(const std::string& file_path) {
+  sections_.clear();
+  loaded_path_ = file_path;
+  const std::optional<std::string> content = ReadSettingsText(file_path);
+  if (!content) return;  // no file: every key takes its default
+
+  std::string_view text(*content);
   Section* current = nullptr;
   // A line ends at LF, CRLF or a lone CR (classic Mac files); the empty
   // "line" between the CR and LF of a CRLF is skipped like any blank one.
   while (!text.empty()) {
     const std::size_t end = text.find_first_of("\r\n");
-    std::string_view line = TrimBlanks(text.substr(0, end));
+    std::string_view line = TrimWhitespace(text.substr(0, end));
     text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
     if (line.empty() || line.front() == ';' || line.front() == '#') continue;
     if (line.front() == '[') {
       const std::size_t close = line.find(']');
       const std::string_view name =
-          TrimBlanks(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
-      current = &sections_[Upper(name)];
+          TrimWhitespace(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
+      current = &sections_[AsciiUpperCase(name)];
       continue;
     }
     const std::size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos) continue;
-    const std::string key = Upper(TrimBlanks(line.substr(0, equals)));
-    std::string_view value = TrimBlanks(line.substr(equals + 1));
+    const std::string key = AsciiUpperCase(TrimWhitespace(line.substr(0, equals)));
+    std::string_view value = TrimWhitespace(line.substr(equals + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
@@ -155,9 +132,9 @@ std::string SettingsFileReader::ReadSetting(const std::string& file_path,
                                             const std::string& section, const std::string& key,
                                             const std::string& default_value) {
   if (!loaded_path_ || *loaded_path_ != file_path) Load(file_path);
-  const auto s = sections_.find(Upper(section));
+  const auto s = sections_.find(AsciiUpperCase(section));
   if (s == sections_.end()) return default_value;
-  const auto k = s->second.find(Upper(key));
+  const auto k = s->second.find(AsciiUpperCase(key));
   if (k == s->second.end()) return default_value;
   return k->second;
 }

@@ -1,6 +1,7 @@
 // Children started with posix_spawn: no shell, no inherited descriptors
 // beyond 0, 1 and 2, default signal handling and an empty signal mask, as a
-// freshly created process would have.
+// freshly created process would have. Each child leads a process group of
+// its own, which KillGroup ends with SIGKILL.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -22,6 +23,7 @@
 
 #include "platform/child_process.h"
 #include "platform/descendants.h"
+#include "platform/unique_fd.h"
 
 extern char** environ;
 
@@ -32,23 +34,6 @@ namespace {
 // handed to the reaper. A tool that ends normally closes its output while
 // exiting and is collected within microseconds.
 constexpr long kExitGraceNanoseconds = 20'000'000;
-
-class UniqueFd {
- public:
-  explicit UniqueFd(int fd = -1) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 class SpawnFileActions {
  public:

@@ -1,11 +1,8 @@
 #include "platform/child_process.h"
 
+#include "util/string_util.h"
+
 namespace quorvex {
-namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
 
 std::vector<std::string> SplitCommandLine(std::string_view line) {
   std::vector<std::string> args;

@@ -7,8 +7,9 @@
 // text, split into arguments by the rules Windows programs apply to theirs,
 // so a tool path written between double quotes works as it does there.
 //
-// Each child leads a process group of its own, so that it and everything it
-// starts can be ended together when a run is cut short (see KillTree).
+// Each child and everything it starts are held together, so that all of
+// them can be ended at once when a run is cut short (see KillTree; the
+// -posix and -win32 files say how).
 //
 // A child is reaped without ever blocking on it: when its output has ended
 // it gets a short, bounded moment to exit; one that lives on after closing
@@ -136,12 +137,11 @@ class ChildProcess {
   // True once a Read has ended at its deadline.
   bool TimedOut() const { return timed_out_; }
 
-  // Kills the child and everything it started: on Windows its job object,
-  // elsewhere every process descended from it (also one that left its
-  // process group) and then its process group (also a member whose parent
-  // has ended). The child itself is still collected as usual when this
-  // object goes away; killed descendants that have become this process's
-  // children go to the reaper. REQUIRES: Start returned kStarted.
+  // Ends the child and everything it started, also what left its group on
+  // purpose, at once and without a chance to clean up. The child itself is
+  // still collected as usual when this object goes away; killed descendants
+  // that have become this process's children go to the reaper.
+  // REQUIRES: Start returned kStarted.
   void KillTree();
 
  private:

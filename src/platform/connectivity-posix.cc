@@ -1,3 +1,7 @@
+// The connectivity check of POSIX systems: the URL is read with libcurl's
+// URL parser (https is its default scheme, and it knows the default port of
+// each scheme it supports), then the host's addresses are tried with
+// non-blocking connects, all of them within connect_timeout.
 #include <curl/curl.h>
 #include <netdb.h>
 #include <poll.h>
@@ -10,6 +14,7 @@
 #include <string>
 
 #include "platform/connectivity.h"
+#include "platform/unique_fd.h"
 
 namespace quorvex {
 namespace {
@@ -24,20 +29,6 @@ struct AddressDeleter {
   void operator()(addrinfo* list) const { freeaddrinfo(list); }
 };
 
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The text of one part of a parsed URL, or empty when it has none.
 std::string UrlPart(CURLU* url, CURLUPart part, unsigned int flags) {
   char* raw = nullptr;
@@ -47,7 +38,7 @@ std::string UrlPart(CURLU* url, CURLUPart part, unsigned int flags) {
 }
 
 bool ConnectOne(const addrinfo& address, std::chrono::steady_clock::time_point deadline) {
-  Socket socket_fd(
+  UniqueFd socket_fd(
       socket(address.ai_family, address.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (socket_fd.get() < 0) return false;
   if (connect(socket_fd.get(), address.ai_addr, address.ai_addrlen) == 0) return true;

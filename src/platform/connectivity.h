@@ -18,10 +18,11 @@ namespace quorvex {
 inline constexpr std::chrono::seconds kConnectTimeout{10};
 
 // True when a connection opens within connect_timeout (counted over all
-// addresses of the host; name resolution itself is not bounded). False for
-// a URL that does not parse, has no host or no known port, a host that does
-// not resolve, or no address that accepts. Throws nothing but
-// std::bad_alloc.
+// addresses of the host; name resolution itself is not bounded), or within
+// the system's own time-out where the system does not let the caller set
+// one. False for a URL that does not parse, has no host or no known port, a
+// host that does not resolve, or no address that accepts. Throws nothing
+// but std::bad_alloc.
 bool CanConnect(std::string_view url, std::chrono::milliseconds connect_timeout = kConnectTimeout);
 
 }  // namespace quorvex

@@ -1,3 +1,5 @@
+// The system's log on POSIX systems: the systemd journal, or syslog(3)
+// where no journal runs.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>

@@ -8,40 +8,16 @@
 #include <ctime>
 #include <string>
 
+#include "util/utf8.h"
+
 namespace quorvex {
 namespace {
-
-// Length of the valid UTF-8 sequence at text[i], or 0 when there is none.
-std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  std::size_t length;
-  std::uint32_t min;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, min = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, min = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  std::uint32_t code = lead & (0x7F >> length);
-  for (std::size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
 
 void AppendJsonString(std::string& out, std::string_view text) {
   out += '"';
   for (std::size_t i = 0; i < text.size();) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const std::size_t length = Utf8SequenceLength(text, i);
+    const std::size_t length = DecodeUtf8(text, i).length;
     if (length == 0) {
       out += '?';
       ++i;

@@ -39,7 +39,7 @@ std::string LocalTimeText();
 // and never blocking, when path names something other than a regular file;
 // true otherwise, also when the write failed.
 bool AppendEventLine(const char* path, const std::string& line);
-// The system's own log: the journal or syslog, or the Windows event log.
+// The system's own log (the -posix and -win32 files say which).
 void ReportToSystemLog(const EventEntry& entry);
 
 }  // namespace quorvex

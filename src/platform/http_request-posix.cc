@@ -1,3 +1,9 @@
+// HTTP exchanges through libcurl. The stall limit is libcurl's low-speed
+// limit of one byte per second over kStallTimeout; libcurl averages the
+// speed over the last few seconds, so after a burst of data the abort comes
+// up to about five seconds later than that. Proxies come from the usual
+// environment variables (http_proxy, https_proxy, no_proxy), certificates
+// from the system's trust store.
 #include <curl/curl.h>
 
 #include <chrono>
@@ -29,22 +35,27 @@ struct ListDeleter {
 
 }  // namespace
 
-struct HttpRequest::Handles {
+struct HttpRequest::Backend {
   std::unique_ptr<CURL, EasyDeleter> easy;
   std::unique_ptr<curl_slist, ListDeleter> headers;
   char error[CURL_ERROR_SIZE] = {};
+
+  // libcurl's callbacks for each header line and each piece of the body;
+  // self is the HttpRequest.
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
+  static size_t OnBody(char* data, size_t size, size_t count, void* self);
 };
 
-HttpRequest::HttpRequest() : curl_(std::make_unique<Handles>()) {
+HttpRequest::HttpRequest() : backend_(std::make_unique<Backend>()) {
   EnsureCurlGlobalInit();
-  curl_->easy.reset(curl_easy_init());
-  if (!curl_->easy) throw HttpError("libcurl could not create a request handle");
+  backend_->easy.reset(curl_easy_init());
+  if (!backend_->easy) throw HttpError("libcurl could not create a request handle");
 }
 
 HttpRequest::~HttpRequest() = default;
 
 void HttpRequest::Open(std::string_view method, std::string_view url) {
-  CURL* h = curl_->easy.get();
+  CURL* h = backend_->easy.get();
   url_ = url;
   curl_easy_setopt(h, CURLOPT_URL, url_.c_str());
   // libcurl's own refusal of other schemes, behind the check in Send.
@@ -62,14 +73,14 @@ void HttpRequest::Open(std::string_view method, std::string_view url) {
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
   curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curl_->error);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &HttpRequest::OnHeader);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, backend_->error);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Backend::OnHeader);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &HttpRequest::OnBody);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Backend::OnBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
   // No "Expect: 100-continue" round trip for large bodies: the request goes
   // out in one piece, as its two headers promise.
-  curl_->headers.reset(curl_slist_append(nullptr, "Expect:"));
+  backend_->headers.reset(curl_slist_append(nullptr, "Expect:"));
   ready_state_ = kOpened;
 }
 
@@ -79,16 +90,16 @@ void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value
   std::string line(name);
   line += ": ";
   line += value;
-  curl_slist* list = curl_slist_append(curl_->headers.get(), line.c_str());
+  curl_slist* list = curl_slist_append(backend_->headers.get(), line.c_str());
   if (list == nullptr) throw HttpError("out of memory while adding a request header");
-  curl_->headers.release();
-  curl_->headers.reset(list);
+  backend_->headers.release();
+  backend_->headers.reset(list);
 }
 
 void HttpRequest::Send(std::string_view body) {
   RequireHttpScheme(url_);
-  CURL* h = curl_->easy.get();
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, curl_->headers.get());
+  CURL* h = backend_->easy.get();
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, backend_->headers.get());
   curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(limits_.deadline.count()));
@@ -96,7 +107,7 @@ void HttpRequest::Send(std::string_view body) {
   // body without one is cut off by OnBody when it reaches the cap.
   curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
                    static_cast<curl_off_t>(limits_.max_response_bytes));
-  curl_->error[0] = '\0';
+  backend_->error[0] = '\0';
   const auto start = std::chrono::steady_clock::now();
   CURLcode code = curl_easy_perform(h);
   if (too_large_ || code == CURLE_FILESIZE_EXCEEDED) {
@@ -122,15 +133,15 @@ void HttpRequest::Send(std::string_view body) {
     return;
   }
   std::string description = curl_easy_strerror(code);
-  if (curl_->error[0] != '\0') {
+  if (backend_->error[0] != '\0') {
     description += " (";
-    description += curl_->error;
+    description += backend_->error;
     description += ")";
   }
   throw HttpError(description);
 }
 
-size_t HttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) {
+size_t HttpRequest::Backend::OnHeader(char* data, size_t size, size_t count, void* self) {
   auto* request = static_cast<HttpRequest*>(self);
   std::string_view line(data, size * count);
   if (line.starts_with("HTTP/")) {
@@ -164,7 +175,7 @@ size_t HttpRequest::OnHeader(char* data, size_t size, size_t count, void* self) 
   return size * count;
 }
 
-size_t HttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
+size_t HttpRequest::Backend::OnBody(char* data, size_t size, size_t count, void* self) {
   auto* request = static_cast<HttpRequest*>(self);
   request->response_started_ = true;
   const size_t length = size * count;
@@ -173,7 +184,7 @@ size_t HttpRequest::OnBody(char* data, size_t size, size_t count, void* self) {
     // The headers are in: an announced length within the cap is received
     // into one block of that size.
     curl_off_t announced = -1;
-    if (curl_easy_getinfo(request->curl_->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
+    if (curl_easy_getinfo(request->backend_->easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
                           &announced) == CURLE_OK &&
         announced > 0 && static_cast<std::size_t>(announced) <= cap) {
       request->body_.Reserve(static_cast<std::size_t>(announced));

@@ -1,8 +1,9 @@
-// HTTP exchanges through WinHTTP, synchronous, with the limits of the
-// Linux side: 60 s to connect, 30 s without any data moving (neither wait
-// longer than the deadline), the deadline of HttpLimits for the whole
-// exchange (checked between reads of the body) and its size cap for the
-// answer.
+// HTTP exchanges through WinHTTP, synchronous. The connect and stall
+// limits become WinHTTP's own time-outs (a stall is a receive or send that
+// waits longer than kStallTimeout; neither waits longer than the deadline),
+// the deadline is checked between reads of the body, and the size cap
+// against the announced length and again while reading. Proxies are the machine's WinHTTP settings, certificates
+// come from the system's store.
 #include <windows.h>
 #include <winhttp.h>
 
@@ -27,29 +28,116 @@ using Internet = std::unique_ptr<void, InternetDeleter>;
                   ")");
 }
 
+// The parts of a URL that a WinHTTP request is made from.
+struct UrlParts {
+  std::wstring host;
+  std::wstring path;  // with the query
+  INTERNET_PORT port = 0;
+  bool secure = false;
+};
+
+UrlParts CrackUrl(const std::wstring& url) {
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = static_cast<DWORD>(-1);
+  parts.dwUrlPathLength = static_cast<DWORD>(-1);
+  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) Fail("reading the URL");
+  UrlParts result;
+  result.host.assign(parts.lpszHostName, parts.dwHostNameLength);
+  result.path.assign(parts.lpszUrlPath, parts.dwUrlPathLength);
+  result.path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+  if (result.path.empty()) result.path = L"/";
+  result.port = parts.nPort;
+  result.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+  return result;
+}
+
+// The handles of one exchange, each opened from the one before it.
+struct Exchange {
+  Internet session;
+  Internet connection;
+  Internet request;
+};
+
+// Opens a session with the connect and stall time-outs (neither longer
+// than the exchange's deadline), connects to the URL's host and opens a
+// request that follows no redirects.
+Exchange OpenExchange(const UrlParts& url, const std::wstring& method,
+                      std::chrono::seconds deadline) {
+  Exchange exchange;
+  exchange.session.reset(WinHttpOpen(L"Quorvex", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                     WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!exchange.session) Fail("opening a WinHTTP session");
+  const auto milliseconds = [&](std::chrono::seconds limit) {
+    return static_cast<int>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::min(limit, deadline)).count());
+  };
+  const int connect_ms = milliseconds(HttpRequest::kConnectTimeout);
+  const int stall_ms = milliseconds(HttpRequest::kStallTimeout);
+  WinHttpSetTimeouts(exchange.session.get(), connect_ms, connect_ms, stall_ms, stall_ms);
+  exchange.connection.reset(WinHttpConnect(exchange.session.get(), url.host.c_str(), url.port, 0));
+  if (!exchange.connection) Fail("connecting");
+  exchange.request.reset(WinHttpOpenRequest(
+      exchange.connection.get(), method.c_str(), url.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+      WINHTTP_DEFAULT_ACCEPT_TYPES, url.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!exchange.request) Fail("opening the request");
+  // Redirects are not followed, as on Linux.
+  DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
+  WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects,
+                   sizeof no_redirects);
+  return exchange;
+}
+
+// The status code and reason phrase of the answer's status line.
+void ReadStatusLine(HINTERNET request, long& status, std::string& reason) {
+  DWORD code = 0;
+  DWORD size = sizeof code;
+  WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                      WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX);
+  status = static_cast<long>(code);
+  wchar_t text[256] = {};
+  size = sizeof text - sizeof(wchar_t);
+  if (WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX, text,
+                          &size, WINHTTP_NO_HEADER_INDEX)) {
+    reason = WideToUtf8(std::wstring(text, size / sizeof(wchar_t)));
+  }
+}
+
+// The body length the answer announces, or 0 when it announces none.
+unsigned long long AnnouncedLength(HINTERNET request) {
+  wchar_t text[32] = {};
+  DWORD size = sizeof text - sizeof(wchar_t);
+  if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
+                           text, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return 0;
+  }
+  return std::wcstoull(text, nullptr, 10);
+}
+
 }  // namespace
 
-struct HttpRequest::Handles {
+struct HttpRequest::Backend {
   std::wstring method;
   std::wstring url;
   std::wstring headers;
 };
 
-HttpRequest::HttpRequest() : curl_(std::make_unique<Handles>()) {}
+HttpRequest::HttpRequest() : backend_(std::make_unique<Backend>()) {}
 
 HttpRequest::~HttpRequest() = default;
 
 void HttpRequest::Open(std::string_view method, std::string_view url) {
   url_ = url;
-  curl_->method = Utf8ToWide(method);
-  curl_->url = Utf8ToWide(url);
+  backend_->method = Utf8ToWide(method);
+  backend_->url = Utf8ToWide(url);
   ready_state_ = kOpened;
 }
 
 void HttpRequest::SetLimits(const HttpLimits& limits) { limits_ = limits; }
 
 void HttpRequest::SetRequestHeader(std::string_view name, std::string_view value) {
-  curl_->headers += Utf8ToWide(name) + L": " + Utf8ToWide(value) + L"\r\n";
+  backend_->headers += Utf8ToWide(name) + L": " + Utf8ToWide(value) + L"\r\n";
 }
 
 void HttpRequest::Send(std::string_view body) {
@@ -68,81 +156,33 @@ void HttpRequest::Send(std::string_view body) {
                      " bytes and was abandoned");
   };
 
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  parts.dwHostNameLength = static_cast<DWORD>(-1);
-  parts.dwUrlPathLength = static_cast<DWORD>(-1);
-  parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!WinHttpCrackUrl(curl_->url.c_str(), 0, 0, &parts)) Fail("reading the URL");
-  const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-  std::wstring path(parts.lpszUrlPath, parts.dwUrlPathLength);
-  path.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-  if (path.empty()) path = L"/";
-
-  Internet session(WinHttpOpen(L"Quorvex", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                               WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) Fail("opening a WinHTTP session");
-  // No single wait may outlast the whole exchange's deadline either.
-  const auto within_deadline = [&](std::chrono::seconds timeout) {
-    return static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::min(timeout, limits_.deadline))
-            .count());
-  };
-  const int connect_ms = within_deadline(kConnectTimeout);
-  const int stall_ms = within_deadline(kStallTimeout);
-  WinHttpSetTimeouts(session.get(), connect_ms, connect_ms, stall_ms, stall_ms);
-  Internet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-  if (!connection) Fail("connecting");
-  const DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  Internet request(WinHttpOpenRequest(connection.get(), curl_->method.c_str(), path.c_str(),
-                                      nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                      flags));
-  if (!request) Fail("opening the request");
-  // Redirects are not followed, as on Linux.
-  DWORD no_redirects = WINHTTP_DISABLE_REDIRECTS;
-  WinHttpSetOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, &no_redirects,
-                   sizeof no_redirects);
-  if (!WinHttpSendRequest(
-          request.get(),
-          curl_->headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : curl_->headers.c_str(),
-          static_cast<DWORD>(curl_->headers.size()), const_cast<char*>(body.data()),
-          static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0)) {
+  const Exchange exchange = OpenExchange(CrackUrl(backend_->url), backend_->method, limits_.deadline);
+  HINTERNET request = exchange.request.get();
+  const std::wstring& headers = backend_->headers;
+  if (!WinHttpSendRequest(request,
+                          headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                          static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
+                          static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0)) {
     if (past_deadline()) throw deadline_error();
     Fail("sending the request");
   }
-  if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+  if (!WinHttpReceiveResponse(request, nullptr)) {
     if (past_deadline()) throw deadline_error();
     Fail("receiving the answer");
   }
   response_started_ = true;
-
-  DWORD status = 0;
-  DWORD size = sizeof status;
-  WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                      WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
-  status_ = static_cast<long>(status);
-  wchar_t reason[256] = {};
-  size = sizeof reason - sizeof(wchar_t);
-  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_TEXT, WINHTTP_HEADER_NAME_BY_INDEX,
-                          reason, &size, WINHTTP_NO_HEADER_INDEX)) {
-    status_text_ = WideToUtf8(std::wstring(reason, size / sizeof(wchar_t)));
-  }
+  ReadStatusLine(request, status_, status_text_);
   // An announced length over the cap is refused before the body is read;
   // one within it is received into one block of that size.
-  wchar_t length_text[32] = {};
-  size = sizeof length_text - sizeof(wchar_t);
-  if (WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX,
-                          length_text, &size, WINHTTP_NO_HEADER_INDEX)) {
-    const unsigned long long announced = std::wcstoull(length_text, nullptr, 10);
-    if (announced > limits_.max_response_bytes) throw size_error();
-    body_.Reserve(static_cast<std::size_t>(announced));
-  }
+  const unsigned long long announced = AnnouncedLength(request);
+  if (announced > limits_.max_response_bytes) throw size_error();
+  body_.Reserve(static_cast<std::size_t>(announced));
 
   char buffer[16384];
   while (true) {
     if (past_deadline()) throw deadline_error();
     DWORD read = 0;
-    if (!WinHttpReadData(request.get(), buffer, sizeof buffer, &read)) {
+    if (!WinHttpReadData(request, buffer, sizeof buffer, &read)) {
       if (past_deadline()) throw deadline_error();
       response_text_ = body_.Take();
       ready_state_ = kReceiving;  // the answer broke off in the middle

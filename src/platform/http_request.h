@@ -1,5 +1,5 @@
 // A synchronous HTTP request: our stand-in for the XMLHTTP request object of
-// the SOAP call, built on libcurl.
+// the SOAP call.
 //
 // One object is one exchange: Open, SetRequestHeader as often as needed,
 // Send, then read the outcome. The exchange always speaks HTTP/1.1, so the
@@ -7,13 +7,12 @@
 // URLs verify the server's certificate and host name against the system's
 // trust store.
 //
-// The HTTP layer's own limits (the call sets none of its own):
+// The HTTP layer's own limits, the one place their values are written (the
+// callers set none of their own and refer here):
 //   - connecting (name resolution, TCP and TLS handshakes) may take at most
 //     kConnectTimeout;
-//   - once connected, the exchange is abandoned when fewer than one byte per
-//     second arrives or leaves for kStallTimeout in a row. libcurl averages
-//     the speed over the last few seconds, so after a burst of data the
-//     abort comes up to about five seconds later than that;
+//   - once connected, the exchange is abandoned when no data moves for
+//     about kStallTimeout (each backend says how it measures that);
 //   - the whole exchange, connecting included, may last at most
 //     HttpLimits::deadline, so that a service trickling its answer cannot
 //     hold the job forever;
@@ -22,9 +21,9 @@
 //     announced longer than that is refused before it is read.
 // Only http:// and https:// addresses are served (a file:// address naming
 // a named pipe would block past every limit). Redirects are not followed;
-// proxies come from the usual environment variables (http_proxy,
-// https_proxy, no_proxy). A body announced in Content-Length is received
-// into one block of that size; see platform/response_body.h.
+// proxies are the system's usual ones (each backend says where it finds
+// them). A body announced in Content-Length is received into one block of
+// that size; see platform/response_body.h.
 #pragma once
 
 #include <chrono>
@@ -43,9 +42,9 @@ namespace quorvex {
 // https, name not resolved, connection
 // refused or reset, connect time-out, certificate not trusted, the service
 // closed the connection without answering), or an exchange that went past
-// one of its HttpLimits whether or not a response had begun. what() is
-// libcurl's description followed by its detail, or for a limit a sentence
-// that names the limit and its value.
+// one of its HttpLimits whether or not a response had begun. what() is the
+// backend's description of the failure, or for a limit a sentence that
+// names the limit and its value.
 class HttpError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -69,7 +68,7 @@ class HttpRequest {
   static constexpr int kReceiving = 3;  // a response began but did not complete
   static constexpr int kCompleted = 4;
 
-  // Throws HttpError when libcurl cannot make a handle.
+  // Throws HttpError when the backend cannot set up a request.
   HttpRequest();
   ~HttpRequest();
   HttpRequest(const HttpRequest&) = delete;
@@ -113,11 +112,9 @@ class HttpRequest {
   // letter case). Send calls it before anything else.
   static void RequireHttpScheme(std::string_view url);
 
-  static size_t OnHeader(char* data, size_t size, size_t count, void* self);
-  static size_t OnBody(char* data, size_t size, size_t count, void* self);
-
-  struct Handles;
-  std::unique_ptr<Handles> curl_;
+  // What the backend keeps for the exchange (-posix.cc, -win32.cc).
+  struct Backend;
+  std::unique_ptr<Backend> backend_;
   std::string url_;
   int ready_state_ = kUninitialized;
   long status_ = 0;

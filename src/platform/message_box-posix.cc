@@ -2,7 +2,11 @@
 
 namespace quorvex {
 
-// The job needs no display on Linux: its boxes are lines on standard error.
-std::unique_ptr<MessageBoxPresenter> MakeJobMessageBox() { return MakeConsoleMessageBox(); }
+bool HasVisibleDesktop() { return false; }
+
+// Without a system box of its own, a box here is a line on standard error.
+std::unique_ptr<MessageBoxPresenter> MakeMessageBox(std::string_view title, bool) {
+  return MakeConsoleMessageBox(title);
+}
 
 }  // namespace quorvex

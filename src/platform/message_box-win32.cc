@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "job/run_state.h"
 #include "platform/message_box.h"
 #include "platform/windows_text.h"
 
@@ -11,6 +10,8 @@ namespace {
 
 class SystemMessageBox final : public MessageBoxPresenter {
  public:
+  explicit SystemMessageBox(std::string_view title) : title_(Utf8ToAnsiCodePage(title)) {}
+
   void Show(std::string_view text, MessageBoxIcon icon) override {
     const std::string ansi = Utf8ToAnsiCodePage(text);
     // The thread's active window (the console's, when it is in front) owns
@@ -18,13 +19,17 @@ class SystemMessageBox final : public MessageBoxPresenter {
     // afterwards. Without one, task-modal still keeps the thread's windows
     // from taking input. The job has no windows; to it both are the same.
     const UINT style = MB_OK | MB_TASKMODAL | (icon == MessageBoxIcon::kCritical ? MB_ICONSTOP : 0);
-    MessageBoxA(GetActiveWindow(), ansi.c_str(), kApplicationTitle, style);
+    MessageBoxA(GetActiveWindow(), ansi.c_str(), title_.c_str(), style);
   }
+
+ private:
+  std::string title_;  // in the ANSI code page
 };
 
-// True when the process's window station is one a person sees (the
-// interactive WinSta0); services and tasks run without a logged-on user
-// get an invisible one.
+}  // namespace
+
+// The process's window station is one a person sees when it is the
+// interactive WinSta0.
 bool HasVisibleDesktop() {
   USEROBJECTFLAGS flags{};
   return GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
@@ -32,11 +37,9 @@ bool HasVisibleDesktop() {
          (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
-}  // namespace
-
-std::unique_ptr<MessageBoxPresenter> MakeJobMessageBox() {
-  if (HasVisibleDesktop()) return std::make_unique<SystemMessageBox>();
-  return MakeConsoleMessageBox();
+std::unique_ptr<MessageBoxPresenter> MakeMessageBox(std::string_view title, bool unattended) {
+  if (unattended) return MakeConsoleMessageBox(title);
+  return std::make_unique<SystemMessageBox>(title);
 }
 
 }  // namespace quorvex

@@ -1,6 +1,6 @@
-// The job's message boxes: it runs without a desktop, so a box becomes one
-// line on standard error, titled like a box would be, and the call returns
-// at once instead of waiting for someone to press OK.
+// The console presenter: without a desktop a box becomes one line on
+// standard error, titled like a box would be, and the call returns at once
+// instead of waiting for someone to press OK.
 #include "platform/message_box.h"
 
 #include <unistd.h>
@@ -8,15 +8,15 @@
 #include <cerrno>
 #include <string>
 
-#include "job/run_state.h"
-
 namespace quorvex {
 namespace {
 
 class ConsoleMessageBox final : public MessageBoxPresenter {
  public:
+  explicit ConsoleMessageBox(std::string_view title) : title_(title) {}
+
   void Show(std::string_view text, MessageBoxIcon) override {
-    std::string line = std::string(kApplicationTitle) + ": ";
+    std::string line = title_ + ": ";
     line.append(text);
     line += '\n';
     // One write, so that the line is not split by other writers.
@@ -28,12 +28,15 @@ class ConsoleMessageBox final : public MessageBoxPresenter {
       rest.remove_prefix(static_cast<std::size_t>(written));
     }
   }
+
+ private:
+  std::string title_;
 };
 
 }  // namespace
 
-std::unique_ptr<MessageBoxPresenter> MakeConsoleMessageBox() {
-  return std::make_unique<ConsoleMessageBox>();
+std::unique_ptr<MessageBoxPresenter> MakeConsoleMessageBox(std::string_view title) {
+  return std::make_unique<ConsoleMessageBox>(title);
 }
 
 }  // namespace quorvex

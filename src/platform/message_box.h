@@ -1,8 +1,8 @@
-// Modal message boxes, titled with the application title.
+// Modal message boxes, titled with the title their maker is given.
 //
-// The job runs without a desktop: its presenter writes the message to
-// standard error and returns at once. The operator console puts a real
-// modal box on screen with the same interface.
+// Where nobody could see a box, the console presenter writes the message to
+// standard error and returns at once. On a desktop a real modal box takes
+// its place behind the same interface.
 #pragma once
 
 #include <memory>
@@ -20,15 +20,20 @@ class MessageBoxPresenter {
   virtual void Show(std::string_view text, MessageBoxIcon icon) = 0;
 };
 
-// Writes "Quorvex: <text>" as one line to standard error.
-std::unique_ptr<MessageBoxPresenter> MakeConsoleMessageBox();
+// Writes "<title>: <text>" as one line to standard error.
+std::unique_ptr<MessageBoxPresenter> MakeConsoleMessageBox(std::string_view title);
 
-// The job's boxes on this platform. On Windows, where the job runs on a
-// desktop a person can see, a modal system box titled "Quorvex" that holds
-// the run until it is dismissed; without such a desktop (a service, a
-// scheduled task run whether or not anybody is logged on), where nobody
-// could ever dismiss it, the console presenter. Elsewhere the console
-// presenter.
-std::unique_ptr<MessageBoxPresenter> MakeJobMessageBox();
+// True when this process runs on a desktop a person can see, where a system
+// box could be dismissed. On Windows: its window station is the visible,
+// interactive one (services, and scheduled tasks run whether or not anybody
+// is logged on, get an invisible one). Elsewhere false: there is no system
+// box, and a program with a window brings a box of its own.
+bool HasVisibleDesktop();
+
+// A program's boxes, titled title. When unattended, so that nobody could
+// ever dismiss a box, the console presenter. Otherwise the system's modal
+// box, which holds the caller until it is dismissed, where the platform has
+// one (Windows), and the console presenter elsewhere.
+std::unique_ptr<MessageBoxPresenter> MakeMessageBox(std::string_view title, bool unattended);
 
 }  // namespace quorvex

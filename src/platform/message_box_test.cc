@@ -6,7 +6,7 @@ namespace quorvex {
 namespace {
 
 TEST(ConsoleMessageBoxTest, WritesOneTitledLinePerBoxAndReturns) {
-  const auto boxes = MakeConsoleMessageBox();
+  const auto boxes = MakeConsoleMessageBox("Quorvex");
   ::testing::internal::CaptureStderr();
   boxes->Show("Command Line empty", MessageBoxIcon::kCritical);
   boxes->Show("x - Quorvex - 91", MessageBoxIcon::kNone);

@@ -12,9 +12,10 @@
 
 #include "eventlog/log.h"
 #include "platform/child_process.h"
-#include "platform/locale_number.h"
 #include "probe/reply_text.h"
+#include "text/locale_number.h"
 #include "ui/frm_main.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 
@@ -25,7 +26,7 @@ double frmMain::SystemPingResp(const std::string& host) {
   // The line names ping; the file started is the system's own (on Linux
   // the stand-in beside the program), judged like the other tools.
   const std::string program = SystemPingPath(run_.ProgramFolder);
-  if (!program.empty() && RefuseReplaceableTool("SystemPingResp()", program)) return -1;
+  if (!program.empty() && RefuseReplaceableTool("SystemPingResp", program)) return -1;
   runner.ExecuteProgram(program);
   std::string reply = TrimSpaces(GetTextBetween(txtSalida.Text(), "Media =", "ms"));
   if (reply.empty()) reply = "-1";
@@ -83,9 +84,7 @@ void frmMain::GetPingTimbrado() {
       servers.MoveNext();
     }
   } catch (const std::exception& failure) {
-    std::string message = "GetPingTimbrado()\r\n";
-    message += failure.what();
-    LogError(message);
+    LogError(EntryText("GetPingTimbrado", failure.what()));
   }
 }
 

@@ -12,24 +12,18 @@
 #include "eventlog/log.h"
 #include "platform/connectivity.h"
 #include "platform/hidden_file.h"
-#include "platform/locale_number.h"
 #include "platform/utf8_path.h"
 #include "platform/write_access.h"
 #include "probe/reply_text.h"
+#include "text/locale_number.h"
 #include "ui/frm_main.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 namespace {
 
 constexpr char kAverageMarker[] = "Average =";
 constexpr char kEndMarker[] = "ms";
-
-void LogFailure(std::string_view label, const std::exception& failure) {
-  std::string message(label);
-  message += "\r\n";
-  message += failure.what();
-  LogError(message);
-}
 
 // True for an existing ordinary file: a regular file (after links) that
 // the system does not hide. Missing files and folders give false; a path
@@ -49,13 +43,6 @@ bool IsOrdinaryFile(const std::string& path) {
   return status.type() == std::filesystem::file_type::regular && !IsHiddenFile(path);
 }
 
-std::string UpperCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 // The reply of a tool read as a latency: empty becomes "-1", a number is
 // read under the user's regional settings, anything else gives -1.
 double ReadLatency(const std::string& reply_text) {
@@ -67,10 +54,10 @@ double ReadLatency(const std::string& reply_text) {
 }  // namespace
 
 std::string frmMain::LocateTool(const std::string& setting, std::string_view key,
-                                std::string_view label) {
+                                std::string_view procedure) {
   std::string result;
   try {
-    if (UpperCase(setting).find(key) == std::string::npos) return result;
+    if (AsciiUpperCase(setting).find(key) == std::string::npos) return result;
     std::string folder = run_.ProgramFolder;
     if (folder.empty()) return result;
     if (folder.back() != '/') folder += '/';
@@ -80,32 +67,27 @@ std::string frmMain::LocateTool(const std::string& setting, std::string_view key
       if (c == '\\') c = '/';
     }
     result = folder + name;
-    if (!IsOrdinaryFile(result) || RefuseReplaceableTool(label, result)) result.clear();
+    if (!IsOrdinaryFile(result) || RefuseReplaceableTool(procedure, result)) result.clear();
   } catch (const std::exception& failure) {
-    LogFailure(label, failure);
+    LogError(EntryText(procedure, failure.what()));
   }
   return result;
 }
 
-bool frmMain::RefuseReplaceableTool(std::string_view label, const std::string& tool) {
+bool frmMain::RefuseReplaceableTool(std::string_view procedure, const std::string& tool) {
   const std::string reason = WhyToolIsReplaceable(tool, run_.ProgramFolder);
   if (reason.empty()) return false;
-  std::string message(label);
-  message += "\r\n";
-  message += tool + " was not started: " + reason +
-             ", so someone other than the administrators and the job's account could have "
-             "replaced the tool. " +
-             ReplaceableToolAdvice();
-  LogError(message);
+  LogError(EntryText(procedure, tool + " was not started: " + reason +
+                                    ", so someone other than the administrators and the job's "
+                                    "account could have replaced the tool. " +
+                                    ReplaceableToolAdvice()));
   return true;
 }
 
-std::string frmMain::bPSPING() {
-  return LocateTool(run_.Settings.PsPingExe, "PSPING", "bPSPING()");
-}
+std::string frmMain::bPSPING() { return LocateTool(run_.Settings.PsPingExe, "PSPING", "bPSPING"); }
 
 std::string frmMain::bTcPing() {
-  return LocateTool(run_.Settings.TcPingExe, "TCPING.EXE", "bTcPing()");
+  return LocateTool(run_.Settings.TcPingExe, "TCPING.EXE", "bTcPing");
 }
 
 bool frmMain::bCheckConnection(const std::string& url) {
@@ -125,7 +107,7 @@ std::string frmMain::ExecCMD(const std::string& tool_path, const std::string& op
     runner.ExecuteCommand();
     result = txtSalida.Text();
   } catch (const std::exception& failure) {
-    LogFailure("ExecCMD()", failure);
+    LogError(EntryText("ExecCMD", failure.what()));
   }
   return result;
 }
@@ -149,7 +131,7 @@ double frmMain::MeasureWithTool(const std::string& host, bool psping) {
         tool_path, psping ? settings.PsPingCommand : settings.TcPingCommand, TrimSpaces(target));
     value = ReadLatency(TrimSpaces(GetTextBetween(output, kAverageMarker, kEndMarker)));
   } catch (const std::exception& failure) {
-    LogFailure(psping ? "PsPingResp()" : "TcPingResp()", failure);
+    LogError(EntryText(psping ? "PsPingResp" : "TcPingResp", failure.what()));
   }
   return value;
 }

@@ -44,13 +44,6 @@ std::string TextBetween(std::string_view text, std::string_view start_marker,
   return std::string(text.substr(p1 - 1 + start_marker.size(), p2 - p1 - start_marker.size()));
 }
 
-std::string TrimSpaces(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
-}
-
 std::string HostFromUrl(std::string_view url) {
   std::string rest = RemoveAll(RemoveAll(url, "https://"), "http://");
   const std::size_t slash = rest.find('/');

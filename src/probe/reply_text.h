@@ -20,10 +20,6 @@ namespace quorvex {
 std::string TextBetween(std::string_view text, std::string_view start_marker,
                         std::string_view end_marker);
 
-// text without leading and trailing space characters (tabs and line breaks
-// stay).
-std::string TrimSpaces(std::string_view text);
-
 // The host part of a server URL: every "https://" is removed, then every
 // "http://" (each in one pass, with case), and the rest is cut before its
 // first "/". Nothing else changes: an upper-case scheme and a port stay.

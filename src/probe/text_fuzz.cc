@@ -11,8 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "platform/locale_number.h"
 #include "probe/reply_text.h"
+#include "text/locale_number.h"
+#include "util/string_util.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <new>
 #include <string>
 
-#include "platform/xml_document.h"
+#include "text/xml_document.h"
 #include "reporting/soap_answer.h"
 
 namespace {

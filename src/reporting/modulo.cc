@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/http_request.h"
-#include "platform/xml_document.h"
+#include "text/xml_document.h"
 #include "reporting/soap_answer.h"
 
 namespace quorvex {

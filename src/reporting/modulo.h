@@ -27,11 +27,10 @@ namespace quorvex {
 // run.LastErrorText. answer_code is set once the answer document has been
 // read and left as the caller had it on every earlier way out. Touches no
 // other part of run, writes nothing to the event log, and never throws.
-// The HTTP layer's limits (see platform/http_request.h) are its only
-// bounds: up to 60 s to connect, 30 s without any byte moving, 5 minutes for
-// the whole exchange and 64 MiB of answer. Going past the last two ends in
-// the trap message with a description naming the limit. limits replaces
-// the last two; the job always passes the defaults, a test shortens them.
+// Its only bounds are the HTTP layer's limits (platform/http_request.h).
+// Going past the deadline or the size cap of limits ends in the trap
+// message with a description naming the limit; the job always passes the
+// default HttpLimits, a test shortens them.
 //
 // A report document that XML cannot carry (a NUL, a control character
 // other than tab, line feed and carriage return, bytes that are not UTF-8),

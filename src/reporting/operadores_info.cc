@@ -10,6 +10,7 @@
 #include "eventlog/log.h"
 #include "reporting/report_frame.h"
 #include "ui/frm_main.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 

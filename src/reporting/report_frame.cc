@@ -5,6 +5,7 @@
 
 #include "eventlog/log.h"
 #include "reporting/modulo.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 
@@ -104,14 +105,6 @@ std::int32_t ToInt32(const FieldValue& value) {
     throw std::overflow_error("Overflow: " + *value + " does not fit a 32-bit signed whole number");
   }
   return static_cast<std::int32_t>(result);
-}
-
-std::string EntryText(std::string_view procedure, std::string_view message) {
-  std::string text(procedure);
-  text += "()";
-  text += kCrLf;
-  text += message;
-  return text;
 }
 
 }  // namespace quorvex

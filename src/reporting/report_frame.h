@@ -21,9 +21,8 @@
 #include <string>
 #include <string_view>
 
+#include "database/database.h"
 #include "job/run_state.h"
-#include "platform/database.h"
-#include "probe/reply_text.h"  // TrimSpaces, shared with the latency probe
 
 namespace quorvex {
 
@@ -90,9 +89,5 @@ std::string FieldText(const FieldValue& value);
 // std::invalid_argument ("Type mismatch: ...") for NULL or a text that is
 // not a whole number in decimal digits (an optional sign, blanks around).
 std::int32_t ToInt32(const FieldValue& value);
-
-// The text of an event-log entry of a report: the procedure's name, "()",
-// CRLF and the message.
-std::string EntryText(std::string_view procedure, std::string_view message);
 
 }  // namespace quorvex

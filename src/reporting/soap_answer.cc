@@ -2,15 +2,10 @@
 
 #include <utility>
 
+#include "util/string_util.h"
+
 namespace quorvex {
 namespace {
-
-std::string UpperCase(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 std::string FirstAttribute(const XmlNode& node, const std::string& path) {
   if (node.AttributeCount() == 0) throw SoapCallError("element " + path + " has no attributes");
@@ -93,7 +88,7 @@ bool ReadSoapAnswer(long status, const std::string& status_text, std::string bod
     last_error = "EL WEBSERVICE " + address + ", RESPONDIO INCORRECTAMENTE" + ". " + body;
     return false;
   }
-  if (UpperCase(estado) == "RECHAZADO") {
+  if (AsciiUpperCase(estado) == "RECHAZADO") {
     last_error = "EL WEBSERVICE HA RECHAZADO LA PETICION" + std::string(". ") + last_error;
     return false;
   }

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/xml_document.h"
+#include "text/xml_document.h"
 
 namespace quorvex {
 

@@ -22,6 +22,7 @@
 #include "reporting/modulo.h"
 #include "reporting/report_frame.h"
 #include "ui/frm_main.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 

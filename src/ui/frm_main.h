@@ -194,12 +194,14 @@ class frmMain final : private DOSOutputsListener {
   void ControlChanged(Control& control, std::string_view appended, bool append);
   // The system ping of the sweep: latency of host, or -1. Traps nothing.
   double SystemPingResp(const std::string& host);
-  // bPSPING and bTcPing: the tool setting, its key text, the entry label.
-  std::string LocateTool(const std::string& setting, std::string_view key, std::string_view label);
-  // True, after one error entry under label naming the path at fault and
-  // the fix, when someone other than the administrators and the job's
+  // bPSPING and bTcPing: the tool setting, its key text, the procedure
+  // named in an entry.
+  std::string LocateTool(const std::string& setting, std::string_view key,
+                         std::string_view procedure);
+  // True, after one error entry under procedure naming the path at fault
+  // and the fix, when someone other than the administrators and the job's
   // account could have replaced the tool (see platform/write_access.h).
-  bool RefuseReplaceableTool(std::string_view label, const std::string& tool);
+  bool RefuseReplaceableTool(std::string_view procedure, const std::string& tool);
   // PsPingResp and TcPingResp.
   double MeasureWithTool(const std::string& host, bool psping);
 

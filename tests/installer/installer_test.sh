@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # installer_test.sh SETUP WORK PROBE EXAMPLE: installs SETUP silently in a fresh wine prefix
-# WORK/prefix into a folder every user could write, again over an edited settings file and with
-# a stand-in schtasks for the password table, then uninstalls it, checking files, permissions,
-# registry and task. PROBE is installer_probe.exe, EXAMPLE the Windows settings example as built.
+# WORK/wineprefix into a folder every user could write, again over an edited settings file and
+# with a stand-in schtasks for the password table, then uninstalls it, checking files,
+# permissions, registry and task. PROBE is installer_probe.exe, EXAMPLE the Windows settings
+# example as built.
 set -uo pipefail
 setup=$1 probe=$3 example=$4
-export WINEPREFIX=$2/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+wine_home=$2 source "$(dirname "$0")/../../scripts/wine-env.sh"
 rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
 trap 'wineserver -k 2>/dev/null' EXIT
 wineserver -p && wineboot --init </dev/null >/dev/null 2>&1

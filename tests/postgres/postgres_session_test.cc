@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "platform/database.h"
+#include "database/database.h"
 
 namespace quorvex {
 namespace {

@@ -77,7 +77,7 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
 
   testing::Installation install_;
   testing::CentralService service_;
-  std::unique_ptr<MessageBoxPresenter> boxes_ = MakeConsoleMessageBox();
+  std::unique_ptr<MessageBoxPresenter> boxes_ = MakeConsoleMessageBox("Quorvex");
   RunState run_;
   std::unique_ptr<frmMain> form_;
 };

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/database.h"
+#include "database/database.h"
 
 namespace quorvex::testing {
 

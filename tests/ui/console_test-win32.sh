@@ -1,14 +1,14 @@
 #!/bin/bash
-# console_test-win32.sh CONSOLE_EXE ARTIFACT_DIR PREFIX: QuorvexConsole.exe under wine and
-# xvfb-run, driven and read like the Linux console in console_test.sh. Screenshots go to
-# ARTIFACT_DIR; 77 (skip) when a tool is missing.
+# console_test-win32.sh CONSOLE_EXE ARTIFACT_DIR WINE_HOME: QuorvexConsole.exe under wine and
+# xvfb-run, driven and read like the Linux console in console_test.sh, in the wine prefix
+# WINE_HOME/wineprefix. Screenshots go to ARTIFACT_DIR; 77 (skip) when a tool is missing.
 set -u
 console=$1 artifacts=$2
 source "$(dirname "$0")/console_helpers.sh"
 start_test wine wineboot wineserver winepath xdotool xwininfo xprop xwd convert
 shot_box_only=1
 # A prefix of its own: its desktop process, started on this display, decides where windows go.
-export WINEPREFIX=$3 WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+wine_home=$3 source "$(dirname "$0")/../../scripts/wine-env.sh"
 trap 'kill "$console_pid" 2>/dev/null; wineserver -k; rm -rf "$work"' EXIT
 wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
 

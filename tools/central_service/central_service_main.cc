@@ -136,6 +136,7 @@ constexpr char kUsage[] =
 constexpr char kSoapNamespace[] = "http://schemas.xmlsoap.org/soap/envelope/";
 constexpr char kMethod[] = "RecibeDocumento";
 constexpr char kPath[] = "/update/update.asmx";
+constexpr char kXml[] = "text/xml; charset=utf-8";
 
 struct Mode {
   std::string name = "accept";
@@ -387,10 +388,10 @@ class Service {
 
   // The answer as a body whose end, once handed to the connection, is
   // noted in the --on-accept file.
-  void AnswerNoted(httplib::Response& res, const std::string& body, int number) {
+  void AnswerNoted(httplib::Response& res, const std::string& body, int number) const {
     auto text = std::make_shared<std::string>(body);
     res.set_content_provider(
-        text->size(), "text/xml; charset=utf-8",
+        text->size(), kXml,
         [text](size_t offset, size_t length, httplib::DataSink& sink) {
           return sink.write(text->data() + offset, std::min(length, text->size() - offset));
         },
@@ -444,17 +445,29 @@ class Service {
     if (mode.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(mode.delay_ms));
     if (!mode.location.empty()) res.set_header("Location", mode.location);
 
-    const std::string xml = "text/xml; charset=utf-8";
+    if (mode.name == "refuse") {
+      CloseConnectionOf(req);
+    } else if (mode.name == "huge" || mode.name == "huge-chunked") {
+      AnswerHuge(mode, res);
+    } else if (!AnswerWhole(mode, understood, fault, document, number, res)) {
+      AnswerInPieces(mode, document, res);
+    }
+  }
+
+  // The modes that answer with a whole body at once (number: the request's,
+// for --on-accept). False for any other.
+  bool AnswerWhole(const Mode& mode, bool understood, const std::string& fault,
+                   const std::string& document, int number, httplib::Response& res) const {
     const std::string& m = mode.name;
     if (m == "accept") {
       if (!understood) {
         res.status = 500;
-        res.set_content(FaultEnvelope(fault), xml);
+        res.set_content(FaultEnvelope(fault), kXml);
       } else if (std::string verdict = Judge(document);
                  !on_accept_.empty() && verdict.starts_with("<Respuesta Estado=\"ACEPTADO\"")) {
         AnswerNoted(res, ResultEnvelope(ns_, verdict), number);
       } else {
-        res.set_content(ResultEnvelope(ns_, verdict), xml);
+        res.set_content(ResultEnvelope(ns_, verdict), kXml);
       }
     } else if (m == "status") {
       res.status = std::atoi(mode.argument.c_str());
@@ -463,36 +476,45 @@ class Service {
       res.status = 500;
       res.set_content(FaultEnvelope(mode.payload.empty() ? "Server was unable to process request."
                                                          : mode.payload),
-                      xml);
+                      kXml);
     } else if (m == "empty") {
-      res.set_content("", xml);
+      res.set_content("", kXml);
     } else if (m == "blank") {
-      res.set_content("   ", xml);
+      res.set_content("   ", kXml);
     } else if (m == "result") {
-      res.set_content(ResultEnvelope(ns_, mode.payload), xml);
+      res.set_content(ResultEnvelope(ns_, mode.payload), kXml);
     } else if (m == "no-result") {
       res.set_content(Envelope(std::string("<") + kMethod + "Response xmlns=\"" + ns_ + "\" />"),
-                      xml);
+                      kXml);
     } else if (m == "empty-result") {
-      res.set_content(ResultEnvelope(ns_, ""), xml);
+      res.set_content(ResultEnvelope(ns_, ""), kXml);
     } else if (m == "not-xml") {
-      res.set_content(ResultEnvelope(ns_, "ESTO NO ES XML"), xml);
+      res.set_content(ResultEnvelope(ns_, "ESTO NO ES XML"), kXml);
     } else if (m == "no-attributes") {
       res.set_content(
           ResultEnvelope(ns_, "<Respuesta><Mensaje Codigo=\"0\">SIN ESTADO</Mensaje></Respuesta>"),
-          xml);
+          kXml);
     } else if (m == "code-first") {
       res.set_content(ResultEnvelope(ns_,
                                      "<Respuesta Codigo=\"7\" Estado=\"RECHAZADO\"><Mensaje "
                                      "Codigo=\"7\">CODIGO PRIMERO</Mensaje></Respuesta>"),
-                      xml);
+                      kXml);
     } else if (m == "rechazado-lower") {
-      res.set_content(ResultEnvelope(ns_, Answer("rechazado", "3", "MINUSCULAS")), xml);
+      res.set_content(ResultEnvelope(ns_, Answer("rechazado", "3", "MINUSCULAS")), kXml);
     } else if (m == "rechazado-blank") {
-      res.set_content(ResultEnvelope(ns_, Answer(" RECHAZADO", "4", "CON BLANCO")), xml);
-    } else if (m == "partial") {
-      auto full = std::make_shared<std::string>(ResultEnvelope(ns_, Judge(document)));
-      res.set_content_provider(full->size() * 2, xml,
+      res.set_content(ResultEnvelope(ns_, Answer(" RECHAZADO", "4", "CON BLANCO")), kXml);
+    } else {
+      return false;
+    }
+    return true;
+  }
+
+  // The judged answer sent in pieces that break off (partial), stop
+  // (stall MS) or come one byte at a time (drip MS).
+  void AnswerInPieces(const Mode& mode, const std::string& document, httplib::Response& res) const {
+    auto full = std::make_shared<std::string>(ResultEnvelope(ns_, Judge(document)));
+    if (mode.name == "partial") {
+      res.set_content_provider(full->size() * 2, kXml,
                                [full](size_t offset, size_t, httplib::DataSink& sink) {
                                  if (offset == 0) {
                                    sink.write(full->data(), full->size() / 2);
@@ -500,10 +522,9 @@ class Service {
                                  }
                                  return false;
                                });
-    } else if (m == "stall") {
-      auto full = std::make_shared<std::string>(ResultEnvelope(ns_, Judge(document)));
+    } else if (mode.name == "stall") {
       const int stall_ms = std::atoi(mode.argument.c_str());
-      res.set_content_provider(full->size(), xml,
+      res.set_content_provider(full->size(), kXml,
                                [full, stall_ms](size_t offset, size_t, httplib::DataSink& sink) {
                                  if (offset == 0) {
                                    sink.write(full->data(), full->size() / 2);
@@ -512,13 +533,10 @@ class Service {
                                  std::this_thread::sleep_for(std::chrono::milliseconds(stall_ms));
                                  return false;
                                });
-    } else if (m == "refuse") {
-      CloseConnectionOf(req);
-    } else if (m == "drip") {
-      auto full = std::make_shared<std::string>(ResultEnvelope(ns_, Judge(document)));
+    } else if (mode.name == "drip") {
       const int interval_ms = mode.argument.empty() ? 1000 : std::atoi(mode.argument.c_str());
       res.set_chunked_content_provider(
-          xml, [full, interval_ms](size_t offset, httplib::DataSink& sink) {
+          kXml, [full, interval_ms](size_t offset, httplib::DataSink& sink) {
             if (offset >= full->size()) {
               sink.done();
               return true;
@@ -526,36 +544,39 @@ class Service {
             if (offset > 0) std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
             return sink.write(full->data() + offset, 1);
           });
-    } else if (m == "huge" || m == "huge-chunked") {
-      // The answer envelope with blanks between its start and the result
-      // element, produced piece by piece.
-      const std::string full = ResultEnvelope(ns_, Answer("ACEPTADO", "0", "GRANDE"));
-      const std::size_t split = full.find("<soap:Body>") + std::strlen("<soap:Body>");
-      auto head = std::make_shared<std::string>(full.substr(0, split));
-      auto tail = std::make_shared<std::string>(full.substr(split));
-      const std::size_t total = std::max<std::size_t>(
-          std::strtoull(mode.argument.c_str(), nullptr, 10), head->size() + tail->size());
-      auto provide = [head, tail, total](size_t offset, httplib::DataSink& sink) {
-        static const std::string kBlanks(64 * 1024, ' ');
-        if (offset >= total) {
-          sink.done();
-          return true;
-        }
-        if (offset < head->size()) return sink.write(head->data() + offset, head->size() - offset);
-        const std::size_t tail_start = total - tail->size();
-        if (offset >= tail_start) {
-          return sink.write(tail->data() + (offset - tail_start), total - offset);
-        }
-        return sink.write(kBlanks.data(), std::min(kBlanks.size(), tail_start - offset));
-      };
-      if (m == "huge") {
-        res.set_content_provider(total, xml,
-                                 [provide](size_t offset, size_t, httplib::DataSink& sink) {
-                                   return provide(offset, sink);
-                                 });
-      } else {
-        res.set_chunked_content_provider(xml, provide);
+    }
+  }
+
+  // huge BYTES and huge-chunked BYTES: the answer envelope with blanks
+  // between its start and the result element, produced piece by piece, with
+  // or without a Content-Length.
+  void AnswerHuge(const Mode& mode, httplib::Response& res) const {
+    const std::string full = ResultEnvelope(ns_, Answer("ACEPTADO", "0", "GRANDE"));
+    const std::size_t split = full.find("<soap:Body>") + std::strlen("<soap:Body>");
+    auto head = std::make_shared<std::string>(full.substr(0, split));
+    auto tail = std::make_shared<std::string>(full.substr(split));
+    const std::size_t total = std::max<std::size_t>(
+        std::strtoull(mode.argument.c_str(), nullptr, 10), head->size() + tail->size());
+    auto provide = [head, tail, total](size_t offset, httplib::DataSink& sink) {
+      static const std::string kBlanks(64 * 1024, ' ');
+      if (offset >= total) {
+        sink.done();
+        return true;
       }
+      if (offset < head->size()) return sink.write(head->data() + offset, head->size() - offset);
+      const std::size_t tail_start = total - tail->size();
+      if (offset >= tail_start) {
+        return sink.write(tail->data() + (offset - tail_start), total - offset);
+      }
+      return sink.write(kBlanks.data(), std::min(kBlanks.size(), tail_start - offset));
+    };
+    if (mode.name == "huge") {
+      res.set_content_provider(total, kXml,
+                               [provide](size_t offset, size_t, httplib::DataSink& sink) {
+                                 return provide(offset, sink);
+                               });
+    } else {
+      res.set_chunked_content_provider(kXml, provide);
     }
   }
 

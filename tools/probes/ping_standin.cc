@@ -30,6 +30,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/unique_fd.h"
 #include "probe_net.h"
 
 extern char** environ;
@@ -118,22 +119,6 @@ std::optional<std::string> FindSystemPing() {
   }
   return std::nullopt;
 }
-
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { Reset(); }
-  int get() const { return fd_; }
-  void Reset() {
-    if (fd_ >= 0) close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 // The system ping while it runs; killed and reaped if still there at scope end.
 class Child {
@@ -333,8 +318,8 @@ int main(int argc, char** argv) {
     std::fputs(labels.general_failure, stdout);
     return 1;
   }
-  Fd read_end(ends[0]);
-  Fd write_end(ends[1]);
+  quorvex::UniqueFd read_end(ends[0]);
+  quorvex::UniqueFd write_end(ends[1]);
   SpawnActions actions;
   posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(actions.get(), write_end.get(), 1);

@@ -11,35 +11,16 @@
 #include <ctime>
 #include <memory>
 
+#include "platform/unique_fd.h"
 #include "probe_net.h"
 
 namespace quorvex::probes {
 namespace {
 
-// Owns one socket descriptor.
-class Socket {
- public:
-  explicit Socket(int fd) : fd_(fd) {}
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 std::int64_t MonotonicNanos() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
   return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// Milliseconds between two monotonic readings, kept to whole microseconds.
-double ElapsedMs(std::int64_t start_ns, std::int64_t end_ns) {
-  return static_cast<double>((end_ns - start_ns) / 1000) / 1000.0;
 }
 
 ConnectResult::Kind KindOf(int error) {
@@ -55,7 +36,7 @@ void StartNetworking() {}
 
 ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s) {
   ConnectResult result;
-  Socket socket_fd(
+  UniqueFd socket_fd(
       socket(endpoint.address.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (socket_fd.get() < 0) return result;
 

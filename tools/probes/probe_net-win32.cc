@@ -39,10 +39,6 @@ std::int64_t MonotonicNanos() {
                                    now.QuadPart % frequency * 1000000000 / frequency);
 }
 
-double ElapsedMs(std::int64_t start_ns, std::int64_t end_ns) {
-  return static_cast<double>((end_ns - start_ns) / 1000) / 1000.0;
-}
-
 }  // namespace
 
 // Winsock is set up once per process, before the first name or socket.

@@ -74,6 +74,10 @@ std::string Endpoint::Text(int port) const {
   return ip + ":" + port_text;
 }
 
+double ElapsedMs(std::int64_t start_ns, std::int64_t end_ns) {
+  return static_cast<double>((end_ns - start_ns) / 1000) / 1000.0;
+}
+
 std::string FormatFixed(double value, int decimals) {
   char buffer[64];
   auto [end, error] =

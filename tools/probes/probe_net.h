@@ -17,6 +17,7 @@
 #include <sys/socket.h>
 #endif
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +62,10 @@ ConnectResult TimedConnect(const Endpoint& endpoint, double timeout_s);
 
 // Sleeps for seconds (fractional); does nothing for 0 or less.
 void SleepSeconds(double seconds);
+
+// Milliseconds between two monotonic readings in nanoseconds, kept to
+// whole microseconds.
+double ElapsedMs(std::int64_t start_ns, std::int64_t end_ns);
 
 // value with exactly `decimals` digits after the current LC_NUMERIC decimal
 // separator ("0.123" in C, "0,123" in de_DE), never with digit groups.

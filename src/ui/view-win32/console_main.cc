@@ -39,7 +39,9 @@ int RunConsole() {
   } catch (const std::exception&) {
     // Bare program names are then looked up in the current folder and PATH.
   }
-  const std::unique_ptr<MessageBoxPresenter> boxes = MakeJobMessageBox();
+  // An operator opened the console: its boxes are the system's.
+  const std::unique_ptr<MessageBoxPresenter> boxes =
+      MakeMessageBox(kApplicationTitle, /*unattended=*/false);
   // No run-time limit here: the operator sees the command's output as it
   // comes and can close the window; the capture limit still applies.
   frmMain form(run, *boxes);

@@ -96,21 +96,28 @@ BOOL CALLBACK DescribeOtherWindow(HWND window, LPARAM data) {
   return TRUE;
 }
 
-}  // namespace
+[[noreturn]] void ThrowLastError(const char* call) {
+  throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), call);
+}
 
-MainWindowView::MainWindowView(frmMain& form) : form_(form) {
-  const HINSTANCE instance = GetModuleHandleW(nullptr);
+void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = WindowProc;
+  window_class.lpfnWndProc = procedure;
   window_class.hInstance = instance;
   window_class.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   window_class.lpszClassName = kWindowClass;
   if (!RegisterClassExW(&window_class) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                            "RegisterClassExW");
+    ThrowLastError("RegisterClassExW");
   }
+}
+
+}  // namespace
+
+MainWindowView::MainWindowView(frmMain& form) : form_(form) {
+  const HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterWindowClass(instance, WindowProc);
 
   HDC screen = GetDC(nullptr);
   dpi_x_ = GetDeviceCaps(screen, LOGPIXELSX);
@@ -124,6 +131,15 @@ MainWindowView::MainWindowView(frmMain& form) : form_(form) {
   big_icon_.reset(MakeIcon(GetSystemMetrics(SM_CXICON)));
   small_icon_.reset(MakeIcon(GetSystemMetrics(SM_CXSMICON)));
 
+  CreateFrame(instance);
+  // Children are created in tab order, which is the order the focus moves
+  // in.
+  for (const Control* control : form_.Controls()) AddControl(*control, instance);
+  SetTimer(window_, kTickTimer, kTickMilliseconds, nullptr);
+  form_.AttachView(this);
+}
+
+void MainWindowView::CreateFrame(HINSTANCE instance) {
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   RECT frame{0, 0, ToPixels(frmMain::kClientWidthTwips, dpi_x_),
              ToPixels(frmMain::kClientHeightTwips, dpi_y_)};
@@ -132,61 +148,51 @@ MainWindowView::MainWindowView(frmMain& form) : form_(form) {
   CreateWindowExW(0, kWindowClass, Utf8ToWide(frmMain::kCaption).c_str(), style, CW_USEDEFAULT,
                   CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr,
                   nullptr, instance, this);
-  if (window_ == nullptr) {
-    throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                            "CreateWindowExW");
-  }
+  if (window_ == nullptr) ThrowLastError("CreateWindowExW");
   SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_.get()));
   SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
+}
 
-  // Children are created in tab order, which is the order the focus moves
-  // in.
-  for (const Control* control : form_.Controls()) {
-    const wchar_t* control_class = L"STATIC";
-    DWORD control_style = WS_CHILD | WS_VISIBLE;
-    switch (control->Kind()) {
-      case ControlKind::kLabel:
-        control_style |= SS_LEFT | SS_NOPREFIX;
-        break;
-      case ControlKind::kTextBox:
-        control_class = L"EDIT";
-        control_style |= WS_BORDER | ES_AUTOHSCROLL;
-        break;
-      case ControlKind::kMultiLineTextBox:
-        // Only a vertical scroll bar: long lines wrap at the box's edge.
-        control_class = L"EDIT";
-        control_style |= WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
-        break;
-      case ControlKind::kCommandButton:
-        control_class = L"BUTTON";
-        control_style |= BS_PUSHBUTTON | BS_FLAT;
-        break;
-    }
-    if (!control->Enabled()) control_style |= WS_DISABLED;
-    if (control->TakesFocus()) control_style |= WS_TABSTOP;
-    const TwipRect& r = control->Rect();
-    HWND child = CreateWindowExW(
-        0, control_class, Utf8ToWide(control->Caption()).c_str(), control_style,
-        ToPixels(r.left, dpi_x_), ToPixels(r.top, dpi_y_), ToPixels(r.width, dpi_x_),
-        ToPixels(r.height, dpi_y_), window_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + control->TabIndex())),
-        instance, nullptr);
-    if (child == nullptr) {
-      throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
-                              "CreateWindowExW");
-    }
-    SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
-    controls_.emplace_back(control, child);
-    if (control->Kind() == ControlKind::kMultiLineTextBox) {
-      output_ = child;
-      SendMessageW(output_, EM_SETLIMITTEXT, 0, 0);  // the largest a box can hold
-    }
-    if (control->Kind() != ControlKind::kLabel && control->Kind() != ControlKind::kCommandButton) {
-      TextChanged(*control, {}, false);
-    }
+void MainWindowView::AddControl(const Control& control, HINSTANCE instance) {
+  const wchar_t* control_class = L"STATIC";
+  DWORD control_style = WS_CHILD | WS_VISIBLE;
+  switch (control.Kind()) {
+    case ControlKind::kLabel:
+      control_style |= SS_LEFT | SS_NOPREFIX;
+      break;
+    case ControlKind::kTextBox:
+      control_class = L"EDIT";
+      control_style |= WS_BORDER | ES_AUTOHSCROLL;
+      break;
+    case ControlKind::kMultiLineTextBox:
+      // Only a vertical scroll bar: long lines wrap at the box's edge.
+      control_class = L"EDIT";
+      control_style |= WS_BORDER | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+      break;
+    case ControlKind::kCommandButton:
+      control_class = L"BUTTON";
+      control_style |= BS_PUSHBUTTON | BS_FLAT;
+      break;
   }
-  SetTimer(window_, kTickTimer, kTickMilliseconds, nullptr);
-  form_.AttachView(this);
+  if (!control.Enabled()) control_style |= WS_DISABLED;
+  if (control.TakesFocus()) control_style |= WS_TABSTOP;
+  const TwipRect& r = control.Rect();
+  HWND child = CreateWindowExW(
+      0, control_class, Utf8ToWide(control.Caption()).c_str(), control_style,
+      ToPixels(r.left, dpi_x_), ToPixels(r.top, dpi_y_), ToPixels(r.width, dpi_x_),
+      ToPixels(r.height, dpi_y_), window_,
+      reinterpret_cast<HMENU>(static_cast<INT_PTR>(kFirstControlId + control.TabIndex())), instance,
+      nullptr);
+  if (child == nullptr) ThrowLastError("CreateWindowExW");
+  SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+  controls_.emplace_back(&control, child);
+  if (control.Kind() == ControlKind::kMultiLineTextBox) {
+    output_ = child;
+    SendMessageW(output_, EM_SETLIMITTEXT, 0, 0);  // the largest a box can hold
+  }
+  if (control.Kind() != ControlKind::kLabel && control.Kind() != ControlKind::kCommandButton) {
+    TextChanged(control, {}, false);
+  }
 }
 
 MainWindowView::~MainWindowView() {

@@ -86,6 +86,10 @@ class MainWindowView final : public WindowView {
   void Dispatch(MSG& message);
   void PingPressed();
   HWND ControlWindow(const Control& control) const;
+  // Steps of the constructor: the top-level window with its icons, then
+  // one child window per control.
+  void CreateFrame(HINSTANCE instance);
+  void AddControl(const Control& control, HINSTANCE instance);
 
   frmMain& form_;
   int dpi_x_ = 96;

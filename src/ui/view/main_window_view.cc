@@ -96,68 +96,72 @@ MainWindowView::MainWindowView(frmMain& form, WindowFont font) : form_(form), fo
   // Children are added in tab order, which is the order FLTK moves the
   // focus in.
   for (const Control* control : form_.Controls()) {
-    const TwipRect& r = control->Rect();
-    const int x = ToPixels(r.left);
-    const int y = ToPixels(r.top);
-    const int w = ToPixels(r.width);
-    const int h = ToPixels(r.height);
-    Fl_Widget* widget = nullptr;
-    switch (control->Kind()) {
-      case ControlKind::kLabel: {
-        auto* label = new Fl_Box(x, y, w, h);
-        label->box(FL_NO_BOX);
-        label->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
-        label->labelcolor(FL_FOREGROUND_COLOR);
-        widget = label;
-        break;
-      }
-      case ControlKind::kTextBox: {
-        auto* input = new Fl_Input(x, y, w, h);
-        input->box(FL_BORDER_BOX);
-        input->color(FL_BACKGROUND2_COLOR);
-        input->textfont(font_.face);
-        input->textsize(font_.size);
-        input->value(control->Text().data(), static_cast<int>(control->Text().size()));
-        widget = input;
-        break;
-      }
-      case ControlKind::kMultiLineTextBox: {
-        auto* box = new OutputBox(x, y, w, h);
-        box->box(FL_BORDER_BOX);
-        box->color(FL_BACKGROUND2_COLOR);
-        box->textfont(font_.face);
-        box->textsize(font_.size);
-        box->scrollbar_width(kScrollBarWidth);
-        box->scrollbar_align(FL_ALIGN_RIGHT);
-        // Only a vertical scroll bar: long lines wrap at the box's edge.
-        box->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
-        output_buffer_.text(DisplayableText(control->Text()).c_str());
-        box->buffer(&output_buffer_);
-        output_ = box;
-        widget = box;
-        break;
-      }
-      case ControlKind::kCommandButton: {
-        auto* button = new Fl_Button(x, y, w, h);
-        button->box(FL_BORDER_BOX);
-        button->down_box(FL_BORDER_BOX);
-        button->color(FL_BACKGROUND_COLOR, FL_DARK2);
-        widget = button;
-        break;
-      }
-    }
-    if (!control->Caption().empty()) widget->copy_label(LiteralLabel(control->Caption()).c_str());
-    widget->labelfont(font_.face);
-    widget->labelsize(font_.size);
-    if (!control->Enabled()) widget->deactivate();
-    if (!control->TakesFocus()) widget->clear_visible_focus();
-    widgets_.emplace_back(control, widget);
+    widgets_.emplace_back(control, AddWidget(*control));
   }
   WidgetFor(form_.cmdPing)->callback(PingPressed, this);
   WidgetFor(form_.cmdTrace)->callback(TracePressed, this);
   window_->end();
 
   form_.AttachView(this);
+}
+
+Fl_Widget* MainWindowView::AddWidget(const Control& control) {
+  const TwipRect& r = control.Rect();
+  const int x = ToPixels(r.left);
+  const int y = ToPixels(r.top);
+  const int w = ToPixels(r.width);
+  const int h = ToPixels(r.height);
+  Fl_Widget* widget = nullptr;
+  switch (control.Kind()) {
+    case ControlKind::kLabel: {
+      auto* label = new Fl_Box(x, y, w, h);
+      label->box(FL_NO_BOX);
+      label->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+      label->labelcolor(FL_FOREGROUND_COLOR);
+      widget = label;
+      break;
+    }
+    case ControlKind::kTextBox: {
+      auto* input = new Fl_Input(x, y, w, h);
+      input->box(FL_BORDER_BOX);
+      input->color(FL_BACKGROUND2_COLOR);
+      input->textfont(font_.face);
+      input->textsize(font_.size);
+      input->value(control.Text().data(), static_cast<int>(control.Text().size()));
+      widget = input;
+      break;
+    }
+    case ControlKind::kMultiLineTextBox: {
+      auto* box = new OutputBox(x, y, w, h);
+      box->box(FL_BORDER_BOX);
+      box->color(FL_BACKGROUND2_COLOR);
+      box->textfont(font_.face);
+      box->textsize(font_.size);
+      box->scrollbar_width(kScrollBarWidth);
+      box->scrollbar_align(FL_ALIGN_RIGHT);
+      // Only a vertical scroll bar: long lines wrap at the box's edge.
+      box->wrap_mode(Fl_Text_Display::WRAP_AT_BOUNDS, 0);
+      output_buffer_.text(DisplayableText(control.Text()).c_str());
+      box->buffer(&output_buffer_);
+      output_ = box;
+      widget = box;
+      break;
+    }
+    case ControlKind::kCommandButton: {
+      auto* button = new Fl_Button(x, y, w, h);
+      button->box(FL_BORDER_BOX);
+      button->down_box(FL_BORDER_BOX);
+      button->color(FL_BACKGROUND_COLOR, FL_DARK2);
+      widget = button;
+      break;
+    }
+  }
+  if (!control.Caption().empty()) widget->copy_label(LiteralLabel(control.Caption()).c_str());
+  widget->labelfont(font_.face);
+  widget->labelsize(font_.size);
+  if (!control.Enabled()) widget->deactivate();
+  if (!control.TakesFocus()) widget->clear_visible_focus();
+  return widget;
 }
 
 MainWindowView::~MainWindowView() {

@@ -76,6 +76,8 @@ class MainWindowView final : public WindowView {
   static void PingPressed(Fl_Widget* widget, void* view);
   static void TracePressed(Fl_Widget* widget, void* view);
   static void WindowCallback(Fl_Widget* widget, void* view);
+  // Adds the widget that shows control to the window being built.
+  Fl_Widget* AddWidget(const Control& control);
 
   frmMain& form_;
   WindowFont font_;

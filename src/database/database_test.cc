@@ -1,6 +1,6 @@
 // The embedded SQLite session on a file made from the shipped schema script;
 // the job's own statements run on it in the whole-job tests (tests/).
-#include "platform/database.h"
+#include "database/database.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

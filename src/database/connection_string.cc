@@ -1,30 +1,15 @@
 // Reading ADO connection strings and writing ODBC ones.
 #include <algorithm>
-#include <cctype>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/database.h"
-#include "platform/database_backends.h"
+#include "database/database.h"
+#include "database/database_backends.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 namespace {
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // Error descriptions name the item by its place and say what is wrong, but
 // never repeat any text of the string: a malformed string usually comes from
@@ -64,7 +49,7 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view text) {
   while (pos < text.size()) {
     std::size_t end = text.find_first_of(";=", pos);
     if (end == std::string_view::npos || text[end] == ';') {
-      std::string_view stray = Trim(
+      std::string_view stray = TrimBlanksAndLineBreaks(
           text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos));
       if (!stray.empty()) throw Malformed(items.size() + 1, "has no '='");
       if (end == std::string_view::npos) break;
@@ -72,16 +57,18 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view text) {
       continue;
     }
     ConnectionItem item;
-    item.name = std::string(Trim(text.substr(pos, end - pos)));
+    item.name = std::string(TrimBlanksAndLineBreaks(text.substr(pos, end - pos)));
     pos = end + 1;
     std::size_t first = pos;
-    while (first < text.size() && IsBlank(text[first])) ++first;
+    while (first < text.size() && IsBlankOrLineBreak(text[first])) ++first;
     char open = first < text.size() ? text[first] : '\0';
     if (open == '"' || open == '\'' || open == '{') {
       pos = first;
       item.value = ReadEnclosed(text, pos, open == '{' ? '}' : open, items.size() + 1);
       std::size_t next = text.find(';', pos);
-      if (!Trim(text.substr(pos, next == std::string_view::npos ? next : next - pos)).empty()) {
+      if (!TrimBlanksAndLineBreaks(
+               text.substr(pos, next == std::string_view::npos ? next : next - pos))
+               .empty()) {
         throw Malformed(items.size() + 1, "has text after its quoted value");
       }
       pos = next == std::string_view::npos ? text.size() : next + 1;
@@ -99,7 +86,7 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view text) {
 
 std::string ConnectionItemValue(const std::vector<ConnectionItem>& items, std::string_view name) {
   for (auto it = items.rbegin(); it != items.rend(); ++it) {
-    if (EqualsNoCase(it->name, name)) return it->value;
+    if (EqualsIgnoringAsciiCase(it->name, name)) return it->value;
   }
   return {};
 }
@@ -114,8 +101,9 @@ std::optional<std::string> ChooseSqlServerDriver(const std::vector<std::string>&
 }
 
 std::string OdbcValue(std::string_view value) {
-  bool plain = value.find_first_of(";{}") == std::string_view::npos &&
-               (value.empty() || (!IsBlank(value.front()) && !IsBlank(value.back())));
+  bool plain =
+      value.find_first_of(";{}") == std::string_view::npos &&
+      (value.empty() || (!IsBlankOrLineBreak(value.front()) && !IsBlankOrLineBreak(value.back())));
   if (plain) return std::string(value);
   std::string braced = "{";
   for (char c : value) {
@@ -142,13 +130,13 @@ std::string BuildSqlServerOdbcString(std::string_view driver, const SqlServerLog
   out += "DRIVER={";
   out += driver;  // driver names never hold '}'
   out += '}';
-  std::string_view server = Trim(login.server);
+  std::string_view server = TrimBlanksAndLineBreaks(login.server);
   if (driver == "FreeTDS") {
     // FreeTDS reads "host\instance" itself but not "host,port".
     std::size_t comma = server.find(',');
     if (comma != std::string_view::npos) {
-      AddItem(out, "SERVER", Trim(server.substr(0, comma)));
-      AddItem(out, "PORT", Trim(server.substr(comma + 1)));
+      AddItem(out, "SERVER", TrimBlanksAndLineBreaks(server.substr(0, comma)));
+      AddItem(out, "PORT", TrimBlanksAndLineBreaks(server.substr(comma + 1)));
     } else {
       AddItem(out, "SERVER", server);
     }

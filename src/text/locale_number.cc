@@ -1,4 +1,4 @@
-#include "platform/locale_number.h"
+#include "text/locale_number.h"
 
 #include <cfenv>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "platform/xml_document.h"
+#include "text/xml_document.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,6 +6,8 @@
 #include <pugixml.hpp>
 #include <string>
 #include <vector>
+
+#include "util/utf8.h"
 
 namespace quorvex {
 
@@ -111,43 +113,23 @@ std::string Hex(unsigned value, int digits) {
 }  // namespace
 
 std::string XmlTextProblem(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  for (std::size_t i = 0; i < size;) {
-    const unsigned lead = bytes[i];
-    const std::string where = " at offset " + std::to_string(i);
-    if (lead == 0) return "holds a NUL character" + where + ", which XML cannot carry";
-    if (lead < 0x20 && lead != '\t' && lead != '\n' && lead != '\r') {
-      return "holds the control character U+" + Hex(lead, 4) + where +
-             ", which XML 1.0 cannot carry";
-    }
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    // Length and smallest value of the sequence a lead byte opens.
-    std::size_t length = 0;
-    unsigned code = 0, smallest = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2, code = lead & 0x1F, smallest = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3, code = lead & 0x0F, smallest = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4, code = lead & 0x07, smallest = 0x10000;
-    }
-    bool valid = length > 0 && i + length <= size;
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      valid = (bytes[i + k] & 0xC0) == 0x80;
-      code = (code << 6) | (bytes[i + k] & 0x3F);
-    }
-    if (!valid || code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-      return "is not UTF-8: the byte 0x" + Hex(lead, 2) + where +
+  for (std::size_t i = 0; i < text.size();) {
+    const Utf8Char c = DecodeUtf8(text, i);
+    const auto where = [i] { return " at offset " + std::to_string(i); };
+    if (c.length == 0) {
+      return "is not UTF-8: the byte 0x" + Hex(static_cast<unsigned char>(text[i]), 2) + where() +
              " does not begin a valid sequence";
     }
-    if (code == 0xFFFE || code == 0xFFFF) {
-      return "holds the non-character U+" + Hex(code, 4) + where + ", which XML 1.0 cannot carry";
+    if (c.code == 0) return "holds a NUL character" + where() + ", which XML cannot carry";
+    if (c.code < 0x20 && c.code != '\t' && c.code != '\n' && c.code != '\r') {
+      return "holds the control character U+" + Hex(c.code, 4) + where() +
+             ", which XML 1.0 cannot carry";
     }
-    i += length;
+    if (c.code == 0xFFFE || c.code == 0xFFFF) {
+      return "holds the non-character U+" + Hex(c.code, 4) + where() +
+             ", which XML 1.0 cannot carry";
+    }
+    i += c.length;
   }
   return "";
 }

@@ -23,8 +23,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/database.h"
-#include "platform/database_backends.h"
+#include "database/database.h"
+#include "database/database_backends.h"
+#include "util/utf8.h"
 
 namespace quorvex {
 namespace {
@@ -39,58 +40,20 @@ constexpr char32_t kReplacement = 0xFFFD;
 std::vector<SQLWCHAR> ToWide(std::string_view text) {
   std::vector<SQLWCHAR> out;
   out.reserve(text.size() + 1);
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
   for (std::size_t i = 0; i < text.size();) {
-    const unsigned lead = bytes[i];
-    std::size_t length = lead < 0x80                    ? 1
-                         : lead >= 0xC2 && lead <= 0xDF ? 2
-                         : lead >= 0xE0 && lead <= 0xEF ? 3
-                         : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                        : 0;
-    char32_t code = length == 1   ? lead
-                    : length == 2 ? lead & 0x1F
-                    : length == 3 ? lead & 0x0F
-                                  : lead & 0x07;
-    bool valid = length > 0 && i + length <= text.size();
-    for (std::size_t k = 1; valid && k < length; ++k) {
-      valid = (bytes[i + k] & 0xC0) == 0x80;
-      code = (code << 6) | (bytes[i + k] & 0x3F);
-    }
-    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!valid || code < kSmallest[length] || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-      code = kReplacement;
-      length = 1;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      out.push_back(static_cast<SQLWCHAR>(0xD800 + (code >> 10)));
-      out.push_back(static_cast<SQLWCHAR>(0xDC00 + (code & 0x3FF)));
+    Utf8Char c = DecodeUtf8(text, i);
+    if (c.length == 0) c = {kReplacement, 1};
+    if (c.code >= 0x10000) {
+      const char32_t above = c.code - 0x10000;
+      out.push_back(static_cast<SQLWCHAR>(0xD800 + (above >> 10)));
+      out.push_back(static_cast<SQLWCHAR>(0xDC00 + (above & 0x3FF)));
     } else {
-      out.push_back(static_cast<SQLWCHAR>(code));
+      out.push_back(static_cast<SQLWCHAR>(c.code));
     }
-    i += length;
+    i += c.length;
   }
   out.push_back(0);
   return out;
-}
-
-void AppendUtf8(char32_t code, std::string& out) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
 }
 
 // UTF-16 to UTF-8; a surrogate without its partner becomes U+FFFD.

@@ -1,6 +1,6 @@
 // The row set, the choice of backend from "Data Source", and the TOP
 // rewrite shared by the backends that are not SQL Server.
-#include "platform/database.h"
+#include "database/database.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,26 +8,19 @@
 #include <string>
 #include <utility>
 
-#include "platform/database_backends.h"
+#include "database/database_backends.h"
 #include "platform/utf8_path.h"
+#include "util/string_util.h"
 
 namespace quorvex {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // True when `word` (a keyword) stands at text[pos] as a whole word.
 bool WordAt(std::string_view text, std::size_t pos, std::string_view word) {
   if (pos + word.size() > text.size()) return false;
-  if (!EqualsNoCase(text.substr(pos, word.size()), word)) return false;
+  if (!EqualsIgnoringAsciiCase(text.substr(pos, word.size()), word)) return false;
   if (pos > 0 && IsWordChar(text[pos - 1])) return false;
   std::size_t after = pos + word.size();
   return after == text.size() || !IsWordChar(text[after]);
@@ -40,14 +33,8 @@ bool HasWord(std::string_view text, std::string_view word) {
   return false;
 }
 
-std::string Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return std::string(text);
-}
-
 std::size_t SkipBlanks(std::string_view text, std::size_t pos) {
-  while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  while (pos < text.size() && IsBlankOrLineBreak(text[pos])) ++pos;
   return pos;
 }
 
@@ -122,7 +109,7 @@ void RowSet::MoveNext() {
 
 const FieldValue& RowSet::Field(std::string_view column) const {
   for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (!EqualsNoCase(columns_[i], column)) continue;
+    if (!EqualsIgnoringAsciiCase(columns_[i], column)) continue;
     if (Eof()) {
       throw DatabaseError("Either BOF or EOF is True, or the current record has been deleted (" +
                           std::string(column) + ")");
@@ -166,7 +153,7 @@ std::string TranslateTopToLimit(std::string_view sql) {
     pos = SkipBlanks(sql, pos);
     if (pos >= sql.size() || sql[pos] != ')') return unchanged;
     ++pos;
-  } else if (pos < sql.size() && !IsBlank(sql[pos])) {
+  } else if (pos < sql.size() && !IsBlankOrLineBreak(sql[pos])) {
     return unchanged;
   }
   std::string_view rest = sql.substr(SkipBlanks(sql, pos));
@@ -174,7 +161,9 @@ std::string TranslateTopToLimit(std::string_view sql) {
       HasWord(rest, "LIMIT")) {
     return unchanged;
   }
-  while (!rest.empty() && (IsBlank(rest.back()) || rest.back() == ';')) rest.remove_suffix(1);
+  while (!rest.empty() && (IsBlankOrLineBreak(rest.back()) || rest.back() == ';')) {
+    rest.remove_suffix(1);
+  }
   std::string out(sql.substr(0, select_end));
   out += ' ';
   out += rest;
@@ -193,7 +182,7 @@ std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
   std::vector<ConnectionItem> items = ParseConnectionString(connection_string);
   // SERVERDB keeps the blanks around its value; the backend prefixes are
   // recognised whatever surrounds them, as a server name would be.
-  const std::string source = Trim(ConnectionItemValue(items, "Data Source"));
+  const std::string source(TrimBlanksAndLineBreaks(ConnectionItemValue(items, "Data Source")));
   std::string user_id = ConnectionItemValue(items, "User ID");
   std::string password = ConnectionItemValue(items, "Password");
   // The OLE DB provider this stands in for waits 15 s for a login.
@@ -201,16 +190,17 @@ std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
 
   auto has_prefix = [&source](std::string_view prefix) {
     return source.size() >= prefix.size() &&
-           EqualsNoCase(std::string_view(source).substr(0, prefix.size()), prefix);
+           EqualsIgnoringAsciiCase(std::string_view(source).substr(0, prefix.size()), prefix);
   };
   if (has_prefix("sqlite:")) {
-    std::filesystem::path path = PathFromUtf8(Trim(source.substr(7)));
+    std::filesystem::path path =
+        PathFromUtf8(TrimBlanksAndLineBreaks(std::string_view(source).substr(7)));
     if (path.empty()) throw DatabaseError("Data Source sqlite: names no database file");
     if (path.is_relative()) path = PathFromUtf8(program_folder) / path;
     return OpenSqliteConnection(Utf8FromPath(path));
   }
   if (has_prefix("odbc:")) {
-    std::string dsn = Trim(source.substr(5));
+    const std::string dsn(TrimBlanksAndLineBreaks(std::string_view(source).substr(5)));
     if (dsn.empty()) throw DatabaseError("Data Source odbc: names no data source");
     return OpenOdbcConnection(BuildDsnOdbcString(dsn, user_id, password), "odbc", true,
                               kLoginTimeout);

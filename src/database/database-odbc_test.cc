@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/database.h"
+#include "database/database.h"
 
 namespace quorvex {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/database.h"
-#include "platform/database_backends.h"
+#include "database/database.h"
+#include "database/database_backends.h"
 
 namespace quorvex {
 namespace {

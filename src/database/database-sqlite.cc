@@ -9,8 +9,8 @@
 #include <string>
 #include <system_error>
 
-#include "platform/database.h"
-#include "platform/database_backends.h"
+#include "database/database.h"
+#include "database/database_backends.h"
 
 namespace quorvex {
 namespace {

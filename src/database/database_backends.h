@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/database.h"
+#include "database/database.h"
 
 namespace quorvex {
 
