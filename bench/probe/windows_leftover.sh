@@ -6,11 +6,10 @@
 #   bench/probe/windows_leftover.sh [WINDOWS_BUILD_DIR or QuorvexServer.exe]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-source_dir=$PWD
 target=$(realpath "${1:-build-win}")
 [ -d "$target" ] && target=$target/QuorvexServer.exe
-export WINEPREFIX=${WINEPREFIX:-$source_dir/build-win/wineprefix} WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
+# The Windows build's own prefix (the folder that holds the program).
+wine_home=$(dirname "$target") source scripts/wine-env.sh
 work=$(mktemp -d /tmp/quorvex-bench-leftover-XXXXXX)
 listener=
 cleanup() {
