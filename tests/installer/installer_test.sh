@@ -8,7 +8,7 @@ set -uo pipefail
 setup=$1 probe=$3 example=$4
 wine_home=$2 source "$(dirname "$0")/../../scripts/wine-env.sh"
 rm -rf "$WINEPREFIX" && mkdir -p "$WINEPREFIX"
-trap 'wineserver -k 2>/dev/null' EXIT
+trap end_wine_prefix EXIT
 wineserver -p && wineboot --init </dev/null >/dev/null 2>&1
 # Wine starts its Task Scheduler service only in a server started after the prefix was made.
 wineserver -k; wineserver -w; wineserver -p

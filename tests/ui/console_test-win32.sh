@@ -9,10 +9,11 @@ start_test wine wineboot wineserver winepath xdotool xwininfo xprop xwd convert
 shot_box_only=1
 # A prefix of its own: its desktop process, started on this display, decides where windows go.
 wine_home=$3 source "$(dirname "$0")/../../scripts/wine-env.sh"
-trap 'kill "$console_pid" 2>/dev/null; wineserver -k; rm -rf "$work"' EXIT
+trap 'kill "$console_pid" 2>/dev/null; end_wine_prefix; rm -rf "$work"' EXIT
 wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
 
-QUORVEX_CONSOLE_STATE=$(winepath -w "$state") wine "$console" &
+# Its output goes to a file: a process left behind must not hold the test runner's.
+QUORVEX_CONSOLE_STATE=$(winepath -w "$state") wine "$console" >"$work/console.out" 2>&1 &
 console_pid=$!
 await_window 60  # wine may take seconds to show its first window
 # The system's two icon sizes of the window's own picture, green in the middle.
