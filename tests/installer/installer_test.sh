@@ -25,8 +25,8 @@ everyone_may() { local r; r=$(wine "$probe" rights S-1-1-0 "$2" | tr -d '\r') &&
 export -f definition everyone_may; export dir task source_key probe
 write=0x500D0046 # write or append data, delete, delete a child, change permissions or owner
 read=0x90000001  # read data
-installed=(QuorvexServer.exe tcping.exe psping.exe quorvex-password.exe QuorvexServer.ini.example
-  'sql/sqlserver/schema.sql' QuorvexServer.task.xml Uninstall.exe)
+installed=(QuorvexServer.exe quorvex-check.exe tcping.exe psping.exe quorvex-password.exe
+  QuorvexServer.ini.example 'sql/sqlserver/schema.sql' QuorvexServer.task.xml Uninstall.exe)
 [ -e "$(dirname "$setup")/QuorvexConsole.exe" ] && installed+=(QuorvexConsole.exe)
 
 # Each row: who may no longer do what to which path once an installation has run.
