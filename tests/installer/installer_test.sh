@@ -57,6 +57,11 @@ check "the event source takes information, warnings and errors" \
 # but drops its triggers, principal and actions, and its schtasks has no
 # /Query: those are checked in the definition the installer registered.
 check "registers the task" "grep -Fq 'Starts Quorvex Server every 15 minutes.' \"\$task\""
+# The library planted before the installation would be loaded in place of the system's: it is
+# set aside while the check runs.
+check "the installed quorvex-check.exe finds the task" \
+  "mv \"\$dir/winhttp.dll\" \"\$dir/aside\" && wine 'C:\\Quorvex\\quorvex-check.exe' >\"\$dir/../check.txt\";
+   mv \"\$dir/aside\" \"\$dir/winhttp.dll\" && grep -q '^OK   schedule: the task \"Quorvex Server\" exists' \"\$dir/../check.txt\""
 for line in '<Interval>PT15M</Interval>' '<UserId>SYSTEM</UserId>' '<LogonType>ServiceAccount</LogonType>' \
   '<Command>"C:\Quorvex\QuorvexServer.exe"</Command>' \
   '<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>'; do
