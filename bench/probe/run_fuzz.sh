@@ -29,7 +29,9 @@ clang++ $flags -I"$source_dir/src" \
 clang++ $flags -I"$source_dir/src" \
   "$source_dir/src/reporting/answer_fuzz.cc" \
   "$source_dir/src/reporting/soap_answer.cc" \
-  "$source_dir/src/platform/xml_document.cc" \
+  "$source_dir/src/text/xml_document.cc" \
+  "$source_dir/src/util/string_util.cc" \
+  "$source_dir/src/util/utf8.cc" \
   -lpugixml -o "$work/answer_fuzz"
 
 # A few seeds shaped like the tools' summaries.
