@@ -3,7 +3,7 @@
 # quorvex-server (the job, its tools, the units; nothing that needs a
 # display) and quorvex-console (the operator window, FLTK and X).
 
-install(TARGETS QuorvexServer DESTINATION ${QUORVEX_INSTALL_DIR} COMPONENT server)
+install(TARGETS QuorvexServer quorvex_check DESTINATION ${QUORVEX_INSTALL_DIR} COMPONENT server)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/QuorvexServer.ini.example
               ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${QUORVEX_INSTALL_DIR} COMPONENT server)
@@ -35,8 +35,9 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME quorvex-server)
 # CPack puts the summary above as the first line of either description.
 set(CPACK_COMPONENT_SERVER_DESCRIPTION
-    "The job QuorvexServer, its latency probes and password tool, the schema
-scripts, and the systemd units that run it as the system user quorvex.
+    "The job QuorvexServer, its configuration test quorvex-check, its latency
+probes and password tool, the schema scripts, and the systemd units that
+run it as the system user quorvex.
 Needs no display: the operator window is in quorvex-console.")
 # Loaded on first use rather than linked, so shlibdeps cannot see them.
 set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libcurl4, libodbc2, libsystemd0, iputils-ping, systemd")

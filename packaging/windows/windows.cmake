@@ -26,7 +26,7 @@ set_property(SOURCE ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.rc APPEND PROPERTY
 # installation and their Delete lines for the uninstaller, in a script that
 # QuorvexServer.nsi includes.
 find_program(QUORVEX_MAKENSIS makensis REQUIRED)
-set(programs QuorvexServer tcping psping quorvex_password)
+set(programs QuorvexServer quorvex_check tcping psping quorvex_password)
 if(TARGET QuorvexConsole)
   list(APPEND programs QuorvexConsole)
 endif()

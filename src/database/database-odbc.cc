@@ -177,6 +177,43 @@ FieldValue ReadField(const OdbcHandle& statement, SQLUSMALLINT column) {
   return ToUtf8(value.data(), value.size());
 }
 
+// What a column of the given SQL type holds. SQL Server's own time types
+// (time, datetimeoffset) have numbers of their own.
+ColumnKind KindOf(SQLSMALLINT type) {
+  constexpr SQLSMALLINT kSqlServerTime = -154;
+  constexpr SQLSMALLINT kSqlServerTimestampOffset = -155;
+  switch (type) {
+    case SQL_CHAR:
+    case SQL_VARCHAR:
+    case SQL_LONGVARCHAR:
+    case SQL_WCHAR:
+    case SQL_WVARCHAR:
+    case SQL_WLONGVARCHAR:
+      return ColumnKind::kText;
+    case SQL_NUMERIC:
+    case SQL_DECIMAL:
+    case SQL_INTEGER:
+    case SQL_SMALLINT:
+    case SQL_TINYINT:
+    case SQL_BIGINT:
+    case SQL_REAL:
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+      return ColumnKind::kNumber;
+    case SQL_DATETIME:
+    case SQL_TIME:
+    case SQL_TIMESTAMP:
+    case SQL_TYPE_DATE:
+    case SQL_TYPE_TIME:
+    case SQL_TYPE_TIMESTAMP:
+    case kSqlServerTime:
+    case kSqlServerTimestampOffset:
+      return ColumnKind::kDateTime;
+    default:
+      return ColumnKind::kOther;
+  }
+}
+
 class OdbcConnection final : public Connection {
  public:
   OdbcConnection(std::string backend_name, bool translate_top)
@@ -255,6 +292,7 @@ class OdbcConnection final : public Connection {
     }
 
     std::vector<std::string> columns;
+    std::vector<ColumnKind> kinds;
     for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
       SQLWCHAR name[256] = {};
       SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
@@ -264,8 +302,10 @@ class OdbcConnection final : public Connection {
                            &nullable);
       if (!SQL_SUCCEEDED(rc)) Fail(statement, "A column cannot be described");
       columns.push_back(ToUtf8(name));
+      kinds.push_back(KindOf(type));
     }
     RowSet rows(std::move(columns));
+    rows.SetColumnKinds(std::move(kinds));
     for (;;) {
       rc = SQLFetch(statement.get());
       if (rc == SQL_NO_DATA) break;

@@ -3,14 +3,19 @@
 // TOP rewrite, and a command time-out enforced by a progress handler.
 #include <sqlite3.h>
 
+#include <cctype>
 #include <charconv>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <system_error>
 
 #include "database/database.h"
 #include "database/database_backends.h"
+#include "platform/utf8_path.h"
 
 namespace quorvex {
 namespace {
@@ -68,6 +73,49 @@ FieldValue ColumnValue(sqlite3_stmt* statement, int column) {
       return bytes ? std::string(static_cast<const char*>(bytes), size) : std::string();
     }
   }
+}
+
+// What a column holds, from its declared type by SQLite's rules of type
+// affinity; a type that names a date or a time is one, whatever its
+// affinity. An expression has no declared type.
+ColumnKind KindOf(const char* declared) {
+  if (declared == nullptr) return ColumnKind::kOther;
+  std::string type(declared);
+  for (char& c : type) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto has = [&type](const char* word) { return type.find(word) != std::string::npos; };
+  if (has("DATE") || has("TIME")) return ColumnKind::kDateTime;
+  if (has("INT")) return ColumnKind::kNumber;
+  if (has("CHAR") || has("CLOB") || has("TEXT")) return ColumnKind::kText;
+  if (has("BLOB") || type.empty()) return ColumnKind::kOther;
+  return ColumnKind::kNumber;  // REAL, FLOAT, DOUBLE, NUMERIC, DECIMAL and the rest
+}
+
+// The URI that opens the file at path read-only. Where no write-ahead log
+// lies beside it, the file is opened as immutable: SQLite then creates no
+// shared-memory file, takes no lock and reads the file alone. With a log
+// present (a run is at work, or ended without removing it) the log holds
+// rows the file does not yet have, so it is read as well, through the files
+// already there.
+std::string ReadOnlyUri(const std::string& path) {
+  std::string uri = "file:";
+#ifdef _WIN32
+  uri += '/';  // file:/C:/folder/file
+#endif
+  for (const char c : path) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || std::strchr("-._~/:", c) != nullptr) {
+      uri += c;
+    } else if (c == '\\') {
+      uri += '/';
+    } else {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      uri += escaped;
+    }
+  }
+  std::error_code ignored;
+  const bool has_log = std::filesystem::exists(PathFromUtf8(path + "-wal"), ignored);
+  return uri + (has_log ? "?mode=ro" : "?mode=ro&immutable=1");
 }
 
 bool StartsWithSet(std::string_view sql) {
@@ -145,6 +193,9 @@ class SqliteConnection final : public Connection {
       columns.emplace_back(name ? name : "");
     }
     RowSet rows(std::move(columns));
+    std::vector<ColumnKind> kinds;
+    for (int i = 0; i < count; ++i) kinds.push_back(KindOf(sqlite3_column_decltype(statement, i)));
+    rows.SetColumnKinds(std::move(kinds));
     for (;;) {
       int step = sqlite3_step(statement);
       if (step == SQLITE_DONE) break;
@@ -195,9 +246,12 @@ void RunSetup(sqlite3* db, const char* sql, const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path) {
+std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path, DatabaseAccess access) {
+  const bool read_only = access == DatabaseAccess::kReadOnly;
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  int rc = read_only ? sqlite3_open_v2(ReadOnlyUri(path).c_str(), &raw,
+                                       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, nullptr)
+                     : sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   SqliteHandle db(raw);
   if (rc != SQLITE_OK) {
     std::string text = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
@@ -209,7 +263,7 @@ std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path) {
   RunSetup(db.get(), "SELECT count(*) FROM sqlite_master", path);
   // WAL keeps the jobs' single-row updates cheap. A folder we may not
   // write the log into leaves the file's own journal mode, which still works.
-  sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  if (!read_only) sqlite3_exec(db.get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
   if (sqlite3_create_function_v2(db.get(), "GetDate", 0, SQLITE_UTF8, nullptr, &GetDateFunction,
                                  nullptr, nullptr, nullptr) != SQLITE_OK) {
     throw DatabaseError(std::string(sqlite3_errmsg(db.get())) + ": " + path);

@@ -95,6 +95,7 @@ void RowSet::Close() {
   // row set instead could keep a text's storage.
   RowSet released = std::move(*this);
   columns_.clear();
+  kinds_.clear();
   values_.clear();
   ends_.clear();
   nulls_.clear();
@@ -177,17 +178,11 @@ std::string CommandTimeoutMessage(std::chrono::seconds timeout) {
          std::to_string(timeout.count()) + " s";
 }
 
-std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
-                                           const std::string& program_folder) {
-  std::vector<ConnectionItem> items = ParseConnectionString(connection_string);
+BackendChoice ChooseBackend(std::string_view connection_string, const std::string& program_folder) {
+  const std::vector<ConnectionItem> items = ParseConnectionString(connection_string);
   // SERVERDB keeps the blanks around its value; the backend prefixes are
   // recognised whatever surrounds them, as a server name would be.
   const std::string source(TrimBlanksAndLineBreaks(ConnectionItemValue(items, "Data Source")));
-  std::string user_id = ConnectionItemValue(items, "User ID");
-  std::string password = ConnectionItemValue(items, "Password");
-  // The OLE DB provider this stands in for waits 15 s for a login.
-  constexpr std::chrono::seconds kLoginTimeout{15};
-
   auto has_prefix = [&source](std::string_view prefix) {
     return source.size() >= prefix.size() &&
            EqualsIgnoringAsciiCase(std::string_view(source).substr(0, prefix.size()), prefix);
@@ -197,13 +192,12 @@ std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
         PathFromUtf8(TrimBlanksAndLineBreaks(std::string_view(source).substr(7)));
     if (path.empty()) throw DatabaseError("Data Source sqlite: names no database file");
     if (path.is_relative()) path = PathFromUtf8(program_folder) / path;
-    return OpenSqliteConnection(Utf8FromPath(path));
+    return {"sqlite", Utf8FromPath(path), {}};
   }
   if (has_prefix("odbc:")) {
     const std::string dsn(TrimBlanksAndLineBreaks(std::string_view(source).substr(5)));
     if (dsn.empty()) throw DatabaseError("Data Source odbc: names no data source");
-    return OpenOdbcConnection(BuildDsnOdbcString(dsn, user_id, password), "odbc", true,
-                              kLoginTimeout);
+    return {"odbc", dsn, {}};
   }
   if (source.empty()) throw DatabaseError("The connection string names no Data Source");
   std::optional<std::string> driver = ChooseSqlServerDriver(InstalledOdbcDrivers());
@@ -216,9 +210,26 @@ std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
     }
     throw DatabaseError("No ODBC driver for SQL Server is installed (looked for " + names + ")");
   }
-  SqlServerLogin login{source, ConnectionItemValue(items, "Initial Catalog"), user_id, password,
-                       ConnectionItemValue(items, "APP")};
-  return OpenOdbcConnection(BuildSqlServerOdbcString(*driver, login), "sqlserver", false,
+  return {"sqlserver", source, *driver};
+}
+
+std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
+                                           const std::string& program_folder,
+                                           DatabaseAccess access) {
+  const BackendChoice choice = ChooseBackend(connection_string, program_folder);
+  if (choice.backend == "sqlite") return OpenSqliteConnection(choice.target, access);
+  const std::vector<ConnectionItem> items = ParseConnectionString(connection_string);
+  const std::string user_id = ConnectionItemValue(items, "User ID");
+  const std::string password = ConnectionItemValue(items, "Password");
+  // The OLE DB provider this stands in for waits 15 s for a login.
+  constexpr std::chrono::seconds kLoginTimeout{15};
+  if (choice.backend == "odbc") {
+    return OpenOdbcConnection(BuildDsnOdbcString(choice.target, user_id, password), "odbc", true,
+                              kLoginTimeout);
+  }
+  SqlServerLogin login{choice.target, ConnectionItemValue(items, "Initial Catalog"), user_id,
+                       password, ConnectionItemValue(items, "APP")};
+  return OpenOdbcConnection(BuildSqlServerOdbcString(choice.driver, login), "sqlserver", false,
                             kLoginTimeout);
 }
 

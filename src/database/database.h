@@ -41,6 +41,20 @@ class DatabaseError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a column holds, as far as the jobs' statements care: text, a
+// number, a date and time, or anything else (binary data, an unknown type).
+// Read from the column's declared type: on the embedded database by
+// SQLite's rules of type affinity (a declared type that names DATE or TIME
+// counts as a date and time), through ODBC from the driver's SQL type.
+enum class ColumnKind { kText, kNumber, kDateTime, kOther };
+
+// Whether a session may change the database. A read-only session on the
+// embedded database changes nothing beside the file either: no journal, no
+// write-ahead log, no change of journal mode. Through ODBC the session is
+// an ordinary one: read-only means only that its user runs no statement
+// that writes.
+enum class DatabaseAccess { kReadWrite, kReadOnly };
+
 // A field value as text; std::nullopt is SQL NULL. Dates come back as
 // "YYYY-MM-DD hh:mm:ss[.fff]", numbers in plain decimal notation.
 using FieldValue = std::optional<std::string>;
@@ -76,9 +90,15 @@ class RowSet {
 
   std::size_t RowCount() const { return columns_.empty() ? 0 : ends_.size() / columns_.size(); }
   const std::vector<std::string>& Columns() const { return columns_; }
+  // What each column holds, in the order of Columns(); empty when the
+  // backend did not say.
+  const std::vector<ColumnKind>& ColumnKinds() const { return kinds_; }
+  // For the backends: one kind per column.
+  void SetColumnKinds(std::vector<ColumnKind> kinds) { kinds_ = std::move(kinds); }
 
  private:
   std::vector<std::string> columns_;
+  std::vector<ColumnKind> kinds_;
   std::string values_;             // every value's bytes, one after the other
   std::vector<std::size_t> ends_;  // where each value ends in values_
   std::vector<bool> nulls_;        // which values are NULL
@@ -129,11 +149,25 @@ std::vector<ConnectionItem> ParseConnectionString(std::string_view text);
 // name is repeated), or empty when absent.
 std::string ConnectionItemValue(const std::vector<ConnectionItem>& items, std::string_view name);
 
-// Opens a session from an ADO-style connection string. program_folder is
-// the folder relative sqlite: paths are taken from. Throws DatabaseError
-// (login refused, server unreachable, database missing, no driver).
+// The backend a connection string selects, as OpenConnection chooses it.
+struct BackendChoice {
+  std::string backend;  // "sqlite", "odbc" or "sqlserver", as BackendName() answers
+  std::string target;   // the database file, the data source's name or the server
+  std::string driver;   // the ODBC driver chosen for "sqlserver"; empty otherwise
+};
+
+// Which backend OpenConnection would use for connection_string, without
+// connecting. program_folder is the folder relative sqlite: paths are taken
+// from. Throws DatabaseError when none can be chosen (no Data Source, an
+// empty file or data source name, no SQL Server driver installed).
+BackendChoice ChooseBackend(std::string_view connection_string, const std::string& program_folder);
+
+// Opens a session from an ADO-style connection string, on the backend
+// ChooseBackend names. Throws DatabaseError (no backend, login refused,
+// server unreachable, database missing).
 std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
-                                           const std::string& program_folder);
+                                           const std::string& program_folder,
+                                           DatabaseAccess access = DatabaseAccess::kReadWrite);
 
 // The session, with every statement bound by a deadline as well: each runs
 // at most min(the command time-out, the whole seconds left until

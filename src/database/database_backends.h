@@ -65,7 +65,7 @@ std::string CommandTimeoutMessage(std::chrono::seconds timeout);
 
 // Opens the SQLite database file at `path` (which must exist; nothing is
 // created). Throws DatabaseError when it is missing or is not a database.
-std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path);
+std::unique_ptr<Connection> OpenSqliteConnection(const std::string& path, DatabaseAccess access);
 
 // Opens an ODBC session with a complete ODBC connection string.
 // `backend_name` is what BackendName() answers ("odbc" or "sqlserver");

@@ -8,31 +8,22 @@
 #include <vector>
 
 #include "eventlog/log.h"
-#include "job/password_cipher.h"
-#include "job/settings_file_reader.h"
+#include "job/connection_settings.h"
 #include "platform/descendants.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
 #include "platform/state_directory.h"
-#include "text/locale_number.h"
 #include "ui/frm_main.h"
 #include "util/string_util.h"
 
 namespace quorvex {
 namespace {
 
-constexpr char kSection[] = "CONEXION";
 constexpr char kConnectionTemplate[] =
     "Provider=SQLOLEDB.1;Password=*PASSWORD*;Persist Security Info=True;User ID=*USER-ID*;"
     "Initial Catalog=*DATABASE*;Data Source=*SERVER*;APP=";
 constexpr char kFailureHead[] = "SE HA DETECTADO EL SIGUIENTE ERROR:";
 constexpr char kFailureTail[] = "ERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!";
-
-// Nobody watches the job's tools: one that never ends, or leaves something
-// behind that holds its output open, would hold up every later run (a second
-// instance refuses to start). Two minutes is far beyond any measurement the
-// tool options ask for.
-constexpr std::chrono::seconds kToolTimeLimit{120};
 
 void ReplaceAll(std::string& text, const std::string& what, const std::string& with) {
   std::size_t at = 0;
@@ -45,6 +36,17 @@ void ReplaceAll(std::string& text, const std::string& what, const std::string& w
 std::string FailureText(const std::string& description) {
   return std::string(kFailureHead) + "\r\n" + description + "\r\n" + kFailureTail;
 }
+
+// Main's own steps failed: the run ends, and the reason is both an error
+// entry and a line on standard error (which a scheduled run may not have).
+int EndEarly(const RunState& run, const std::string& failure) {
+  const std::string reason = WithoutPassword(failure, run.Settings);
+  LogError(EntryText("Main", reason));
+  std::fprintf(stderr, "Quorvex: the run ended early: %s\n", reason.c_str());
+  return kExitSoftware;
+}
+
+}  // namespace
 
 // The texts the connect path writes out, without the password. The
 // template's order of replacement puts the password into SERVER or USER-ID
@@ -67,17 +69,6 @@ std::string WithoutPassword(std::string text, const ConnectionSettings& settings
   return text;
 }
 
-// Main's own steps failed: the run ends, and the reason is both an error
-// entry and a line on standard error (which a scheduled run may not have).
-int EndEarly(const RunState& run, const std::string& failure) {
-  const std::string reason = WithoutPassword(failure, run.Settings);
-  LogError(EntryText("Main", reason));
-  std::fprintf(stderr, "Quorvex: the run ended early: %s\n", reason.c_str());
-  return kExitSoftware;
-}
-
-}  // namespace
-
 std::string BuildConnectionString(const ConnectionSettings& settings) {
   std::string text = std::string(kConnectionTemplate) + kApplicationTitle;
   ReplaceAll(text, "*SERVER*", settings.Server);
@@ -87,65 +78,48 @@ std::string BuildConnectionString(const ConnectionSettings& settings) {
   return text;
 }
 
-bool bConnectDatabase(RunState& run) {
-  const std::string connection_string = BuildConnectionString(run.Settings);
+std::unique_ptr<Connection> OpenJobDatabase(const ConnectionSettings& settings,
+                                            const std::string& program_folder,
+                                            const RunDeadline& deadline, DatabaseAccess access) {
+  std::unique_ptr<Connection> session;
   try {
-    run.DbConnection =
-        BoundByDeadline(OpenConnection(connection_string, run.ProgramFolder), run.Deadline.End());
+    session = BoundByDeadline(
+        OpenConnection(BuildConnectionString(settings), program_folder, access), deadline.End());
   } catch (const std::exception& e) {
     // The backend could not be chosen, the server could not be reached or
     // the login was refused: an operator needs the backend's own words.
-    run.DbConnection.reset();
-    run.LastErrorText = FailureText(WithoutPassword(e.what(), run.Settings));
-    return false;
+    throw DatabaseError(WithoutPassword(e.what(), settings));
   }
   // Both settings are best effort: a server that refuses them still serves
-  // the run.
-  try {
-    run.DbConnection->Execute("SET DATEFORMAT YMD");
-  } catch (const std::exception&) {
+  // the run. A session that may only read runs no statement here.
+  if (access == DatabaseAccess::kReadWrite) {
+    try {
+      session->Execute("SET DATEFORMAT YMD");
+    } catch (const std::exception&) {
+    }
   }
   try {
-    run.DbConnection->SetCommandTimeout(std::chrono::seconds(300));
+    session->SetCommandTimeout(std::chrono::seconds(300));
   } catch (const std::exception&) {
+  }
+  return session;
+}
+
+bool bConnectDatabase(RunState& run) {
+  try {
+    run.DbConnection =
+        OpenJobDatabase(run.Settings, run.ProgramFolder, run.Deadline, DatabaseAccess::kReadWrite);
+  } catch (const std::exception& e) {
+    run.DbConnection.reset();
+    run.LastErrorText = FailureText(e.what());
+    return false;
   }
   return true;
 }
 
 bool bLoadSettings(RunState& run, const ServerNameProvider& names) {
-  ConnectionSettings& s = run.Settings;
   try {
-    std::string stored_password;
-    {
-      SettingsFileReader reader;
-      const std::string file = reader.SettingsFilePath(run.ProgramFolder);
-      auto read = [&](const char* key, const std::string& fallback) {
-        return reader.ReadSetting(file, kSection, key, fallback);
-      };
-      s.Server = read("SERVERDB", "");
-      if (TrimSpaces(s.Server).empty()) s.Server = read("SERVER", names.GetServerName());
-      s.UserId = read("USER-ID", "sa");
-      stored_password = read("PASSWORD", "");
-      s.Database = read("DATABASE", "EMPRESAS");
-      const std::string ping_mode = read("PING-MODE", "1");
-      try {
-        s.PingMode = ToInteger16(ping_mode);
-      } catch (const NumberConversionError& e) {
-        throw NumberConversionError(std::string(e.what()) +
-                                    " (key PING-MODE of section CONEXION in " + file + ")");
-      }
-      s.PsPingExe = read("PSPING", "psping.exe");
-      s.PsPingCommand = read("PSPING-COMMAND", "-n 4 -i 0 -w 0");
-      s.TcPingExe = read("TCPING", "tcping.exe");
-      s.TcPingCommand = read("TCPING-COMMAND", "-i 0");
-      s.PingPort = read("PING-PORT", "80");
-      if (s.PingPort.empty()) s.PingPort = "80";
-    }
-    {
-      PasswordCipher cipher;
-      cipher.SetKey(InstallationPasswordKey());
-      s.Password = cipher.Decode(stored_password);
-    }
+    ReadConnectionSettings(run.ProgramFolder, names, run.Settings);
     if (bConnectDatabase(run)) return true;
     LogError(run.LastErrorText);
     return false;

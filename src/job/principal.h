@@ -7,6 +7,8 @@
 // operator roster report), and end.
 #pragma once
 
+#include <chrono>
+#include <memory>
 #include <string>
 
 #include "job/run_state.h"
@@ -22,6 +24,12 @@ enum ExitStatus : int {
   kExitAnotherInstance = 75,    // another instance was running; nothing was done
   kExitSettingsOrDatabase = 78  // settings or database session failed (one error entry)
 };
+
+// Nobody watches the job's tools: one that never ends, or leaves something
+// behind that holds its output open, would hold up every later run (a second
+// instance refuses to start). Two minutes is far beyond any measurement the
+// tool options ask for.
+inline constexpr std::chrono::seconds kToolTimeLimit{120};
 
 inline constexpr char kSingleInstanceMessage[] =
     "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!";
@@ -39,9 +47,24 @@ int Main();
 // succeeded; otherwise false after exactly one error entry.
 bool bLoadSettings(RunState& run, const ServerNameProvider& names);
 
-// Opens run.DbConnection from run.Settings. True when the session is open;
-// false with run.LastErrorText describing the failure.
+// Opens run.DbConnection from run.Settings, read-write. True when the
+// session is open; false with run.LastErrorText describing the failure.
 bool bConnectDatabase(RunState& run);
+
+// The job's database session from settings: the backend the connection
+// string selects, with the login's limits, every statement bound by
+// deadline and by a command time-out of 300 s. A read-write session is
+// asked for the date format the statements use (best effort); a read-only
+// one runs no statement while it opens. Throws DatabaseError whose text
+// holds no password (see WithoutPassword).
+std::unique_ptr<Connection> OpenJobDatabase(const ConnectionSettings& settings,
+                                            const std::string& program_folder,
+                                            const RunDeadline& deadline, DatabaseAccess access);
+
+// text with the password of settings, and every piece of it the connection
+// string's own characters can cut out where SERVER or USER-ID holds
+// *PASSWORD*, shown as "*****".
+std::string WithoutPassword(std::string text, const ConnectionSettings& settings);
 
 // Steps of Main that find the central web service: the address query on
 // Configuracion, then the default address when that gave the empty text.

@@ -97,9 +97,11 @@ std::string SettingsFileReader::SettingsFilePath(const std::string& program_fold
 
 void SettingsFileReader::Load(const std::string& file_path) {
   sections_.clear();
+  found_ = false;
   loaded_path_ = file_path;
   const std::optional<std::string> content = ReadSettingsText(file_path);
   if (!content) return;  // no file: every key takes its default
+  found_ = true;
 
   std::string_view text(*content);
   Section* current = nullptr;
@@ -114,29 +116,58 @@ void SettingsFileReader::Load(const std::string& file_path) {
       const std::size_t close = line.find(']');
       const std::string_view name =
           TrimWhitespace(line.substr(1, close == std::string_view::npos ? line.npos : close - 1));
-      current = &sections_[AsciiUpperCase(name)];
+      current = nullptr;
+      for (Section& known : sections_) {
+        if (EqualsIgnoringAsciiCase(known.written.name, name)) current = &known;
+      }
+      if (current == nullptr)
+        current = &sections_.emplace_back(Section{{std::string(name), {}}, {}});
       continue;
     }
     const std::size_t equals = line.find('=');
     if (current == nullptr || equals == std::string_view::npos) continue;
-    const std::string key = AsciiUpperCase(TrimWhitespace(line.substr(0, equals)));
     std::string_view value = TrimWhitespace(line.substr(equals + 1));
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {
       value = value.substr(1, value.size() - 2);
     }
-    current->emplace(key, std::string(value));  // the first occurrence wins
+    const std::string_view written = TrimWhitespace(line.substr(0, equals));
+    // The first occurrence wins.
+    if (current->values.emplace(AsciiUpperCase(written), std::string(value)).second) {
+      current->written.keys.emplace_back(written);
+    }
   }
 }
 
-std::string SettingsFileReader::ReadSetting(const std::string& file_path,
-                                            const std::string& section, const std::string& key,
-                                            const std::string& default_value) {
+void SettingsFileReader::LoadOnce(const std::string& file_path) {
   if (!loaded_path_ || *loaded_path_ != file_path) Load(file_path);
-  const auto s = sections_.find(AsciiUpperCase(section));
-  if (s == sections_.end()) return default_value;
-  const auto k = s->second.find(AsciiUpperCase(key));
-  if (k == s->second.end()) return default_value;
+}
+
+SettingsFileReader::Section* SettingsFileReader::Find(const std::string& file_path,
+                                                      const std::string& section) {
+  LoadOnce(file_path);
+  for (Section& known : sections_) {
+    if (EqualsIgnoringAsciiCase(known.written.name, section)) return &known;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> SettingsFileReader::FindSetting(const std::string& file_path,
+                                                           const std::string& section,
+                                                           const std::string& key) {
+  const Section* found = Find(file_path, section);
+  if (found == nullptr) return std::nullopt;
+  const auto k = found->values.find(AsciiUpperCase(key));
+  if (k == found->values.end()) return std::nullopt;
   return k->second;
+}
+
+std::optional<std::vector<SettingsFileReader::WrittenSection>> SettingsFileReader::WrittenSections(
+    const std::string& file_path) {
+  LoadOnce(file_path);
+  if (!found_) return std::nullopt;
+  std::vector<WrittenSection> written;
+  for (const Section& section : sections_) written.push_back(section.written);
+  return written;
 }
 
 }  // namespace quorvex

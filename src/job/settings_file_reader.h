@@ -9,8 +9,9 @@
 //
 // A missing file or section gives every key its default. A file that
 // cannot be read, is not a regular file (a named pipe, a folder, a device:
-// refused without being opened, so nothing blocks), is not text (a NUL byte or bytes that are not
-// UTF-8) or is larger than kMaxSettingsFileBytes makes ReadSetting throw SettingsFileError with a
+// refused without being opened, so nothing blocks), is not text (a NUL
+// byte or bytes that are not UTF-8) or is larger than kMaxSettingsFileBytes
+// makes FindSetting and WrittenSections throw SettingsFileError with a
 // description an operator can act on.
 #pragma once
 
@@ -18,6 +19,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quorvex {
 
@@ -38,17 +40,33 @@ class SettingsFileReader {
   // The settings file's location for the given program folder.
   std::string SettingsFilePath(const std::string& program_folder) const;
 
-  // The key's value, or default_value when the file gives the key no value
+  // The key's value; std::nullopt when the file gives the key no value
   // (file, section or key missing). The file is read once, on first use.
-  std::string ReadSetting(const std::string& file_path, const std::string& section,
-                          const std::string& key, const std::string& default_value);
+  std::optional<std::string> FindSetting(const std::string& file_path, const std::string& section,
+                                         const std::string& key);
+
+  // A section of the file and its keys, named as first written, in the
+  // file's order.
+  struct WrittenSection {
+    std::string name;
+    std::vector<std::string> keys;
+  };
+  // Every section and key the file holds; std::nullopt when there is no
+  // file.
+  std::optional<std::vector<WrittenSection>> WrittenSections(const std::string& file_path);
 
  private:
-  using Section = std::map<std::string, std::string>;  // upper-cased key -> value
+  struct Section {
+    WrittenSection written;
+    std::map<std::string, std::string> values;  // upper-cased key -> value
+  };
   void Load(const std::string& file_path);
+  void LoadOnce(const std::string& file_path);  // Load unless file_path is loaded
+  Section* Find(const std::string& file_path, const std::string& section);
 
   std::optional<std::string> loaded_path_;
-  std::map<std::string, Section> sections_;  // upper-cased section name
+  bool found_ = false;
+  std::vector<Section> sections_;
 };
 
 }  // namespace quorvex

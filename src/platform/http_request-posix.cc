@@ -39,6 +39,7 @@ struct HttpRequest::Backend {
   std::unique_ptr<CURL, EasyDeleter> easy;
   std::unique_ptr<curl_slist, ListDeleter> headers;
   char error[CURL_ERROR_SIZE] = {};
+  bool sends_body = true;  // false for GET, which carries none
 
   // libcurl's callbacks for each header line and each piece of the body;
   // self is the HttpRequest.
@@ -60,6 +61,7 @@ void HttpRequest::Open(std::string_view method, std::string_view url) {
   curl_easy_setopt(h, CURLOPT_URL, url_.c_str());
   // libcurl's own refusal of other schemes, behind the check in Send.
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  backend_->sends_body = method != "GET";
   if (method == "POST") {
     curl_easy_setopt(h, CURLOPT_POST, 1L);
   } else if (method != "GET") {
@@ -100,8 +102,11 @@ void HttpRequest::Send(std::string_view body) {
   RequireHttpScheme(url_);
   CURL* h = backend_->easy.get();
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, backend_->headers.get());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  // A body given to libcurl turns any request into a POST.
+  if (backend_->sends_body) {
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+  }
   curl_easy_setopt(h, CURLOPT_TIMEOUT, static_cast<long>(limits_.deadline.count()));
   // An announced length over the cap is refused before the body is read; a
   // body without one is cut off by OnBody when it reaches the cap.

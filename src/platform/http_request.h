@@ -88,8 +88,8 @@ class HttpRequest {
   // was called.
   void SetRequestHeader(std::string_view name, std::string_view value);
 
-  // Sends body (bytes as given; not copied, so it must outlive the call)
-  // and returns when the exchange has ended. Throws HttpError when it ended
+  // Sends body (bytes as given; not copied, so it must outlive the call;
+  // none for GET) and returns when the exchange has ended. Throws HttpError when it ended
   // before any response arrived, or went past its deadline or its size cap
   // at any point. When a response began but did not complete otherwise
   // (connection closed in the middle of the body, stall time-out after the

@@ -60,4 +60,17 @@ std::string ReplaceableToolAdvice() {
          "writable by their owner only (chown root, chmod go-w).";
 }
 
+std::string WhyOrdinaryUsersMayRead(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    return "cannot be examined: " + std::generic_category().message(errno);
+  }
+  return (info.st_mode & S_IROTH) != 0 ? "is readable by everyone" : "";
+}
+
+std::string PrivateSettingsAdvice() {
+  return "Let only root and the job's group read it (chown root:quorvex, chmod 0640), as the "
+         "package sets it.";
+}
+
 }  // namespace quorvex

@@ -117,4 +117,38 @@ std::string ReplaceableToolAdvice() {
          "permissions.";
 }
 
+std::string WhyOrdinaryUsersMayRead(const std::string& path) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD error =
+      GetNamedSecurityInfoW(Utf8ToWide(path).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, &dacl, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) return "cannot be examined: error " + std::to_string(error);
+  std::unique_ptr<void, LocalDeleter> owned(descriptor);
+  if (dacl == nullptr) return "has no access list, so everyone may read it";
+  constexpr ACCESS_MASK kReadingRights = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
+  for (WORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) continue;
+    const auto* header = static_cast<ACE_HEADER*>(entry);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    const PSID sid = &allowed->SidStart;
+    const bool ordinary =
+        IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinBuiltinUsersSid) ||
+        IsWellKnownSid(sid, WinAuthenticatedUserSid) || IsWellKnownSid(sid, WinInteractiveSid);
+    if (ordinary && (allowed->Mask & kReadingRights) != 0) {
+      return "may be read by " + AccountName(sid);
+    }
+  }
+  return {};
+}
+
+std::string PrivateSettingsAdvice() {
+  return "Let only SYSTEM, Administrators and the task's account read it; installing again "
+         "resets its permissions.";
+}
+
 }  // namespace quorvex

@@ -38,4 +38,16 @@ std::string WhyToolIsReplaceable(const std::string& tool, const std::string& pro
 // sentence.
 std::string ReplaceableToolAdvice();
 
+// The other side of the same lists: why ordinary users may read the file at
+// path, in words that follow the path in a sentence ("is readable by
+// everyone"); empty when they may not. Ordinary users are everyone on POSIX
+// (the "other" read bit; its group is the job's to choose) and on Windows
+// Everyone, Users, Authenticated Users and Interactive. A path that cannot
+// be examined gets the reason it cannot.
+std::string WhyOrdinaryUsersMayRead(const std::string& path);
+
+// What an administrator does about that, for the settings file, in a
+// sentence.
+std::string PrivateSettingsAdvice();
+
 }  // namespace quorvex

@@ -6,15 +6,13 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
-#include <filesystem>
 #include <string>
 
 #include "eventlog/log.h"
 #include "platform/connectivity.h"
-#include "platform/hidden_file.h"
-#include "platform/utf8_path.h"
 #include "platform/write_access.h"
 #include "probe/reply_text.h"
+#include "probe/tool_files.h"
 #include "text/locale_number.h"
 #include "ui/frm_main.h"
 #include "util/string_util.h"
@@ -24,24 +22,6 @@ namespace {
 
 constexpr char kAverageMarker[] = "Average =";
 constexpr char kEndMarker[] = "ms";
-
-// True for an existing ordinary file: a regular file (after links) that
-// the system does not hide. Missing files and folders give false; a path
-// the file system rejects (too long, looping links, an embedded NUL)
-// throws.
-bool IsOrdinaryFile(const std::string& path) {
-  if (path.find('\0') != std::string::npos) {
-    throw RunTimeError(52, "Bad file name or number");
-  }
-  std::error_code error;
-  const auto status = std::filesystem::status(PathFromUtf8(path), error);
-  if (status.type() == std::filesystem::file_type::not_found ||
-      error == std::errc::not_a_directory || error == std::errc::permission_denied) {
-    return false;
-  }
-  if (error) throw RunTimeError(52, "Bad file name or number: " + error.message());
-  return status.type() == std::filesystem::file_type::regular && !IsHiddenFile(path);
-}
 
 // The reply of a tool read as a latency: empty becomes "-1", a number is
 // read under the user's regional settings, anything else gives -1.
@@ -57,16 +37,8 @@ std::string frmMain::LocateTool(const std::string& setting, std::string_view key
                                 std::string_view procedure) {
   std::string result;
   try {
-    if (AsciiUpperCase(setting).find(key) == std::string::npos) return result;
-    std::string folder = run_.ProgramFolder;
-    if (folder.empty()) return result;
-    if (folder.back() != '/') folder += '/';
-    // A backslash in the setting separates folders as "/" does.
-    std::string name = setting;
-    for (char& c : name) {
-      if (c == '\\') c = '/';
-    }
-    result = folder + name;
+    result = ToolPathFromSetting(setting, key, run_.ProgramFolder);
+    if (result.empty()) return result;
     if (!IsOrdinaryFile(result) || RefuseReplaceableTool(procedure, result)) result.clear();
   } catch (const std::exception& failure) {
     LogError(EntryText(procedure, failure.what()));
@@ -84,10 +56,12 @@ bool frmMain::RefuseReplaceableTool(std::string_view procedure, const std::strin
   return true;
 }
 
-std::string frmMain::bPSPING() { return LocateTool(run_.Settings.PsPingExe, "PSPING", "bPSPING"); }
+std::string frmMain::bPSPING() {
+  return LocateTool(run_.Settings.PsPingExe, kPsPingKey, "bPSPING");
+}
 
 std::string frmMain::bTcPing() {
-  return LocateTool(run_.Settings.TcPingExe, "TCPING.EXE", "bTcPing");
+  return LocateTool(run_.Settings.TcPingExe, kTcPingKey, "bTcPing");
 }
 
 bool frmMain::bCheckConnection(const std::string& url) {
@@ -99,8 +73,7 @@ std::string frmMain::ExecCMD(const std::string& tool_path, const std::string& op
                              const std::string& target) {
   std::string result;
   try {
-    const std::string command_line =
-        "\"" + tool_path + "\" " + TrimSpaces(options) + " " + TrimSpaces(target);
+    const std::string command_line = ToolCommandLine(tool_path, options, target);
     txtSalida.SetText({});
     DOSOutputs& runner = Runner();
     runner.CommandLine(command_line);
@@ -123,12 +96,9 @@ double frmMain::MeasureWithTool(const std::string& host, bool psping) {
     const std::string tool_path = psping ? bPSPING() : bTcPing();
     if (TrimSpaces(tool_path).empty()) return value;
     const ConnectionSettings& settings = run_.Settings;
-    std::string target = host;
-    if (IsNumeric(settings.PingPort)) {
-      target = TrimSpaces(host) + (psping ? ":" : " ") + settings.PingPort;
-    }
-    const std::string output = ExecCMD(
-        tool_path, psping ? settings.PsPingCommand : settings.TcPingCommand, TrimSpaces(target));
+    const std::string output =
+        ExecCMD(tool_path, psping ? settings.PsPingCommand : settings.TcPingCommand,
+                ToolTarget(host, settings.PingPort, psping));
     value = ReadLatency(TrimSpaces(GetTextBetween(output, kAverageMarker, kEndMarker)));
   } catch (const std::exception& failure) {
     LogError(EntryText(psping ? "PsPingResp" : "TcPingResp", failure.what()));

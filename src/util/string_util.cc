@@ -1,6 +1,7 @@
 #include "util/string_util.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace quorvex {
 namespace {
@@ -35,6 +36,24 @@ std::string AsciiUpperCase(std::string_view text) {
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                     [](char x, char y) { return AsciiUpper(x) == AsciiUpper(y); });
+}
+
+std::size_t EditDistanceIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  // One row of the table at a time: row[j] is the distance between the
+  // part of a read so far and the first j bytes of b.
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      const std::size_t replace = diagonal + (AsciiUpper(a[i - 1]) == AsciiUpper(b[j - 1]) ? 0 : 1);
+      row[j] = std::min({above + 1, row[j - 1] + 1, replace});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
 }
 
 }  // namespace quorvex

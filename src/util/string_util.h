@@ -37,4 +37,8 @@ std::string AsciiUpperCase(std::string_view text);
 // True when a and b are the same text once a-z and A-Z count as the same.
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
+// The fewest bytes to insert, delete or replace to turn a into b, a-z and
+// A-Z counting as the same (the Levenshtein distance).
+std::size_t EditDistanceIgnoringAsciiCase(std::string_view a, std::string_view b);
+
 }  // namespace quorvex

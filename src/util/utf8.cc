@@ -1,5 +1,7 @@
 #include "util/utf8.h"
 
+#include <cstdio>
+
 namespace quorvex {
 
 Utf8Char DecodeUtf8(std::string_view text, std::size_t at) {
@@ -54,6 +56,51 @@ void AppendUtf8(char32_t code, std::string& out) {
     out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (code & 0x3F));
   }
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  out += '"';
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = DecodeUtf8(text, i).length;
+    if (length == 0) {
+      out += '?';
+      ++i;
+      continue;
+    }
+    if (length > 1) {
+      out.append(text.substr(i, length));
+      i += length;
+      continue;
+    }
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+          out += escaped;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+    ++i;
+  }
+  out += '"';
 }
 
 }  // namespace quorvex

@@ -25,4 +25,9 @@ std::size_t FirstInvalidUtf8(std::string_view text);
 // surrogate.
 void AppendUtf8(char32_t code, std::string& out);
 
+// Appends text as a JSON string, between double quotes: '"', '\\' and
+// the control characters escaped, every byte that starts no well-formed
+// UTF-8 sequence written as '?'.
+void AppendJsonString(std::string& out, std::string_view text);
+
 }  // namespace quorvex

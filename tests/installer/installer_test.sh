@@ -25,8 +25,8 @@ everyone_may() { local r; r=$(wine "$probe" rights S-1-1-0 "$2" | tr -d '\r') &&
 export -f definition everyone_may; export dir task source_key probe
 write=0x500D0046 # write or append data, delete, delete a child, change permissions or owner
 read=0x90000001  # read data
-installed=(QuorvexServer.exe tcping.exe psping.exe quorvex-password.exe QuorvexServer.ini.example
-  'sql/sqlserver/schema.sql' QuorvexServer.task.xml Uninstall.exe)
+installed=(QuorvexServer.exe quorvex-check.exe tcping.exe psping.exe quorvex-password.exe
+  QuorvexServer.ini.example 'sql/sqlserver/schema.sql' QuorvexServer.task.xml Uninstall.exe)
 [ -e "$(dirname "$setup")/QuorvexConsole.exe" ] && installed+=(QuorvexConsole.exe)
 
 # Each row: who may no longer do what to which path once an installation has run.
@@ -57,6 +57,11 @@ check "the event source takes information, warnings and errors" \
 # but drops its triggers, principal and actions, and its schtasks has no
 # /Query: those are checked in the definition the installer registered.
 check "registers the task" "grep -Fq 'Starts Quorvex Server every 15 minutes.' \"\$task\""
+# The library planted before the installation would be loaded in place of the system's: it is
+# set aside while the check runs.
+check "the installed quorvex-check.exe finds the task" \
+  "mv \"\$dir/winhttp.dll\" \"\$dir/aside\" && wine 'C:\\Quorvex\\quorvex-check.exe' >\"\$dir/../check.txt\";
+   mv \"\$dir/aside\" \"\$dir/winhttp.dll\" && grep -q '^OK   schedule: the task \"Quorvex Server\" exists' \"\$dir/../check.txt\""
 for line in '<Interval>PT15M</Interval>' '<UserId>SYSTEM</UserId>' '<LogonType>ServiceAccount</LogonType>' \
   '<Command>"C:\Quorvex\QuorvexServer.exe"</Command>' \
   '<MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>'; do

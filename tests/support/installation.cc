@@ -95,14 +95,15 @@ Installation::Installation(bool with_database, Programs programs) : programs_(pr
   const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(std::rand());
   root_ = folder_ = fs::temp_directory_path() / ("quorvex-install-" + unique);
   fs::path build = QUORVEX_BINARY_DIR;
-  std::vector<std::string> files = {"QuorvexServer", "tcping.exe", "psping.exe", "ping",
-                                    "quorvex-password"};
+  std::vector<std::string> files = {"QuorvexServer", "quorvex-check", "tcping.exe",
+                                    "psping.exe",    "ping",          "quorvex-password"};
   if (programs == Programs::kWindows) {
     const char* windows_build = std::getenv("QUORVEX_WINDOWS_BUILD");
     if (windows_build == nullptr) throw std::runtime_error("QUORVEX_WINDOWS_BUILD is not set");
     build = windows_build;
     folder_ /= "Facturación";
-    files = {"QuorvexServer.exe", "tcping.exe", "psping.exe", "quorvex-password.exe"};
+    files = {"QuorvexServer.exe", "quorvex-check.exe", "tcping.exe", "psping.exe",
+             "quorvex-password.exe"};
   } else {
     folder_ /= "program";
   }

@@ -49,8 +49,10 @@ class Installation {
   void WriteSettings(const std::string& content);
   static std::string SqliteSettings(const std::string& extra_lines = "");
 
-  // A session on the database, for arranging and checking rows.
+  // A session on the database, for arranging and checking rows; CloseDb
+  // ends it (the next Db() opens another).
   Connection& Db();
+  void CloseDb() { db_.reset(); }
   void Exec(const std::string& sql) { Db().Execute(sql); }
   // The value of one column of the first row of sql, "NULL" for NULL.
   std::string Scalar(const std::string& sql);

@@ -11,8 +11,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -287,6 +290,55 @@ TEST(WindowsJobTest, SecondInstanceIsRefused) {
             "Quorvex 2 1002 Se detecto otra instancia de servicio QuorvexServer, ejecucion "
             "abortada!");
   EXPECT_EQ(install.RunJob().exit_code, 0);
+}
+
+// quorvex-check.exe, healthy and broken: each row names every line that is
+// not OK (Task Scheduler of this prefix holds no task: the schedule WARNs;
+// the installer's test sees the task found). The database stays byte for
+// byte as it was.
+TEST(WindowsJobTest, CheckNamesWhatIsBroken) {
+  testing::CentralService service;
+  const struct {
+    const char* settings;
+    const char* breaks;
+    std::set<std::string> flagged;
+  } cases[] = {
+      {"PING-MODE=1\n", "", {"WARN schedule"}},
+      // The system ping, whose summary wine writes in English; a missing
+      // table; settings Everyone may read (wine's "other" bits).
+      {"PING-MODE=0\n",
+       "DROP TABLE Operadores",
+       {"WARN schedule", "WARN tool run", "FAIL table Operadores",
+        "WARN settings file permissions"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.settings);
+    Installation install(true, Programs::kWindows);
+    install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" +
+                 service.Url() + "')");
+    if (*c.breaks) install.Exec(c.breaks);
+    install.CloseDb();
+    install.WriteSettings(Installation::SqliteSettings(c.settings));
+    if (*c.breaks == '\0') {
+      fs::permissions(install.Folder() / "QuorvexServer.ini", fs::perms::others_read,
+                      fs::perm_options::remove);
+    }
+    std::ifstream before_file(install.DatabasePath(), std::ios::binary);
+    const std::string before(std::istreambuf_iterator<char>(before_file), {});
+    const auto result =
+        testing::RunProgram("/usr/bin/wine", {(install.Folder() / "quorvex-check.exe").string()});
+    std::set<std::string> flagged;
+    std::istringstream lines(result.output);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("WARN ") || line.starts_with("FAIL ")) {
+        flagged.insert(line.substr(0, line.find(':')));
+      }
+    }
+    EXPECT_EQ(flagged, c.flagged) << result.output;
+    EXPECT_EQ(result.exit_code, *c.breaks ? 1 : 0) << result.output;
+    std::ifstream after_file(install.DatabasePath(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after_file), {}), before);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,258 @@
+// quorvex-check whole, in a throw-away installation that the reference
+// central service serves. Each row breaks one thing and names every line
+// that must then say WARN or FAIL; all other lines must say OK. Whatever
+// the row, the check changes nothing: the program folder (the embedded
+// database in it) stays byte for byte as it was, the PostgreSQL tables keep
+// their rows, and the service receives no POST.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <regex>
+#include <set>
+
+#include "job/password_cipher.h"
+#include "reporting/central_service_fixture.h"
+#include "support/installation.h"
+#include "support/loopback.h"
+
+namespace quorvex {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Installation;
+
+struct Line {
+  std::string verdict, check, found, fix;
+};
+
+std::string Unescaped(const std::string& json_text) {
+  return std::regex_replace(json_text, std::regex(R"(\\(["\\]))"), "$1");
+}
+
+// The findings of the --json document, whose shape is checked on the way:
+// {"result":<worst>,"checks":[{"check","result","found"[,"fix"]},...]}.
+std::vector<Line> FromJson(const std::string& json) {
+  const std::string text = R"j("((?:[^"\\]|\\.)*)")j";
+  const std::regex item(R"j(\{"check":)j" + text + R"j(,"result":"(OK|WARN|FAIL)","found":)j" +
+                        text + R"j((?:,"fix":)j" + text + R"j()?\},?)j");
+  const std::regex whole(R"j(\{"result":"(OK|WARN|FAIL)","checks":\[(.*)\]\}\n)j");
+  std::smatch m;
+  EXPECT_TRUE(std::regex_match(json, m, whole)) << json;
+  const std::string worst = m[1], items = m[2];
+  std::vector<Line> lines;
+  std::string rest;
+  for (auto i = std::sregex_iterator(items.begin(), items.end(), item); i != std::sregex_iterator();
+       ++i) {
+    const std::smatch& c = *i;
+    lines.push_back({c[2], Unescaped(c[1]), Unescaped(c[3]), Unescaped(c[4])});
+    EXPECT_EQ(c[4].matched, c[2] != "OK") << c[0];
+    rest += c[0];
+  }
+  EXPECT_EQ(rest, items);  // every item has the shape
+  std::string expected_worst = "OK";
+  for (const Line& l : lines) {
+    if (l.verdict == "FAIL" || (l.verdict == "WARN" && expected_worst == "OK"))
+      expected_worst = l.verdict;
+  }
+  EXPECT_EQ(worst, expected_worst);
+  return lines;
+}
+
+// Every file under folder, by path, with its bytes (a folder with none).
+std::map<std::string, std::string> Files(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[entry.path().string()] =
+        entry.is_directory() ? "" : std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
+// Every row of the job's tables.
+std::string Rows(Connection& db) {
+  std::string all;
+  for (const char* table :
+       {"Configuracion", "Servidor_Timbrado", "Transaccion_Uso", "Operadores"}) {
+    for (RowSet rows = db.Execute(std::string("SELECT * FROM ") + table); !rows.Eof();
+         rows.MoveNext()) {
+      for (const std::string& column : rows.Columns())
+        all += rows.Field(column).value_or("-") + "|";
+    }
+  }
+  return all;
+}
+
+std::string PgSettings(const std::string& password) {
+  PasswordCipher cipher;
+  cipher.SetKey(InstallationPasswordKey());
+  return "[CONEXION]\nSERVERDB=odbc:QuorvexPgTest\nUSER-ID=quorvex\nPASSWORD=" +
+         cipher.Encode(password) + "\nDATABASE=quorvex_test\n";
+}
+
+void Settings(Installation& install, const std::string& lines) {
+  install.WriteSettings(Installation::SqliteSettings(lines));
+  fs::permissions(install.Folder() / "QuorvexServer.ini", fs::perms::others_read,
+                  fs::perm_options::remove);
+}
+
+struct Row {
+  const char* name;
+  bool postgres;
+  std::function<void(Installation&, Connection& db)> breaks;
+  std::set<std::string> flagged;  // every line that is not OK, verdict and check
+};
+
+const std::string kSecret = "Zx4vPj9m";  // never to be shown
+
+const Row kRows[] = {
+    {"healthy", false, [](Installation&, Connection&) {}, {}},
+    {"healthy on PostgreSQL", true, [](Installation&, Connection&) {}, {}},
+    {"no settings file",
+     false,
+     [](Installation& i, Connection&) { fs::remove(i.Folder() / "QuorvexServer.ini"); },
+     {"FAIL settings file", "WARN database", "WARN central service"}},
+    {"a folder as settings file",
+     false,
+     [](Installation& i, Connection&) {
+       fs::remove(i.Folder() / "QuorvexServer.ini");
+       fs::create_directory(i.Folder() / "QuorvexServer.ini");
+     },
+     {"FAIL settings file", "WARN database", "WARN central service", "WARN tool"}},
+    {"settings readable by everyone",
+     false,
+     [](Installation& i, Connection&) {
+       fs::permissions(i.Folder() / "QuorvexServer.ini", fs::perms::others_read,
+                       fs::perm_options::add);
+     },
+     {"WARN settings file permissions"}},
+    {"a typo key",
+     false,
+     [](Installation& i, Connection&) { Settings(i, "PING_MODE=2\n"); },
+     {"WARN unknown key PING_MODE"}},
+    {"PING-MODE a word",
+     false,
+     [](Installation& i, Connection&) { Settings(i, "PING-MODE=tcping\n"); },
+     {"FAIL setting PING-MODE", "WARN tool"}},
+    {"a wrong password",
+     true,
+     [](Installation& i, Connection&) { i.WriteSettings(PgSettings(kSecret)); },
+     {"FAIL database login", "WARN central service"}},
+    {"no table Operadores",
+     false,
+     [](Installation&, Connection& db) { db.Execute("DROP TABLE Operadores"); },
+     {"FAIL table Operadores"}},
+    {"no column St_Ping",
+     false,
+     [](Installation&, Connection& db) {
+       db.Execute("ALTER TABLE Servidor_Timbrado DROP COLUMN St_Ping");
+     },
+     {"FAIL table Servidor_Timbrado"}},
+    {"St_Ping as text",
+     false,
+     [](Installation&, Connection& db) {
+       db.Execute("ALTER TABLE Servidor_Timbrado DROP COLUMN St_Ping");
+       db.Execute("ALTER TABLE Servidor_Timbrado ADD COLUMN St_Ping TEXT");
+     },
+     {"FAIL table Servidor_Timbrado"}},
+    {"the service behind a closed port",
+     false,
+     [](Installation&, Connection& db) {
+       db.Execute("UPDATE Configuracion SET Cf_Valor = 'http://127.0.0.1:" +
+                  std::to_string(testing::ClosedLoopbackPort()) + "/update/update.asmx'");
+     },
+     {"FAIL service connection"}},
+    {"the default address",
+     false,
+     [](Installation&, Connection& db) { db.Execute("DELETE FROM Configuracion"); },
+     {"FAIL service address"}},
+    {"no tcping.exe",
+     false,
+     [](Installation& i, Connection&) { fs::remove(i.Folder() / "tcping.exe"); },
+     {"FAIL tool"}},
+    {"tcping.exe writable by everyone",
+     false,
+     [](Installation& i, Connection&) {
+       fs::permissions(i.Folder() / "tcping.exe", fs::perms::others_write, fs::perm_options::add);
+     },
+     {"FAIL tool permissions"}},
+};
+
+TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
+  const bool pg = std::getenv("ODBCINI") != nullptr;  // the fixture of tests/postgres
+  // Where systemd runs, the timer of a test installation is not installed.
+  const bool systemd = fs::is_directory("/run/systemd/system");
+  testing::CentralService service;
+  for (const Row& row : kRows) {
+    SCOPED_TRACE(row.name);
+    if (row.postgres && !pg) continue;
+    Installation install;
+    std::unique_ptr<Connection> pg_db;
+    Connection* db = nullptr;
+    if (row.postgres) {
+      install.WriteSettings(PgSettings("quorvex"));
+      fs::permissions(install.Folder() / "QuorvexServer.ini", fs::perms::others_read,
+                      fs::perm_options::remove);
+      pg_db =
+          OpenConnection("Password=quorvex;User ID=quorvex;Data Source=odbc:QuorvexPgTest", "/");
+      db = pg_db.get();
+    } else {
+      Settings(install, "");
+      db = &install.Db();
+    }
+    db->Execute("DELETE FROM Configuracion");
+    db->Execute("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
+                "')");
+    row.breaks(install, *db);
+    // Out of the write-ahead mode a session that may write would put it in:
+    // such a session would change the file's header.
+    if (!row.postgres) db->Execute("PRAGMA journal_mode=DELETE");
+    install.CloseDb();
+    const std::string rows_before = row.postgres ? Rows(*pg_db) : "";
+    const auto files_before = Files(install.Folder().parent_path());
+    const int requests_before = service.Received();
+
+    const std::string check = (install.Folder() / "quorvex-check").string();
+    const auto json = testing::RunProgram(check, {"--json"});
+    const auto text = testing::RunProgram(check, {});
+
+    const std::vector<Line> lines = FromJson(json.output);
+    std::set<std::string> flagged;
+    std::string rendered;
+    for (const Line& l : lines) {
+      if (l.verdict != "OK" && !(systemd && l.check == "schedule"))
+        flagged.insert(l.verdict + " " + l.check);
+      rendered += (l.verdict + "   ").substr(0, 5) + l.check + ": " + l.found +
+                  (l.fix.empty() ? "" : ". Fix: " + l.fix) + "\n";
+    }
+    EXPECT_EQ(flagged, row.flagged) << text.output;
+    // The two runs differ only in numbers: the closed port, the clock.
+    const std::regex digits("[0-9]+");
+    EXPECT_EQ(std::regex_replace(text.output, digits, "#"),
+              std::regex_replace(rendered, digits, "#"));
+    const bool failed =
+        std::any_of(lines.begin(), lines.end(), [](const Line& l) { return l.verdict == "FAIL"; });
+    EXPECT_EQ(json.exit_code, failed ? 1 : 0);
+    EXPECT_EQ(text.exit_code, json.exit_code);
+    EXPECT_EQ(text.output.find(kSecret), std::string::npos);
+
+    EXPECT_TRUE(Files(install.Folder().parent_path()) == files_before);
+    if (row.postgres) {
+      EXPECT_EQ(Rows(*pg_db), rows_before);
+      pg_db->Execute("DELETE FROM Configuracion");
+    }
+    const bool answered = text.output.find("OK   service answer") != std::string::npos;
+    EXPECT_EQ(service.Received() - requests_before, answered ? 2 : 0);
+    for (int n = requests_before + 1; n <= service.Received(); ++n)
+      EXPECT_TRUE(service.Record(n, ".headers").starts_with("GET "))
+          << service.Record(n, ".headers");
+  }
+}
+
+}  // namespace
+}  // namespace quorvex
