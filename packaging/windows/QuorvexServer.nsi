@@ -200,6 +200,15 @@ Section "Quorvex Server"
   StrCpy $StateFolder "$APPDATA\Quorvex"
   Call AccessTargets
   Call SecureAccess
+  ; The programs are linked statically and need no library beside them: a
+  ; library found there (put in while the folder was open to every user)
+  ; would be loaded by the job in place of the system's, and a .local
+  ; name would send the system's libraries to the folder too. Such files
+  ; are removed, not merely closed.
+  Delete "$INSTDIR\*.dll"
+  Delete "$INSTDIR\*.exe.local"
+  RMDir /r "$INSTDIR\QuorvexServer.exe.local"
+  RMDir /r "$INSTDIR\quorvex-check.exe.local"
 
   SetOutPath "$INSTDIR"
   !insertmacro InstallPrograms
