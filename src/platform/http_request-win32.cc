@@ -8,6 +8,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <climits>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -158,7 +159,24 @@ void HttpRequest::Send(std::string_view body) {
 
   const Exchange exchange = OpenExchange(CrackUrl(backend_->url), backend_->method, limits_.deadline);
   HINTERNET request = exchange.request.get();
+  // The deadline is checked between the steps of the exchange; so that no
+  // single wait inside a step ends past it, each step may wait at most what
+  // is left (and a send or a receive no longer than the stall time).
+  const auto bound_next_step = [&] {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        limits_.deadline - (std::chrono::steady_clock::now() - start));
+    const DWORD whole = static_cast<DWORD>(std::clamp<long long>(left.count(), 1, INT_MAX));
+    const DWORD wait = std::min<DWORD>(
+        whole, static_cast<DWORD>(
+                   std::chrono::duration_cast<std::chrono::milliseconds>(kStallTimeout).count()));
+    WinHttpSetOption(request, WINHTTP_OPTION_SEND_TIMEOUT, const_cast<DWORD*>(&wait), sizeof wait);
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, const_cast<DWORD*>(&wait),
+                     sizeof wait);
+    WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, const_cast<DWORD*>(&whole),
+                     sizeof whole);
+  };
   const std::wstring& headers = backend_->headers;
+  bound_next_step();
   if (!WinHttpSendRequest(request,
                           headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                           static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
@@ -166,6 +184,7 @@ void HttpRequest::Send(std::string_view body) {
     if (past_deadline()) throw deadline_error();
     Fail("sending the request");
   }
+  bound_next_step();
   if (!WinHttpReceiveResponse(request, nullptr)) {
     if (past_deadline()) throw deadline_error();
     Fail("receiving the answer");
@@ -178,11 +197,18 @@ void HttpRequest::Send(std::string_view body) {
   if (announced > limits_.max_response_bytes) throw size_error();
   body_.Reserve(static_cast<std::size_t>(announced));
 
+  // Each read asks for what has arrived, never more: a read for more than
+  // that may wait to fill its buffer (wine's does), which a service sending
+  // a byte now and then would keep from ever ending.
   char buffer[16384];
   while (true) {
     if (past_deadline()) throw deadline_error();
+    bound_next_step();
+    DWORD available = 0;
     DWORD read = 0;
-    if (!WinHttpReadData(request, buffer, sizeof buffer, &read)) {
+    if (!WinHttpQueryDataAvailable(request, &available) ||
+        (available > 0 &&
+         !WinHttpReadData(request, buffer, std::min<DWORD>(available, sizeof buffer), &read))) {
       if (past_deadline()) throw deadline_error();
       response_text_ = body_.Take();
       ready_state_ = kReceiving;  // the answer broke off in the middle

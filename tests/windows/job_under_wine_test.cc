@@ -266,8 +266,27 @@ TEST(WindowsJobTest, RedirectIsAnAnswerNotFollowed) {
   }
 }
 
+// A service that sends a byte of its answer every 6 s: each read takes what
+// has arrived, so the call notices the run's deadline (QUORVEX_RUN_SECONDS=8)
+// at the next byte at the latest (wine keeps a read's time-out as the
+// exchange began), and the records stay unsent for the next run. A read
+// that waited to fill its buffer would hold the run for hours.
+TEST(WindowsJobTest, DrippingServiceEndsWithinTheDeadline) {
+  testing::CentralService service;
+  service.SetMode("drip 6000");
+  Installation install(true, Programs::kWindows);
+  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
+               "'); INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+               "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+  const auto start = std::chrono::steady_clock::now();
+  const auto result = install.RunJob({{"QUORVEX_RUN_SECONDS", "8"}});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(16));
+  EXPECT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), "NO");
+}
+
 // While a run waits on the central service, a second start is refused by
-// the named mutex; after it, the next run goes ahead.
+// the lock in the state folder; after it, the next run goes ahead.
 TEST(WindowsJobTest, SecondInstanceIsRefused) {
   testing::CentralService service;
   service.SetMode("accept delay=4000 once");
