@@ -18,7 +18,7 @@
 
 #include <string>
 
-#include "check/findings.h"
+#include "findings.h"
 #include "job/connection_settings.h"
 #include "job/run_state.h"
 

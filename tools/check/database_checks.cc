@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "check/configuration_check.h"
+#include "configuration_check.h"
 #include "job/principal.h"
 #include "reporting/modulo.h"
 #include "reporting/report_frame.h"

@@ -1,4 +1,4 @@
-#include "check/configuration_check.h"
+#include "configuration_check.h"
 
 #include <utility>
 

@@ -8,7 +8,7 @@
 #include <exception>
 #include <string>
 
-#include "check/configuration_check.h"
+#include "configuration_check.h"
 #include "job/principal.h"
 #include "platform/http_request.h"
 #include "platform/tcp_connection.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "check/configuration_check.h"
+#include "configuration_check.h"
 #include "platform/process_info.h"
 #ifdef _WIN32
 #include "platform/windows_text.h"

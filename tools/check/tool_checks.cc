@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "check/configuration_check.h"
+#include "configuration_check.h"
 #include "job/principal.h"
 #include "platform/child_process.h"
 #include "platform/message_box.h"

@@ -2,7 +2,7 @@
 #include <exception>
 #include <string>
 
-#include "check/configuration_check.h"
+#include "configuration_check.h"
 #include "platform/write_access.h"
 #include "util/string_util.h"
 

@@ -1,4 +1,4 @@
-#include "check/findings.h"
+#include "findings.h"
 
 #include <algorithm>
 #include <utility>

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "check/configuration_check.h"
+#include "configuration_check.h"
 
 namespace quorvex {
 namespace {
