@@ -1,7 +1,8 @@
 // Children started with posix_spawn: no shell, no inherited descriptors
 // beyond 0, 1 and 2, default signal handling and an empty signal mask, as a
 // freshly created process would have. Each child leads a process group of
-// its own, which KillGroup ends with SIGKILL.
+// its own; KillTree ends it with SIGKILL, together with every descendant
+// that left it.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/descendants.h"
+#include "platform/unique_fd.h"
 
 namespace quorvex {
 namespace {
@@ -71,22 +72,17 @@ class Member {
  public:
   explicit Member(int pid) : pid_(pid) {
 #ifdef SYS_pidfd_open
-    fd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-    gone_ = fd_ < 0 && errno == ESRCH;
+    fd_.Reset(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    gone_ = fd_.get() < 0 && errno == ESRCH;
 #endif
   }
-  ~Member() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Member(const Member&) = delete;
-  Member& operator=(const Member&) = delete;
 
   // False when the process was already gone.
   bool Opened() const { return !gone_; }
   void Signal(int signal) const {
 #ifdef SYS_pidfd_send_signal
-    if (fd_ >= 0) {
-      syscall(SYS_pidfd_send_signal, fd_, signal, nullptr, 0);
+    if (fd_.get() >= 0) {
+      syscall(SYS_pidfd_send_signal, fd_.get(), signal, nullptr, 0);
       return;
     }
 #endif
@@ -95,7 +91,7 @@ class Member {
 
  private:
   int pid_;
-  int fd_ = -1;
+  UniqueFd fd_;
   bool gone_ = false;
 };
 

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/event_sink.h"
+#include "platform/unique_fd.h"
 
 namespace quorvex {
 namespace {
@@ -32,17 +33,15 @@ int PriorityOf(std::uint16_t type) {
 bool AppendEventLine(const char* path, const std::string& line) {
   // Opened without blocking and then looked at: a named pipe nobody reads
   // would otherwise hold the job at the open or the write for good.
-  const int fd =
-      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640);
+  const UniqueFd file(
+      ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640));
+  const int fd = file.get();
   struct stat info;
   if (fd < 0) {
     // A pipe without a reader or a folder cannot even be opened.
     return !(::stat(path, &info) == 0 && !S_ISREG(info.st_mode));
   }
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return false;
-  }
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   // One write per entry: appends of concurrent processes do not interleave.
   std::size_t done = 0;
   while (done < line.size()) {
@@ -53,7 +52,6 @@ bool AppendEventLine(const char* path, const std::string& line) {
     }
     done += static_cast<std::size_t>(n);
   }
-  ::close(fd);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/state_directory.h"
+#include "platform/unique_fd.h"
 
 namespace quorvex {
 namespace {
@@ -23,21 +24,6 @@ constexpr char kLockFile[] = "QuorvexServer.lock";
   throw StateError(step + " " + path + " failed (" + std::strerror(errno) + ")");
 }
 
-// Owns one descriptor.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 std::string FolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -47,7 +33,7 @@ std::string FolderOf(const std::string& path) {
 // A rename or an unlink is durable once the folder that holds the name is.
 void SyncFolder(const std::string& path) {
   const std::string folder = FolderOf(path);
-  const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fd.get() < 0 || ::fsync(fd.get()) != 0) Fail("syncing the folder", folder);
 }
 
@@ -61,15 +47,14 @@ void WriteAll(int fd, std::string_view bytes, off_t offset, const std::string& p
   }
 }
 
+// Holds the locked descriptor: closing it, however the process ends,
+// releases the lock.
 class FlockGuard final : public SingleInstanceGuard {
  public:
   explicit FlockGuard(int fd) : fd_(fd) {}
-  ~FlockGuard() override { ::close(fd_); }
-  FlockGuard(const FlockGuard&) = delete;
-  FlockGuard& operator=(const FlockGuard&) = delete;
 
  private:
-  int fd_;
+  UniqueFd fd_;
 };
 
 }  // namespace
@@ -99,7 +84,7 @@ std::string StateFilePath(const std::string& directory, std::string_view name) {
 void WriteStateFile(const std::string& path, std::string_view content) {
   const std::string temporary = path + ".new";
   {
-    const Descriptor fd(
+    const UniqueFd fd(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640));
     if (fd.get() < 0) Fail("creating", temporary);
     try {
@@ -120,7 +105,7 @@ void WriteStateFile(const std::string& path, std::string_view content) {
 }
 
 void OverwriteStateFile(const std::string& path, std::size_t offset, std::string_view bytes) {
-  const Descriptor fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+  const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
   if (fd.get() < 0) Fail("opening", path);
   WriteAll(fd.get(), bytes, static_cast<off_t>(offset), path);
   if (::fdatasync(fd.get()) != 0) Fail("syncing", path);
@@ -128,7 +113,7 @@ void OverwriteStateFile(const std::string& path, std::size_t offset, std::string
 
 std::optional<std::string> ReadStateFile(const std::string& path, std::size_t max_bytes) {
   // Non-blocking, so that a named pipe put there cannot hold the run.
-  const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
+  const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW));
   if (fd.get() < 0) {
     if (errno == ENOENT) return std::nullopt;
     Fail("opening", path);
@@ -165,17 +150,14 @@ std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::TryAcquire(
   // Opened for reading only: a lock file left by an earlier run needs no
   // more than that, also on a read-only file system.
   const std::string path = StateFilePath(state_directory, kLockFile);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640);
-  if (fd < 0) Fail("opening the lock file", path);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640));
+  if (fd.get() < 0) Fail("opening the lock file", path);
   int rc;
   do {
-    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    rc = ::flock(fd.get(), LOCK_EX | LOCK_NB);
   } while (rc != 0 && errno == EINTR);
-  if (rc == 0) return std::make_unique<FlockGuard>(fd);
-  const int error = errno;
-  ::close(fd);
-  if (error == EWOULDBLOCK) return nullptr;
-  errno = error;
+  if (rc == 0) return std::make_unique<FlockGuard>(fd.release());
+  if (errno == EWOULDBLOCK) return nullptr;
   Fail("locking", path);
 }
 

@@ -81,6 +81,24 @@ std::string AccountName(PSID sid) {
   return WideToUtf8(text);
 }
 
+// The first account that an allowing entry of dacl, applying to the object
+// itself, grants any of rights and that matches; nullptr when there is none.
+template <typename Match>
+PSID FirstGrantee(PACL dacl, ACCESS_MASK rights, Match matches) {
+  for (WORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(dacl, i, &entry)) continue;
+    const auto* header = static_cast<ACE_HEADER*>(entry);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
+      continue;
+    }
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    const PSID sid = &allowed->SidStart;
+    if ((allowed->Mask & rights) != 0 && matches(sid)) return sid;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::string WhyOthersMayChange(const std::string& path) {
@@ -95,20 +113,9 @@ std::string WhyOthersMayChange(const std::string& path) {
   const std::vector<BYTE> process_user = ProcessUser();
   if (!IsTrusted(owner, process_user)) return "belongs to " + AccountName(owner);
   if (dacl == nullptr) return "has no access list, so everyone may change it";
-  for (WORD i = 0; i < dacl->AceCount; ++i) {
-    void* entry = nullptr;
-    if (!GetAce(dacl, i, &entry)) continue;
-    const auto* header = static_cast<ACE_HEADER*>(entry);
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
-      continue;
-    }
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-    const PSID sid = &allowed->SidStart;
-    if ((allowed->Mask & kChangingRights) != 0 && !IsTrusted(sid, process_user)) {
-      return "may be changed by " + AccountName(sid);
-    }
-  }
-  return {};
+  const PSID other =
+      FirstGrantee(dacl, kChangingRights, [&](PSID sid) { return !IsTrusted(sid, process_user); });
+  return other == nullptr ? std::string() : "may be changed by " + AccountName(other);
 }
 
 std::string ReplaceableToolAdvice() {
@@ -127,23 +134,11 @@ std::string WhyOrdinaryUsersMayRead(const std::string& path) {
   std::unique_ptr<void, LocalDeleter> owned(descriptor);
   if (dacl == nullptr) return "has no access list, so everyone may read it";
   constexpr ACCESS_MASK kReadingRights = FILE_READ_DATA | GENERIC_READ | GENERIC_ALL;
-  for (WORD i = 0; i < dacl->AceCount; ++i) {
-    void* entry = nullptr;
-    if (!GetAce(dacl, i, &entry)) continue;
-    const auto* header = static_cast<ACE_HEADER*>(entry);
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE) != 0) {
-      continue;
-    }
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
-    const PSID sid = &allowed->SidStart;
-    const bool ordinary =
-        IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinBuiltinUsersSid) ||
-        IsWellKnownSid(sid, WinAuthenticatedUserSid) || IsWellKnownSid(sid, WinInteractiveSid);
-    if (ordinary && (allowed->Mask & kReadingRights) != 0) {
-      return "may be read by " + AccountName(sid);
-    }
-  }
-  return {};
+  const PSID reader = FirstGrantee(dacl, kReadingRights, [](PSID sid) {
+    return IsWellKnownSid(sid, WinWorldSid) || IsWellKnownSid(sid, WinBuiltinUsersSid) ||
+           IsWellKnownSid(sid, WinAuthenticatedUserSid) || IsWellKnownSid(sid, WinInteractiveSid);
+  });
+  return reader == nullptr ? std::string() : "may be read by " + AccountName(reader);
 }
 
 std::string PrivateSettingsAdvice() {

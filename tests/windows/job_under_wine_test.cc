@@ -246,6 +246,13 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
   fs::remove_all(drivers);
 }
 
+// One usage record for install to report, to service.
+void ReportTo(Installation& install, const testing::CentralService& service) {
+  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
+               "'); INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+               "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+}
+
 // Each row: a redirect status the central service answers the usage report
 // with, once. WinHTTP must not follow it: following would GET the path
 // after a 302 and POST the report again after a 307, which is accepted;
@@ -253,9 +260,7 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
 TEST(WindowsJobTest, RedirectIsAnAnswerNotFollowed) {
   testing::CentralService service;
   Installation install(true, Programs::kWindows);
-  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
-               "'); INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
-               "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+  ReportTo(install, service);
   for (const std::string code : {"302", "307"}) {
     SCOPED_TRACE(code);
     const int before = service.Received();
@@ -275,9 +280,7 @@ TEST(WindowsJobTest, DrippingServiceEndsWithinTheDeadline) {
   testing::CentralService service;
   service.SetMode("drip 6000");
   Installation install(true, Programs::kWindows);
-  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
-               "'); INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
-               "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+  ReportTo(install, service);
   const auto start = std::chrono::steady_clock::now();
   const auto result = install.RunJob({{"QUORVEX_RUN_SECONDS", "8"}});
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(16));
@@ -291,11 +294,7 @@ TEST(WindowsJobTest, SecondInstanceIsRefused) {
   testing::CentralService service;
   service.SetMode("accept delay=4000 once");
   Installation install(true, Programs::kWindows);
-  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
-               "')");
-  install.Exec(
-      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
-      "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
+  ReportTo(install, service);
   const int busy = install.StartJob();
   for (int i = 0; i < 3000 && service.Received() == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
