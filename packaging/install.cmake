@@ -7,6 +7,36 @@ install(TARGETS QuorvexServer quorvex_check DESTINATION ${QUORVEX_INSTALL_DIR} C
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/QuorvexServer.ini.example
               ${CMAKE_SOURCE_DIR}/README.md
         DESTINATION ${QUORVEX_INSTALL_DIR} COMPONENT server)
+# The administrator's documents, where README's links find them.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${QUORVEX_INSTALL_DIR}/docs
+        COMPONENT server FILES_MATCHING PATTERN "*.md" PATTERN "pending" EXCLUDE)
+
+include(${CMAKE_CURRENT_LIST_DIR}/manpages.cmake)
+foreach(page ${QUORVEX_MANUAL_FILES})
+  string(REGEX MATCH "[0-9]\\.gz$" section ${page})
+  string(SUBSTRING ${section} 0 1 section)
+  install(FILES ${page} DESTINATION usr/share/man/man${section} COMPONENT server)
+endforeach()
+
+# What Debian asks of every package: the copyright file, the changelog
+# (gzipped the way dpkg's tools do, with no name or time stamp inside) and,
+# for the /opt layout, the overrides that say why.
+set(changelog ${CMAKE_BINARY_DIR}/debian/changelog.gz)
+add_custom_command(OUTPUT ${changelog}
+  COMMAND sh -c "gzip -9n -c \"$1\" >\"$2\"" make_changelog
+          ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${changelog}
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/debian/changelog
+  VERBATIM)
+add_custom_target(debian_changelog ALL DEPENDS ${changelog})
+foreach(component server console)
+  set(PACKAGE quorvex-${component})
+  set(overrides ${CMAKE_BINARY_DIR}/debian/${PACKAGE}.lintian-overrides)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides ${overrides} @ONLY)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${changelog}
+          DESTINATION usr/share/doc/${PACKAGE} COMPONENT ${component})
+  install(FILES ${overrides} DESTINATION usr/share/lintian/overrides RENAME ${PACKAGE}
+          COMPONENT ${component})
+endforeach()
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/sql/ DESTINATION ${QUORVEX_INSTALL_DIR}/sql
         COMPONENT server)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/systemd/quorvex-server.service
@@ -31,6 +61,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# The programs go stripped; their debug symbols go to quorvex-server-dbgsym
+# and quorvex-console-dbgsym (.ddeb), under /usr/lib/debug/.build-id where
+# gdb finds them.
+set(CPACK_DEBIAN_DEBUGINFO_PACKAGE ON)
 
 set(CPACK_DEBIAN_SERVER_PACKAGE_NAME quorvex-server)
 # CPack puts the summary above as the first line of either description.
@@ -40,7 +74,10 @@ probes and password tool, the schema scripts, and the systemd units that
 run it as the system user quorvex.
 Needs no display: the operator window is in quorvex-console.")
 # Loaded on first use rather than linked, so shlibdeps cannot see them.
-set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libcurl4, libodbc2, libsystemd0, iputils-ping, systemd")
+# systemd brings systemd-sysusers, which makes the job's user;
+# init-system-helpers the deb-systemd-helper of the maintainer scripts.
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
+    "libcurl4, libodbc2, libsystemd0, iputils-ping, systemd, init-system-helpers")
 # The postinst seeds the embedded database with it.
 set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS "sqlite3")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "tdsodbc, odbc-postgresql")

@@ -15,6 +15,13 @@
 
 namespace {
 
+constexpr char kUsage[] =
+    "usage: quorvex-password [--decode]\n"
+    "       quorvex-password --help | --version\n"
+    "Reads a plain password from standard input and prints the text to put\n"
+    "under PASSWORD in section CONEXION of QuorvexServer.ini.\n"
+    "With --decode, reads such a text and prints the plain password.\n";
+
 std::string ReadLine(bool hide) {
   std::string line;
   {
@@ -34,12 +41,14 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--decode") == 0) {
       decode = true;
+    } else if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("quorvex-password (Quorvex Server) %s\n", QUORVEX_VERSION);
+      return 0;
     } else {
-      std::fprintf(stderr,
-                   "usage: quorvex-password [--decode]\n"
-                   "Reads a plain password from standard input and prints the text to put\n"
-                   "under PASSWORD in section CONEXION of QuorvexServer.ini.\n"
-                   "With --decode, reads such a text and prints the plain password.\n");
+      std::fputs(kUsage, stderr);
       return 2;
     }
   }

@@ -75,13 +75,18 @@ constexpr Labels kSpanish = {
     "PING: error en la transmision. Error general.\n",
 };
 
+constexpr char kUsage[] =
+    "usage: ping [-n count] [-w timeout_ms] [-l size] [-4|-6] host\n"
+    "       ping --help | --version\n"
+    "Sends echo requests through the system ping and prints the summary of a\n"
+    "Spanish Windows ping (\"Media = Xms\").\n"
+    "  -n count       echo requests to send (default 4)\n"
+    "  -w timeout_ms  milliseconds to wait for each reply (default 2000)\n"
+    "  -l size        bytes of data per request (default 32)\n"
+    "  -4, -6         use IPv4 / IPv6 only\n";
+
 int Usage() {
-  std::fputs(
-      "usage: ping [-n count] [-w timeout_ms] [-l size] [-4|-6] host\n"
-      "  -n count       echo requests to send (default 4)\n"
-      "  -w timeout_ms  milliseconds to wait for each reply (default 2000)\n"
-      "  -l size        bytes of data per request (default 32)\n",
-      stderr);
+  std::fputs(kUsage, stderr);
   return 1;
 }
 
@@ -287,10 +292,10 @@ std::int64_t MonotonicMs() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (quorvex::probes::AnswerHelpOrVersion(args, "ping", kUsage)) return 0;
   Options options;
-  if (!ParseArguments(std::vector<std::string_view>(argv + 1, argv + argc), options)) {
-    return Usage();
-  }
+  if (!ParseArguments(args, options)) return Usage();
   const Labels& labels = kSpanish;
   std::optional<std::string> system_ping = FindSystemPing();
   if (!system_ping) {

@@ -8,6 +8,7 @@
 #include <charconv>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -111,6 +112,21 @@ std::optional<double> ParseSeconds(std::string_view text) {
     return std::nullopt;
   }
   return value;
+}
+
+bool AnswerHelpOrVersion(const std::vector<std::string_view>& args, const char* program,
+                         const char* usage) {
+  for (std::string_view arg : args) {
+    if (arg == "--help") {
+      std::fputs(usage, stdout);
+      return true;
+    }
+    if (arg == "--version") {
+      std::printf("%s (Quorvex Server) %s\n", program, QUORVEX_VERSION);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace quorvex::probes

@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quorvex::probes {
 
@@ -76,5 +77,12 @@ std::string FormatFixed(double value, int decimals);
 std::optional<int> ParseCount(std::string_view text);       // 1..2^31-1
 std::optional<int> ParsePort(std::string_view text);        // 1..65535
 std::optional<double> ParseSeconds(std::string_view text);  // finite, >= 0
+
+// Answers --help (usage, a program's name and what it does, on standard
+// output) or --version (the program's name and the installation's version)
+// when either is among args. Returns true when it answered: the program then
+// ends with status 0 and does nothing else.
+bool AnswerHelpOrVersion(const std::vector<std::string_view>& args, const char* program,
+                         const char* usage);
 
 }  // namespace quorvex::probes

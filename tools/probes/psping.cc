@@ -29,15 +29,18 @@ struct Options {
   std::string target;
 };
 
+constexpr char kUsage[] =
+    "usage: psping.exe [-n count] [-i interval_s] [-w warmup] [-4|-6] host:port\n"
+    "       psping.exe --help | --version\n"
+    "Times TCP connections to host:port after warm-up ones and prints their average.\n"
+    "  -n count       probes to measure (default 5)\n"
+    "  -i interval_s  seconds between probes, fractions and 0 allowed (default 1)\n"
+    "  -w warmup      unmeasured probes sent first (default 1)\n"
+    "  -4, -6         use IPv4 / IPv6 only\n"
+    "  host:port      target; an IPv6 address goes between brackets ([::1]:80)\n";
+
 int Usage() {
-  std::fputs(
-      "usage: psping.exe [-n count] [-i interval_s] [-w warmup] [-4|-6] host:port\n"
-      "  -n count       probes to measure (default 5)\n"
-      "  -i interval_s  seconds between probes, fractions and 0 allowed (default 1)\n"
-      "  -w warmup      unmeasured probes sent first (default 1)\n"
-      "  -4, -6         use IPv4 / IPv6 only\n"
-      "  host:port      target; an IPv6 address goes between brackets ([::1]:80)\n",
-      stderr);
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -127,10 +130,10 @@ int main(int argc, char** argv) {
   // Times are printed the way the user writes numbers, which is how the
   // job reads them back.
   std::setlocale(LC_ALL, "");
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (quorvex::probes::AnswerHelpOrVersion(args, "psping.exe", kUsage)) return 0;
   Options options;
-  if (!ParseArguments(std::vector<std::string_view>(argv + 1, argv + argc), options)) {
-    return Usage();
-  }
+  if (!ParseArguments(args, options)) return Usage();
   std::string host, error;
   int port = 0;
   if (!SplitTarget(options.target, host, port, error)) {

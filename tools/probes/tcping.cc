@@ -28,16 +28,19 @@ struct Options {
   int port = 80;
 };
 
+constexpr char kUsage[] =
+    "usage: tcping.exe [-n count] [-i interval_s] [-w timeout_s] [-4|-6] host [port]\n"
+    "       tcping.exe --help | --version\n"
+    "Times TCP connections to host:port and prints their average.\n"
+    "  -n count       probes to send (default 4)\n"
+    "  -i interval_s  seconds between probes, fractions and 0 allowed (default 1)\n"
+    "  -w timeout_s   seconds to wait for each connection (default 2)\n"
+    "  -4, -6         use IPv4 / IPv6 only\n"
+    "  host           name or address; an IPv6 address may go between brackets ([::1])\n"
+    "  port           TCP port (default 80)\n";
+
 int Usage() {
-  std::fputs(
-      "usage: tcping.exe [-n count] [-i interval_s] [-w timeout_s] [-4|-6] host [port]\n"
-      "  -n count       probes to send (default 4)\n"
-      "  -i interval_s  seconds between probes, fractions and 0 allowed (default 1)\n"
-      "  -w timeout_s   seconds to wait for each connection (default 2)\n"
-      "  -4, -6         use IPv4 / IPv6 only\n"
-      "  host           name or address; an IPv6 address may go between brackets ([::1])\n"
-      "  port           TCP port (default 80)\n",
-      stderr);
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -84,10 +87,10 @@ int main(int argc, char** argv) {
   // Times are printed the way the user writes numbers, which is how the
   // job reads them back.
   std::setlocale(LC_ALL, "");
+  const std::vector<std::string_view> args(argv + 1, argv + argc);
+  if (quorvex::probes::AnswerHelpOrVersion(args, "tcping.exe", kUsage)) return 0;
   Options options;
-  if (!ParseArguments(std::vector<std::string_view>(argv + 1, argv + argc), options)) {
-    return Usage();
-  }
+  if (!ParseArguments(args, options)) return Usage();
   auto endpoint = quorvex::probes::Resolve(options.host, options.port, options.family);
   if (!endpoint) {
     std::fprintf(stderr, "DNS: Could not find host - %s, aborting\n", options.host.c_str());
