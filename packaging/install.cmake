@@ -9,7 +9,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/QuorvexServer.ini.example
         DESTINATION ${QUORVEX_INSTALL_DIR} COMPONENT server)
 # The administrator's documents, where README's links find them.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/ DESTINATION ${QUORVEX_INSTALL_DIR}/docs
-        COMPONENT server FILES_MATCHING PATTERN "*.md" PATTERN "pending" EXCLUDE)
+        COMPONENT server FILES_MATCHING PATTERN "*.md" PATTERN "pending" EXCLUDE PATTERN "man" EXCLUDE)
 
 include(${CMAKE_CURRENT_LIST_DIR}/manpages.cmake)
 foreach(page ${QUORVEX_MANUAL_FILES})
@@ -30,8 +30,7 @@ add_custom_command(OUTPUT ${changelog}
 add_custom_target(debian_changelog ALL DEPENDS ${changelog})
 foreach(component server console)
   set(PACKAGE quorvex-${component})
-  set(overrides ${CMAKE_BINARY_DIR}/debian/${PACKAGE}.lintian-overrides)
-  configure_file(${CMAKE_CURRENT_LIST_DIR}/debian/lintian-overrides ${overrides} @ONLY)
+  set(overrides ${CMAKE_CURRENT_LIST_DIR}/debian/${PACKAGE}.lintian-overrides)
   install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${changelog}
           DESTINATION usr/share/doc/${PACKAGE} COMPONENT ${component})
   install(FILES ${overrides} DESTINATION usr/share/lintian/overrides RENAME ${PACKAGE}
@@ -74,10 +73,10 @@ probes and password tool, the schema scripts, and the systemd units that
 run it as the system user quorvex.
 Needs no display: the operator window is in quorvex-console.")
 # Loaded on first use rather than linked, so shlibdeps cannot see them.
-# systemd brings systemd-sysusers, which makes the job's user;
-# init-system-helpers the deb-systemd-helper of the maintainer scripts.
-set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS
-    "libcurl4, libodbc2, libsystemd0, iputils-ping, systemd, init-system-helpers")
+# systemd brings systemd-sysusers, which makes the job's user (the
+# deb-systemd-helper of the maintainer scripts comes with the essential
+# init-system-helpers).
+set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "libcurl4, libodbc2, libsystemd0, iputils-ping, systemd")
 # The postinst seeds the embedded database with it.
 set(CPACK_DEBIAN_SERVER_PACKAGE_RECOMMENDS "sqlite3")
 set(CPACK_DEBIAN_SERVER_PACKAGE_SUGGESTS "tdsodbc, odbc-postgresql")

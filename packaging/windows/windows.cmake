@@ -36,6 +36,13 @@ foreach(program ${programs})
   string(APPEND install_lines "  File \"$<TARGET_FILE:${program}>\"\n")
   string(APPEND remove_lines "  Delete \"$INSTDIR\\$<TARGET_FILE_NAME:${program}>\"\n")
 endforeach()
+# The manual pages, as text beside the programs.
+include(${CMAKE_CURRENT_LIST_DIR}/../manpages.cmake)
+foreach(page ${QUORVEX_MANUAL_FILES})
+  get_filename_component(page_name ${page} NAME)
+  string(APPEND install_lines "  File \"${page}\"\n")
+  string(APPEND remove_lines "  Delete \"$INSTDIR\\${page_name}\"\n")
+endforeach()
 set(programs_nsh ${CMAKE_BINARY_DIR}/installer/programs.nsh)
 file(GENERATE OUTPUT ${programs_nsh} CONTENT
   "!macro InstallPrograms\n${install_lines}!macroend\n!macro RemovePrograms\n${remove_lines}!macroend\n")
@@ -60,7 +67,7 @@ add_custom_command(
           -DPROGRAMS=${programs_nsh} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
           -DSETTINGS_EXAMPLE=${settings_example} -DACCESS_TOOL=$<TARGET_FILE:quorvex_access>
           ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.nsi
-  DEPENDS ${programs} quorvex_access ${programs_nsh} ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.nsi
+  DEPENDS ${programs} quorvex_access ${programs_nsh} ${QUORVEX_MANUAL_FILES} ${CMAKE_CURRENT_LIST_DIR}/QuorvexServer.nsi
           ${settings_example} ${CMAKE_SOURCE_DIR}/sql/sqlserver/schema.sql
   VERBATIM)
 add_custom_target(installer ALL DEPENDS ${QUORVEX_SETUP})

@@ -292,10 +292,10 @@ std::int64_t MonotonicMs() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
-  if (quorvex::probes::AnswerHelpOrVersion(args, "ping", kUsage)) return 0;
+  const std::vector<std::string_view> arguments(argv + 1, argv + argc);
+  if (quorvex::probes::AnswerHelpOrVersion(arguments, "ping", kUsage)) return 0;
   Options options;
-  if (!ParseArguments(args, options)) return Usage();
+  if (!ParseArguments(arguments, options)) return Usage();
   const Labels& labels = kSpanish;
   std::optional<std::string> system_ping = FindSystemPing();
   if (!system_ping) {
