@@ -26,7 +26,8 @@ export -f definition everyone_may; export dir task source_key probe
 write=0x500D0046 # write or append data, delete, delete a child, change permissions or owner
 read=0x90000001  # read data
 installed=(QuorvexServer.exe quorvex-check.exe tcping.exe psping.exe quorvex-password.exe
-  QuorvexServer.ini.example 'sql/sqlserver/schema.sql' QuorvexServer.task.xml Uninstall.exe)
+  QuorvexServer.ini.example 'sql/sqlserver/schema.sql' QuorvexServer.task.xml Uninstall.exe
+  QuorvexServer.8.txt quorvex-check.8.txt quorvex-password.8.txt tcping.1.txt psping.1.txt)
 [ -e "$(dirname "$setup")/QuorvexConsole.exe" ] && installed+=(QuorvexConsole.exe)
 
 # Each row: who may no longer do what to which path once an installation has run.
