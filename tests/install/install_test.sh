@@ -78,6 +78,7 @@ for f in "${layout[@]}"; do check "the packages install /$f" test -e "$work/debr
 # not accept fails, and so does an override that matches nothing any more.
 # Its info and pedantic notes fail nothing. The programs' debug symbols are
 # in the -dbgsym packages.
+check "lintian is installed (scripts/install-deps)" command -v lintian
 for deb in $server $console; do
   name=$(dpkg-deb -f "$deb" Package)
   tags=$(lintian --no-cfg --display-level '>=info' --tag-display-limit 0 "$deb" 2>&1 || true)
