@@ -22,6 +22,10 @@ if [ -e "$build/QuorvexConsole" ]; then layout+=(opt/quorvex/QuorvexConsole); fi
 # 1. cmake --install into a temporary root.
 cmake --install "$build" --prefix "$work/root" >/dev/null
 for f in "${layout[@]}"; do check "cmake --install lays out /$f" test -e "$work/root/$f"; done
+for p in tcping.exe psping.exe ping quorvex-password; do
+  check "$p answers --help and --version" bash -c "'$work/root/opt/quorvex/$p' --help | grep -q '^usage: ' &&
+    test \"\$('$work/root/opt/quorvex/$p' --version)\" = '$p (Quorvex Server) $(dpkg-parsechangelog -l "$2/packaging/debian/changelog" -S Version)'"
+done
 check "every key of CONEXION is in the settings example" bash -c \
   "for k in SERVERDB SERVER USER-ID PASSWORD DATABASE PING-MODE PSPING PSPING-COMMAND TCPING TCPING-COMMAND PING-PORT; do grep -q \"\$k=\" '$work/root/opt/quorvex/QuorvexServer.ini.example' || exit 1; done"
 unit=$work/root/lib/systemd/system/quorvex-server.service
