@@ -14,7 +14,7 @@
 //     what must follow it (the usage report keeps kMarkingTime for marking
 //     the records it sent); its deadline is min(300 s, the time left minus
 //     that).
-// README's table of limits gives the arithmetic.
+// The table of limits in docs/design.md gives the arithmetic.
 //
 // QUORVEX_RUN_SECONDS may only shorten the run's time (tests do, to see
 // the bounds act within seconds); every share shrinks in proportion.
