@@ -24,7 +24,7 @@ unshare --mount true || { echo "README's first run needs a mount namespace (root
 # README's lines, with the service and the server on loopback.
 "$build/quorvex-central-ref" --port-file "$work/port" --record-dir "$work/received" &
 service_pid=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.05; done
+for _ in $(seq 200); do [ -s "$work/port" ] && break; sleep 0.05; done
 steps=$(sed -n '/^<!-- first-run:begin/,/^<!-- first-run:end/p' "$source_dir/README.md" |
   sed '/^<!--/d; /^```/d')
 check "README's first run names the service address and the server to replace" bash -c \
