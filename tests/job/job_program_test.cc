@@ -218,6 +218,95 @@ TEST(SingleInstanceTest, NoGuardMeansNoRun) {
             std::string::npos);
 }
 
+// Whoever else may change the job's own places could put another program in
+// its place or forge what it keeps: the run does not start (71), and one
+// error entry (repeated on standard error) names the path at fault and the
+// fix. A folder above that everyone may write is safe only with the sticky
+// bit, as /tmp. Each row: what is done to the installation, and the path
+// at fault with its reason (none: the run goes ahead).
+TEST(SingleInstanceTest, RefusesAPlaceOthersMayChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+  using Arrange = std::function<std::string(const fs::path& root)>;
+  const auto chmod = [](const char* path, fs::perms perms) -> Arrange {
+    return [=](const fs::path& root) {
+      fs::create_directories(root / "state");
+      if (!fs::exists(root / path)) std::ofstream(root / path).flush();
+      fs::permissions(root / path, perms, fs::perm_options::add);
+      return (root / path).string();
+    };
+  };
+  const auto give_away = [](const char* path) -> Arrange {
+    return [=](const fs::path& root) {
+      fs::create_directories(root / "state");
+      std::ofstream(root / "state/QuorvexServer.lock").flush();
+      EXPECT_EQ(::chown((root / path).c_str(), 65534, 65534), 0);
+      return (root / path).string();
+    };
+  };
+  const struct {
+    const char* name;
+    Arrange arrange;
+    const char* reason;  // nullptr: the run goes ahead
+  } rows[] = {
+      {"state writable by everyone", chmod("state", fs::perms::others_write),
+       " is writable by everyone"},
+      {"state writable by its group", chmod("state", fs::perms::group_write),
+       " is writable by its group root"},
+      {"state of another user", give_away("state"),
+       " belongs to nobody (uid 65534), neither root nor the job's user"},
+      {"lock file of another user", give_away("state/QuorvexServer.lock"),
+       " belongs to nobody (uid 65534), neither root nor the job's user"},
+      {"lock file writable by everyone", chmod("state/QuorvexServer.lock", fs::perms::others_write),
+       " is writable by everyone"},
+      {"program folder writable by everyone", chmod("program", fs::perms::others_write),
+       " is writable by everyone"},
+      {"folder above writable by its group", chmod(".", fs::perms::group_write),
+       " is writable by its group root"},
+      {"folder above sticky", chmod(".", fs::perms::others_all | fs::perms::sticky_bit), nullptr},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    const fs::path at = fs::path(row.arrange(install.Folder().parent_path())).lexically_normal();
+    const auto result = install.RunJob();
+    const auto events = install.Events();
+    if (row.reason == nullptr) {
+      EXPECT_EQ(result.exit_code, 0) << result.output;
+      continue;
+    }
+    EXPECT_EQ(result.exit_code, 71) << result.output;
+    ASSERT_EQ(events.size(), 1u) << result.output;
+    EXPECT_EQ(events[0].type, 1);
+    const std::string& m = events[0].message;
+    std::string path = at.string();
+    if (path.ends_with('/')) path.pop_back();
+    EXPECT_TRUE(m.starts_with("The run was not started: " + path + row.reason + ", so someone "))
+        << m;
+    EXPECT_NE(m.find("(chown root, chmod go-w)"), std::string::npos) << m;
+    EXPECT_NE(result.output.find(m), std::string::npos) << result.output;
+  }
+}
+
+// A settings file everyone may read gives the password away: each run says
+// so in one error entry, and goes on.
+TEST(JobStartTest, SettingsEveryoneMayReadAreNamedEachRun) {
+  Installation install;
+  const fs::path ini = install.Folder() / "QuorvexServer.ini";
+  fs::permissions(ini, fs::perms::others_read, fs::perm_options::add);
+  for (int run = 1; run <= 2; ++run) {
+    EXPECT_EQ(install.RunJob().exit_code, 0);
+    std::vector<std::string> errors;
+    for (const auto& e : install.Events())
+      if (e.type == 1) errors.push_back(e.message);
+    EXPECT_EQ(errors, std::vector<std::string>(
+                          run, "bLoadSettings()\r\n" + ini.string() +
+                                   " is readable by everyone, and anybody who reads PASSWORD there "
+                                   "can decode it. Let only root and the job's group read it "
+                                   "(chown root:quorvex, chmod 0640), as the package sets it."));
+    EXPECT_TRUE(install.Events().back().message.starts_with("Get_Operadores_Info()\r\n"));
+  }
+}
+
 // A second session holding the database's write lock, as another writer
 // would, until it is destroyed.
 std::unique_ptr<Connection> HoldWriteLock(const fs::path& database) {
