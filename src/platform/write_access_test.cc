@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sddl.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/access_judgement.h"
 
@@ -24,6 +26,12 @@ struct Row {
   GuardedAccess access;
   const wchar_t* sddl;
   const char* verdict;
+  // Given: the list is one entry of this kind granting full control to
+  // this account, built by hand: wine's parser reads neither conditions
+  // ("(XA;;FA;;;WD;(Member_of {SID(BA)}))") nor object types.
+  const wchar_t* account = nullptr;
+  BYTE kind = 0;
+  DWORD object_flags = 0;
 };
 
 constexpr char kChanged[] = "may be changed by ";
@@ -47,12 +55,13 @@ const Row kRows[] = {
     {"owner change", kChange, L"O:SYD:(A;;WO;;;BU)", kChanged},
     {"generic write", kChange, L"O:SYD:(A;;GW;;;BU)", kChanged},
     {"generic all", kChange, L"O:SYD:(A;;GA;;;WD)", kChanged},
-    {"conditional", kChange, L"O:SYD:(XA;;FA;;;WD;(Member_of {SID(BA)}))", kChanged},
-    {"object", kChange, L"O:SYD:(OA;;FA;00000000-0000-0000-0000-000000000001;;AU)", kChanged},
-    {"object, both types", kChange,
-     L"O:SYD:(OA;;FA;00000000-0000-0000-0000-000000000001;00000000-0000-0000-0000-000000000002;"
-     L"AU)",
-     kChanged},
+    {"conditional", kChange, L"O:SYD:", kChanged, L"WD", ACCESS_ALLOWED_CALLBACK_ACE_TYPE},
+    {"object", kChange, L"O:SYD:", kChanged, L"AU", ACCESS_ALLOWED_OBJECT_ACE_TYPE,
+     ACE_OBJECT_TYPE_PRESENT},
+    {"object, both types", kChange, L"O:SYD:", kChanged, L"AU", ACCESS_ALLOWED_OBJECT_ACE_TYPE,
+     ACE_OBJECT_TYPE_PRESENT | ACE_INHERITED_OBJECT_TYPE_PRESENT},
+    {"conditional object", kChange, L"O:SYD:", kChanged, L"BU",
+     ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, ACE_INHERITED_OBJECT_TYPE_PRESENT},
     {"read and run", kChange, L"O:SYD:(A;;FRFX;;;BU)", ""},
     {"for children only", kChange, L"O:SYD:(A;OICIIO;FA;;;BU)", ""},
     {"denied", kChange, L"O:SYD:(D;;FA;;;BU)", ""},
@@ -74,11 +83,42 @@ const Row kRows[] = {
     {"NETWORK", kRead, L"O:SYD:(A;;0x1;;;NU)", kReadBy},
     {"Domain Users", kRead, L"O:SYD:(A;;GR;;;S-1-5-21-1-2-3-513)", kReadBy},
     {"a named user", kRead, L"O:SYD:(A;;FR;;;S-1-5-21-1-2-3-1002)", kReadBy},
-    {"conditional reader", kRead, L"O:SYD:(XA;;FR;;;AU;(Member_of {SID(BA)}))", kReadBy},
+    {"conditional reader", kRead, L"O:SYD:", kReadBy, L"AU", ACCESS_ALLOWED_CALLBACK_ACE_TYPE},
     {"owner a user", kRead, L"O:S-1-5-21-1-2-3-1002D:(A;;FA;;;SY)", kOwned},
     {"run only", kRead, L"O:SYD:(A;;0x20;;;BU)", ""},
     {"no access list to read", kRead, L"O:SY", "has no access list, so everyone may read it"},
 };
+
+// An allowing entry as Windows lays it out: header, mask, for the object
+// kinds their flags and the types they say are present, the SID, then for
+// the callback kinds the condition ("artx" and an expression, empty here).
+void AddEntry(PACL acl, BYTE kind, DWORD object_flags, PSID sid) {
+  std::vector<BYTE> entry(sizeof(ACE_HEADER));
+  const auto append = [&entry](const void* bytes, std::size_t size) {
+    const auto* from = static_cast<const BYTE*>(bytes);
+    entry.insert(entry.end(), from, from + size);
+  };
+  const ACCESS_MASK mask = FILE_ALL_ACCESS;
+  append(&mask, sizeof mask);
+  const bool object =
+      kind == ACCESS_ALLOWED_OBJECT_ACE_TYPE || kind == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
+  if (object) {
+    const GUID type{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    append(&object_flags, sizeof object_flags);
+    if (object_flags & ACE_OBJECT_TYPE_PRESENT) append(&type, sizeof type);
+    if (object_flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) append(&type, sizeof type);
+  }
+  append(sid, GetLengthSid(sid));
+  if (kind == ACCESS_ALLOWED_CALLBACK_ACE_TYPE || kind == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+    append("artx", 4);
+  }
+  auto* header = reinterpret_cast<ACE_HEADER*>(entry.data());
+  header->AceType = kind;
+  header->AceSize = static_cast<WORD>(entry.size());
+  ASSERT_TRUE(AddAce(acl, object ? ACL_REVISION_DS : ACL_REVISION, MAXDWORD, entry.data(),
+                     static_cast<DWORD>(entry.size())))
+      << GetLastError();
+}
 
 TEST(WriteAccessTest, JudgesDescriptorsAsWindowsDoes) {
   PSID task = nullptr;
@@ -89,7 +129,24 @@ TEST(WriteAccessTest, JudgesDescriptorsAsWindowsDoes) {
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(row.sddl, SDDL_REVISION_1,
                                                                      &descriptor, nullptr))
         << GetLastError();
-    const std::string verdict = WhyOthersHave(row.access, descriptor, task);
+    SECURITY_DESCRIPTOR built;
+    alignas(DWORD) BYTE acl[256];
+    PSID account = nullptr;
+    void* judged = descriptor;
+    if (row.account != nullptr) {
+      ASSERT_TRUE(ConvertStringSidToSidW(row.account, &account));
+      PSID owner = nullptr;
+      BOOL defaulted = FALSE;
+      GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+      ASSERT_TRUE(InitializeAcl(reinterpret_cast<PACL>(acl), sizeof acl, ACL_REVISION_DS));
+      AddEntry(reinterpret_cast<PACL>(acl), row.kind, row.object_flags, account);
+      InitializeSecurityDescriptor(&built, SECURITY_DESCRIPTOR_REVISION);
+      SetSecurityDescriptorOwner(&built, owner, FALSE);
+      SetSecurityDescriptorDacl(&built, TRUE, reinterpret_cast<PACL>(acl), FALSE);
+      judged = &built;
+    }
+    const std::string verdict = WhyOthersHave(row.access, judged, task);
+    LocalFree(account);
     LocalFree(descriptor);
     if (*row.verdict == '\0') {
       EXPECT_EQ(verdict, "");
