@@ -85,10 +85,10 @@ void WarnReadableSettings(const std::string& program_folder) {
   if (!std::filesystem::is_regular_file(PathFromUtf8(file), missing)) return;
   const std::string reason = WhyOrdinaryUsersMayRead(file);
   if (reason.empty()) return;
-  LogError(EntryText("bLoadSettings", file + " " + reason +
-                                          ", and anybody who reads PASSWORD there can decode "
-                                          "it. " +
-                                          PrivateSettingsAdvice()));
+  LogError(EntryText("Main", file + " " + reason +
+                                 ", and anybody who reads PASSWORD there can decode "
+                                 "it. " +
+                                 PrivateSettingsAdvice()));
 }
 
 }  // namespace
@@ -165,7 +165,6 @@ bool bConnectDatabase(RunState& run) {
 bool bLoadSettings(RunState& run, const ServerNameProvider& names) {
   try {
     ReadConnectionSettings(run.ProgramFolder, names, run.Settings);
-    WarnReadableSettings(run.ProgramFolder);
     if (bConnectDatabase(run)) return true;
     LogError(run.LastErrorText);
     return false;
@@ -230,6 +229,7 @@ int Main() {
   run.ProgramFolder = program_folder;
   run.StateFolder = state_folder;
   run.Deadline = deadline;
+  WarnReadableSettings(run.ProgramFolder);
   if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
 
   // Main's own steps trap nothing: the first failure ends the run.

@@ -299,7 +299,7 @@ TEST(JobStartTest, SettingsEveryoneMayReadAreNamedEachRun) {
     for (const auto& e : install.Events())
       if (e.type == 1) errors.push_back(e.message);
     EXPECT_EQ(errors, std::vector<std::string>(
-                          run, "bLoadSettings()\r\n" + ini.string() +
+                          run, "Main()\r\n" + ini.string() +
                                    " is readable by everyone, and anybody who reads PASSWORD there "
                                    "can decode it. Let only root and the job's group read it "
                                    "(chown root:quorvex, chmod 0640), as the package sets it."));

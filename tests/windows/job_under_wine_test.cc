@@ -193,7 +193,7 @@ TEST(WindowsJobTest, RefusesAPlaceOthersMayChange) {
     ASSERT_EQ(errors.size(), 1u) << result.output;
     if (c.fault == nullptr) {
       EXPECT_EQ(result.exit_code, 0) << result.output;
-      EXPECT_EQ(errors[0], "bLoadSettings()\r\n" + testing::WinePath(changed) +
+      EXPECT_EQ(errors[0], "Main()\r\n" + testing::WinePath(changed) +
                                " may be read by Everyone, and anybody who reads PASSWORD there can "
                                "decode it. Let only SYSTEM, Administrators and the task's account "
                                "read it (icacls <file> /inheritance:r /grant:r *S-1-5-18:F "
