@@ -193,7 +193,8 @@ TEST(WindowsJobTest, RefusesAPlaceOthersMayChange) {
     ASSERT_EQ(errors.size(), 1u) << result.output;
     if (c.fault == nullptr) {
       EXPECT_EQ(result.exit_code, 0) << result.output;
-      EXPECT_EQ(errors[0], "Main()\r\n" + testing::WinePath(changed) +
+      EXPECT_EQ(errors[0], "Main()\r\n" + testing::WinePath(install.Folder()) +
+                               "/QuorvexServer.ini"
                                " may be read by Everyone, and anybody who reads PASSWORD there can "
                                "decode it. Let only SYSTEM, Administrators and the task's account "
                                "read it (icacls <file> /inheritance:r /grant:r *S-1-5-18:F "
@@ -386,9 +387,9 @@ TEST(WindowsJobTest, CheckNamesWhatIsBroken) {
     if (*c.breaks) install.Exec(c.breaks);
     install.CloseDb();
     install.WriteSettings(Installation::SqliteSettings(c.settings));
-    if (*c.breaks == '\0') {
+    if (*c.breaks != '\0') {
       fs::permissions(install.Folder() / "QuorvexServer.ini", fs::perms::others_read,
-                      fs::perm_options::remove);
+                      fs::perm_options::add);
     }
     std::ifstream before_file(install.DatabasePath(), std::ios::binary);
     const std::string before(std::istreambuf_iterator<char>(before_file), {});
