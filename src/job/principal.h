@@ -18,8 +18,8 @@ namespace quorvex {
 
 // Exit status of the process, for the service manager that starts it.
 enum ExitStatus : int {
-  kExitRunFinished = 0,         // the run reached its end; job failures are in the event log
-  kExitSoftware = 70,           // one of Main's own steps failed (one error entry, and stderr)
+  kExitRunFinished = 0,  // the run reached its end; job failures are in the event log
+  kExitSoftware = 70,    // one of Main's own steps failed (one error entry, and stderr)
   // The single-instance guard could not be set up, or the job cannot trust
   // its own place: others may change its program folder (or a folder
   // above), its state directory or the lock file there. One error entry.

@@ -45,8 +45,8 @@ class Installation {
   // QUORVEX_STATE_DIR of the job, beside the program folder.
   std::filesystem::path StateFolder() const { return root_ / "state"; }
 
-  // Writes QuorvexServer.ini, readable by its owner only; SqliteSettings is the [CONEXION] section of
-  // this installation's database (the default), plus extra lines.
+  // Writes QuorvexServer.ini, readable by its owner only; SqliteSettings is the [CONEXION] section
+  // of this installation's database (the default), plus extra lines.
   void WriteSettings(const std::string& content);
   static std::string SqliteSettings(const std::string& extra_lines = "");
 
