@@ -4,15 +4,20 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <memory>
+#include <system_error>
 #include <vector>
 
 #include "eventlog/log.h"
 #include "job/connection_settings.h"
+#include "job/settings_file_reader.h"
 #include "platform/descendants.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
 #include "platform/state_directory.h"
+#include "platform/utf8_path.h"
+#include "platform/write_access.h"
 #include "ui/frm_main.h"
 #include "util/string_util.h"
 
@@ -44,6 +49,46 @@ int EndEarly(const RunState& run, const std::string& failure) {
   LogError(EntryText("Main", reason));
   std::fprintf(stderr, "Quorvex: the run ended early: %s\n", reason.c_str());
   return kExitSoftware;
+}
+
+// Whoever may change the job's own folders and files could make it run
+// another program, or believe or lose what it records: the run does not
+// start. One error entry and a line on standard error.
+int RefuseUntrustedPlace(const std::string& place, const std::string& reason,
+                         const std::string& harm) {
+  const std::string text = "The run was not started: " + reason + ", so someone other than the " +
+                           "administrators and the job's account could " + harm + " (" + place +
+                           "). " + UntrustedPlaceAdvice();
+  LogError(text);
+  std::fprintf(stderr, "Quorvex: %s\n", text.c_str());
+  return kExitUntrustedPlace;
+}
+
+// The state directory with the folders above it, and its lock file when
+// there is one: the path at fault and why others may change it.
+std::string WhyStateIsChangeable(const std::string& state_folder) {
+  if (std::string reason = WhyFolderIsReplaceable(state_folder); !reason.empty()) return reason;
+  const std::string lock_file = StateFilePath(state_folder, kLockFileName);
+  std::error_code missing;
+  if (!std::filesystem::exists(std::filesystem::symlink_status(PathFromUtf8(lock_file), missing))) {
+    return {};
+  }
+  const std::string reason = WhyOthersMayChange(lock_file);
+  return reason.empty() ? reason : lock_file + " " + reason;
+}
+
+// A settings file ordinary users may read gives away the password, which
+// they can decode: one error entry a run, and the run goes on.
+void WarnReadableSettings(const std::string& program_folder) {
+  const std::string file = SettingsFileReader().SettingsFilePath(program_folder);
+  std::error_code missing;
+  if (!std::filesystem::is_regular_file(PathFromUtf8(file), missing)) return;
+  const std::string reason = WhyOrdinaryUsersMayRead(file);
+  if (reason.empty()) return;
+  LogError(EntryText("Main", file + " " + reason +
+                                 ", and anybody who reads PASSWORD there can decode "
+                                 "it. " +
+                                 PrivateSettingsAdvice()));
 }
 
 }  // namespace
@@ -150,8 +195,16 @@ int Main() {
   std::unique_ptr<SingleInstanceGuard> guard;
   try {
     program_folder = ExecutableFolder();
+    if (const std::string reason = WhyFolderIsReplaceable(program_folder); !reason.empty()) {
+      return RefuseUntrustedPlace("the program folder " + program_folder, reason,
+                                  "put another program in the job's place");
+    }
     state_folder = StateDirectoryPath();
     MakeStateDirectory(state_folder);
+    if (const std::string reason = WhyStateIsChangeable(state_folder); !reason.empty()) {
+      return RefuseUntrustedPlace("the state directory " + state_folder, reason,
+                                  "change what the job keeps there or hold its runs back");
+    }
     guard = SingleInstanceGuard::TryAcquire(state_folder);
   } catch (const std::exception& e) {
     // Never run unguarded: an overlapping run would report twice.
@@ -159,7 +212,7 @@ int Main() {
              ". The run was not started, so that two runs can never overlap; the account that "
              "runs the job must be able to create and open its state directory " +
              state_folder);
-    return kExitNoInstanceGuard;
+    return kExitUntrustedPlace;
   }
   if (!guard) {
     LogWarning(kSingleInstanceMessage);
@@ -176,6 +229,7 @@ int Main() {
   run.ProgramFolder = program_folder;
   run.StateFolder = state_folder;
   run.Deadline = deadline;
+  WarnReadableSettings(run.ProgramFolder);
   if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
 
   // Main's own steps trap nothing: the first failure ends the run.

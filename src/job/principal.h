@@ -18,9 +18,12 @@ namespace quorvex {
 
 // Exit status of the process, for the service manager that starts it.
 enum ExitStatus : int {
-  kExitRunFinished = 0,         // the run reached its end; job failures are in the event log
-  kExitSoftware = 70,           // one of Main's own steps failed (one error entry, and stderr)
-  kExitNoInstanceGuard = 71,    // the single-instance guard could not be set up (one error entry)
+  kExitRunFinished = 0,  // the run reached its end; job failures are in the event log
+  kExitSoftware = 70,    // one of Main's own steps failed (one error entry, and stderr)
+  // The single-instance guard could not be set up, or the job cannot trust
+  // its own place: others may change its program folder (or a folder
+  // above), its state directory or the lock file there. One error entry.
+  kExitUntrustedPlace = 71,
   kExitAnotherInstance = 75,    // another instance was running; nothing was done
   kExitSettingsOrDatabase = 78  // settings or database session failed (one error entry)
 };

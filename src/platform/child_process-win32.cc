@@ -105,14 +105,32 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, con
     return StartStatus::kPipeFailed;
   }
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  // The child inherits the write end and nothing else this process holds,
+  // whatever else is inheritable at that moment (another thread's pipe,
+  // say). Its own process and thread handles are not inheritable either,
+  // so no later tool holds an earlier one.
+  SIZE_T list_size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &list_size);
+  std::vector<char> list_buffer(list_size);
+  auto* handle_list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list_buffer.data());
+  if (list_size == 0 || !InitializeProcThreadAttributeList(handle_list, 1, 0, &list_size)) {
+    error_ = static_cast<int>(GetLastError());
+    CloseHandle(read_end);
+    CloseHandle(write_end);
+    return StartStatus::kPipeFailed;
+  }
+  const bool listed = UpdateProcThreadAttribute(handle_list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                &write_end, sizeof write_end, nullptr, nullptr);
+  if (!listed) error_ = static_cast<int>(GetLastError());
 
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = nullptr;
-  startup.hStdOutput = write_end;
-  startup.hStdError = write_end;
+  STARTUPINFOEXA startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.StartupInfo.hStdInput = nullptr;
+  startup.StartupInfo.hStdOutput = write_end;
+  startup.StartupInfo.hStdError = write_end;
+  startup.lpAttributeList = handle_list;
   std::string line = Utf8ToAnsiCodePage(command_line);
   std::vector<char> writable(line.begin(), line.end());
   writable.push_back('\0');
@@ -121,12 +139,18 @@ ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line, con
   const std::string application = program ? Utf8ToAnsiCodePage(*program) : std::string();
   PROCESS_INFORMATION child{};
   const bool started =
-      !line.empty() && (!program || !application.empty()) &&
-      CreateProcessA(program ? application.c_str() : nullptr, writable.data(), &inheritable,
-                     &inheritable, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &child);
+      listed && !line.empty() && (!program || !application.empty()) &&
+      CreateProcessA(program ? application.c_str() : nullptr, writable.data(), nullptr, nullptr,
+                     TRUE, NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                     &startup.StartupInfo, &child);
+  DeleteProcThreadAttributeList(handle_list);
   // The parent's copy of the write end goes at once: the pipe breaks when
   // the child and whatever inherited the end from it have closed theirs.
   CloseHandle(write_end);
+  if (!listed) {
+    CloseHandle(read_end);
+    return StartStatus::kPipeFailed;
+  }
   if (!started) {
     CloseHandle(read_end);
     return StartStatus::kNotFound;

@@ -62,9 +62,13 @@ DescendantKeeper::~DescendantKeeper() {
   HANDLE job = AsHandle(job_);
   for (ULONG_PTR id : ProcessesIn(job)) {
     if (id == GetCurrentProcessId()) continue;
-    HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                 static_cast<DWORD>(id));
     if (process == nullptr) continue;
-    TerminateProcess(process, 1);
+    // The id was listed a moment ago: the process may have ended since and
+    // its id gone to another, unrelated one. Only the handle tells.
+    BOOL in_job = FALSE;
+    if (IsProcessInJob(process, job, &in_job) && in_job) TerminateProcess(process, 1);
     CloseHandle(process);
   }
   // This process stays in the object: closing it must not end it.

@@ -18,7 +18,6 @@ namespace quorvex {
 namespace {
 
 constexpr char kDefaultDirectory[] = "/var/lib/quorvex";
-constexpr char kLockFile[] = "QuorvexServer.lock";
 
 [[noreturn]] void Fail(const std::string& step, const std::string& path) {
   throw StateError(step + " " + path + " failed (" + std::strerror(errno) + ")");
@@ -149,7 +148,7 @@ std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::TryAcquire(
     const std::string& state_directory) {
   // Opened for reading only: a lock file left by an earlier run needs no
   // more than that, also on a read-only file system.
-  const std::string path = StateFilePath(state_directory, kLockFile);
+  const std::string path = StateFilePath(state_directory, kLockFileName);
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0640));
   if (fd.get() < 0) Fail("opening the lock file", path);
   int rc;

@@ -25,8 +25,6 @@
 namespace quorvex {
 namespace {
 
-constexpr wchar_t kLockFile[] = L"QuorvexServer.lock";
-
 [[noreturn]] void Fail(const std::string& step, const std::string& path,
                        DWORD error = GetLastError()) {
   throw StateError(step + " " + path + " failed (error " + std::to_string(error) + ")");
@@ -234,7 +232,7 @@ void RemoveStateFile(const std::string& path) {
 
 std::unique_ptr<SingleInstanceGuard> SingleInstanceGuard::TryAcquire(
     const std::string& state_directory) {
-  const std::string path = StateFilePath(state_directory, WideToUtf8(kLockFile));
+  const std::string path = StateFilePath(state_directory, kLockFileName);
   OwnersOnly security(false);
   Handle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                           FILE_SHARE_READ | FILE_SHARE_WRITE, security.get(), OPEN_ALWAYS,

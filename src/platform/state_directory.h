@@ -10,7 +10,8 @@
 // report's record of its call). The folder is $QUORVEX_STATE_DIR when that
 // is set and not empty, else the platform's place for a service's data. It
 // is created when missing, open to the job's own account and the
-// administrators only; an existing folder is used as it is.
+// administrators only; an existing folder is used as it is here, and the
+// job judges who may change it (platform/write_access.h) before use.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +29,9 @@ class StateError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The name of the single-instance guard's lock file in the state directory.
+inline constexpr char kLockFileName[] = "QuorvexServer.lock";
 
 // The state directory's path; neither checked nor created.
 std::string StateDirectoryPath();

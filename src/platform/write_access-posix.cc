@@ -55,6 +55,26 @@ std::string WhyOthersMayChange(const std::string& path) {
   return {};
 }
 
+std::string WhyOthersMayMoveEntries(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    return "cannot be examined: " + std::generic_category().message(errno);
+  }
+  // Only an entry's owner, the folder's owner and root may rename or remove
+  // what a sticky folder holds.
+  if (info.st_uid == 0 || info.st_uid == geteuid()) {
+    if (S_ISDIR(info.st_mode) && (info.st_mode & S_ISVTX) != 0) return {};
+  }
+  return WhyOthersMayChange(path);
+}
+
+std::string UntrustedPlaceAdvice() {
+  return "Let it and every folder above it belong to root or the job's user and be writable by "
+         "their owner only (chown root, chmod go-w); above it, a folder that others may write "
+         "needs the sticky bit (chmod +t). A state directory or lock file someone else made is "
+         "best moved aside, to look at what it holds, for the next run to make anew.";
+}
+
 std::string ReplaceableToolAdvice() {
   return "Let the tool's file and its folders up to the program folder belong to root and be "
          "writable by their owner only (chown root, chmod go-w).";

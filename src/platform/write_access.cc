@@ -1,6 +1,7 @@
 #include "platform/write_access.h"
 
 #include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "platform/utf8_path.h"
@@ -45,6 +46,26 @@ std::string WhyToolIsReplaceable(const std::string& tool, const std::string& pro
     const std::string text = Utf8FromPath(path.empty() ? fs::path(".") : path);
     const std::string reason = WhyOthersMayChange(text);
     if (!reason.empty()) return text + " " + reason;
+  }
+  return {};
+}
+
+std::string WhyFolderIsReplaceable(const std::string& folder) {
+  std::error_code ignored;
+  fs::path path = fs::absolute(PathFromUtf8(folder), ignored).lexically_normal();
+  if (path.empty()) path = PathFromUtf8(folder).lexically_normal();
+  if (path.has_relative_path() && !path.has_filename()) path = path.parent_path();
+  std::string text = Utf8FromPath(path.empty() ? fs::path(".") : path);
+  if (std::string reason = WhyOthersMayChange(text); !reason.empty()) {
+    return text + " " + reason;
+  }
+  for (fs::path above = path.parent_path(); above != path; above = above.parent_path()) {
+    if (above.empty()) break;
+    path = above;
+    text = Utf8FromPath(above);
+    if (std::string reason = WhyOthersMayMoveEntries(text); !reason.empty()) {
+      return text + " " + reason;
+    }
   }
   return {};
 }

@@ -38,12 +38,37 @@ std::string WhyToolIsReplaceable(const std::string& tool, const std::string& pro
 // sentence.
 std::string ReplaceableToolAdvice();
 
+// Why accounts other than the administrators and the account running this
+// process may remove or rename what the folder at path holds, or change
+// who may, in words that follow the path in a sentence; empty when they
+// may not. Adding entries is no such right: an entry that someone else
+// adds cannot take the place of one that is there. So a POSIX folder with
+// the sticky bit (/tmp), where only an entry's owner may rename it, passes
+// whoever may write it, as does a Windows drive root where users may make
+// folders. A path that cannot be examined gets the reason it cannot.
+std::string WhyOthersMayMoveEntries(const std::string& path);
+
+// Why the folder at path could have been replaced, or what it holds
+// changed, by an account other than the administrators and this process's:
+// the path at fault followed by the reason; empty when none. The folder
+// itself is judged by WhyOthersMayChange, and each folder above it, up to
+// the root (the drive's root on Windows), by WhyOthersMayMoveEntries: an
+// entry of a sticky folder is judged by its own owner one step below.
+std::string WhyFolderIsReplaceable(const std::string& folder);
+
+// What an administrator does about a folder or a file of the job's own
+// (its program folder, its state directory, the lock file there) that
+// others could change, in a sentence or two.
+std::string UntrustedPlaceAdvice();
+
 // The other side of the same lists: why ordinary users may read the file at
 // path, in words that follow the path in a sentence ("is readable by
 // everyone"); empty when they may not. Ordinary users are everyone on POSIX
-// (the "other" read bit; its group is the job's to choose) and on Windows
-// Everyone, Users, Authenticated Users and Interactive. A path that cannot
-// be examined gets the reason it cannot.
+// (the "other" read bit; its group is the job's to choose); on Windows
+// every account but SYSTEM, Administrators, TrustedInstaller and the
+// account running this process, and the owner when it is none of these
+// (an owner may always grant itself reading). A path that cannot be
+// examined gets the reason it cannot.
 std::string WhyOrdinaryUsersMayRead(const std::string& path);
 
 // What an administrator does about that, for the settings file, in a

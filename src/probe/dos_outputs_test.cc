@@ -4,7 +4,9 @@
 #include "probe/dos_outputs.h"
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -29,6 +32,7 @@ class DOSOutputsTest : public ::testing::Test, public DOSOutputsListener {
  protected:
   void ReceiveOutputs(std::string_view CommandOutputs) override {
     pieces_.emplace_back(CommandOutputs);
+    if (on_piece_) on_piece_();
   }
   // Every run that starts a child: pieces of at most 256 bytes, one final
   // empty piece, and the pieces joined are the result.
@@ -46,6 +50,7 @@ class DOSOutputsTest : public ::testing::Test, public DOSOutputsListener {
   }
 
   std::vector<std::string> pieces_;
+  std::function<void()> on_piece_;  // called with each piece, while the child may run
   testing::RecordingBoxes boxes_;
 };
 
@@ -111,6 +116,28 @@ TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
     }
     boxes_.shown.clear();
   }
+}
+// A tool inherits its output and nothing else: a pipe this process made
+// inheritable stays its own, so closing its write end here breaks it while
+// the tool still runs.
+TEST_F(DOSOutputsTest, WindowsChildInheritsOnlyItsOutput) {
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  ASSERT_TRUE(CreatePipe(&read_end, &write_end, &inheritable, 0));
+  DWORD peek_error = 0;
+  on_piece_ = [&] {
+    if (write_end == nullptr) return;
+    CloseHandle(write_end);
+    write_end = nullptr;
+    if (!PeekNamedPipe(read_end, nullptr, 0, nullptr, nullptr, nullptr)) {
+      peek_error = GetLastError();
+    }
+  };
+  DOSOutputs runner(this, boxes_, {}, RunLimits{.time_limit = milliseconds(20000)});
+  EXPECT_EQ(Run(runner, "cmd /c echo started& ping -n 3 127.0.0.1 >nul"), "started\r\n");
+  EXPECT_EQ(peek_error, static_cast<DWORD>(ERROR_BROKEN_PIPE));
+  CloseHandle(read_end);
 }
 #else
 TEST_F(DOSOutputsTest, DeliversWhatTheChildWrote) {

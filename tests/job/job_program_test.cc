@@ -218,6 +218,70 @@ TEST(SingleInstanceTest, NoGuardMeansNoRun) {
             std::string::npos);
 }
 
+// Whoever else may change the job's own places could put another program in
+// its place or forge what it keeps: the run does not start (71), and one
+// error entry (repeated on standard error) names the path at fault and the
+// fix. A folder above that everyone may write is safe only with the sticky
+// bit, as /tmp. A settings file everyone may read gives the password away:
+// each run says so in one error entry, and goes on. Each row: what is done
+// in the folder that holds program/ and state/, the exit status, the path
+// at fault and the reason (none: no error entry); two runs each.
+TEST(SingleInstanceTest, RefusesAPlaceOthersMayChange) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files to another user";
+  const std::string nobody = " belongs to nobody (uid 65534), neither root nor the job's user";
+  const std::string refused = ", so someone other than the administrators and the job's account";
+  const struct {
+    const char* shell;
+    int exit_code;
+    const char* at;
+    std::string reason;
+  } rows[] = {
+      {"chmod o+w state", 71, "/state", " is writable by everyone" + refused},
+      {"chmod g+w state", 71, "/state", " is writable by its group root" + refused},
+      {"chown nobody state", 71, "/state", nobody + refused},
+      {"chown nobody state/QuorvexServer.lock", 71, "/state/QuorvexServer.lock", nobody + refused},
+      {"chmod o+w state/QuorvexServer.lock", 71, "/state/QuorvexServer.lock",
+       " is writable by everyone" + refused},
+      {"chmod o+w program", 71, "/program", " is writable by everyone" + refused},
+      {"chmod g+w .", 71, "", " is writable by its group root" + refused},
+      {"chmod o+w,+t .", 0, "", ""},
+      {"chmod o+r program/QuorvexServer.ini", 0, "/program/QuorvexServer.ini",
+       " is readable by everyone, and anybody who reads PASSWORD there can decode it. Let only "
+       "root and the job's group read it (chown root:quorvex, chmod 0640), as the package sets "
+       "it."},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.shell);
+    Installation install;
+    const std::string root = install.Folder().parent_path().string();
+    testing::RunProgram("/bin/sh", {"-c",
+                                    "cd \"$0\" && mkdir state && touch "
+                                    "state/QuorvexServer.lock && " +
+                                        std::string(row.shell),
+                                    root});
+    for (int run = 1; run <= 2; ++run) {
+      const auto result = install.RunJob();
+      EXPECT_EQ(result.exit_code, row.exit_code) << result.output;
+      const bool said = result.output.find("The run was not started: ") != std::string::npos;
+      EXPECT_EQ(said, row.exit_code == 71) << result.output;
+    }
+    std::vector<std::string> errors;
+    for (const auto& e : install.Events())
+      if (e.type == 1) errors.push_back(e.message);
+    if (row.reason.empty()) {
+      EXPECT_EQ(errors.size(), 0u);
+      continue;
+    }
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], errors[1]);
+    const std::string start = row.exit_code == 71 ? "The run was not started: " : "Main()\r\n";
+    EXPECT_TRUE(errors[0].starts_with(start + root + row.at + row.reason)) << errors[0];
+    if (row.exit_code == 71) {
+      EXPECT_NE(errors[0].find("(chown root, chmod go-w)"), std::string::npos) << errors[0];
+    }
+  }
+}
+
 // A second session holding the database's write lock, as another writer
 // would, until it is destroyed.
 std::unique_ptr<Connection> HoldWriteLock(const fs::path& database) {

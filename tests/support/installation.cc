@@ -93,7 +93,13 @@ int Spawn(const std::string& program, const std::vector<std::string>& args,
 
 Installation::Installation(bool with_database, Programs programs) : programs_(programs) {
   const std::string unique = std::to_string(::getpid()) + "-" + std::to_string(std::rand());
-  root_ = folder_ = fs::temp_directory_path() / ("quorvex-install-" + unique);
+  // Wine knows no sticky bit: to the Windows job, a folder in /tmp is one
+  // whose entries everyone may rename, and it refuses to run from there.
+  const fs::path base = programs == Programs::kWindows
+                            ? fs::path(QUORVEX_BINARY_DIR) / "wine-installs"
+                            : fs::temp_directory_path();
+  fs::create_directories(base);
+  root_ = folder_ = base / ("quorvex-install-" + unique);
   fs::path build = QUORVEX_BINARY_DIR;
   std::vector<std::string> files = {"QuorvexServer", "quorvex-check", "tcping.exe",
                                     "psping.exe",    "ping",          "quorvex-password"};
@@ -135,6 +141,9 @@ Installation::~Installation() {
 
 void Installation::WriteSettings(const std::string& content) {
   std::ofstream(folder_ / "QuorvexServer.ini", std::ios::binary) << content;
+  // As installed: ordinary users may not read it (the job says so each run).
+  fs::permissions(folder_ / "QuorvexServer.ini", fs::perms::group_read | fs::perms::others_read,
+                  fs::perm_options::remove);
 }
 
 std::string Installation::SqliteSettings(const std::string& extra_lines) {

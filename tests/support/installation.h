@@ -3,7 +3,8 @@
 // sql/sqlite/schema.sql; event entries written to a file through
 // QUORVEX_EVENT_LOG and read back exactly. The Windows programs (taken
 // from the build named by QUORVEX_WINDOWS_BUILD) run under wine from a
-// folder whose name is not plain ASCII.
+// folder whose name is not plain ASCII, in the build folder rather than
+// in /tmp.
 #pragma once
 
 #include <filesystem>
@@ -44,8 +45,8 @@ class Installation {
   // QUORVEX_STATE_DIR of the job, beside the program folder.
   std::filesystem::path StateFolder() const { return root_ / "state"; }
 
-  // Writes QuorvexServer.ini; SqliteSettings is the [CONEXION] section of
-  // this installation's database (the default), plus extra lines.
+  // Writes QuorvexServer.ini, readable by its owner only; SqliteSettings is the [CONEXION] section
+  // of this installation's database (the default), plus extra lines.
   void WriteSettings(const std::string& content);
   static std::string SqliteSettings(const std::string& extra_lines = "");
 

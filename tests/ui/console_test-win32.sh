@@ -23,8 +23,10 @@ centre=$(xprop -id "$window" -f _NET_WM_ICON 32x _NET_WM_ICON | tr ',' '\n' | se
 [ "$centre" = " 0xff4cc85a" ] || fail "icon centre pixel: $centre"
 common_checks "cmd /c echo hello"
 
-# The command pings the loopback address, a piece of output a second.
-pinging='cmd /c "echo first& (for /l %i in (1,1,60) do @if not exist go ping -n 2 127.0.0.1)'
+# The command pings the loopback address, a piece of output a second. The console works in its
+# program folder, so "go" is named with its folder.
+go=$(winepath -w "$work/go")
+pinging='cmd /c "echo first& (for /l %i in (1,1,60) do @if not exist '"$go"' ping -n 2 127.0.0.1)'
 pinging+='& echo second"'
 input_between_pieces "$pinging" '.*'
 xwd -id "$window" -silent | convert xwd:- "png:$artifacts/console-windows.png"

@@ -117,8 +117,9 @@ TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
     const char* how;
     const char* fault;
   } cases[] = {
-      {"1", "tcping.exe", "o+w", "\\tcping.exe"}, {"1", "", "o+w", ""},
-      {"1", "tcping.exe", "+h", nullptr},         {"1", "tcping.exe", "+s", nullptr},
+      {"1", "tcping.exe", "o+w", "\\tcping.exe"},
+      {"1", "tcping.exe", "+h", nullptr},
+      {"1", "tcping.exe", "+s", nullptr},
       {"0", "tcping.exe", "ping.exe", nullptr},
   };
   for (const auto& c : cases) {
@@ -157,6 +158,55 @@ TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
                   "job's account could have replaced the tool. Let only SYSTEM, Administrators and "
                   "the job's account change the tool's file and its folders up to the program "
                   "folder; installing again resets the program folder's permissions."});
+  }
+}
+
+// A program folder or a state folder that others may change (wine shows
+// Everyone's access as the Unix "other" bits): the run does not start, and
+// its one error entry names the folder and the fix. A settings file
+// Everyone may read is named in an error entry of its own, and the run
+// goes on.
+TEST(WindowsJobTest, RefusesAPlaceOthersMayChange) {
+  const struct {
+    const char* changed;  // beside the program folder
+    const char* fault;    // in the one error entry; nullptr: the run goes on
+  } cases[] = {
+      {"Facturación",
+       " may be changed by Everyone, so someone other than the administrators and "
+       "the job's account could put another program in the job's place"},
+      {"state",
+       " may be changed by Everyone, so someone other than the administrators and the "
+       "job's account could change what the job keeps there"},
+      {"Facturación/QuorvexServer.ini", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.changed);
+    Installation install(true, Programs::kWindows);
+    const fs::path changed = install.Folder().parent_path() / c.changed;
+    fs::create_directories(install.StateFolder());
+    fs::permissions(changed, c.fault ? fs::perms::others_all : fs::perms::others_read,
+                    fs::perm_options::add);
+    const auto result = install.RunJob();
+    std::vector<std::string> errors;
+    for (const auto& e : install.Events())
+      if (e.type == 1) errors.push_back(e.message);
+    ASSERT_EQ(errors.size(), 1u) << result.output;
+    if (c.fault == nullptr) {
+      EXPECT_EQ(result.exit_code, 0) << result.output;
+      EXPECT_EQ(errors[0], "Main()\r\n" + testing::WinePath(install.Folder()) +
+                               "/QuorvexServer.ini"
+                               " may be read by Everyone, and anybody who reads PASSWORD there can "
+                               "decode it. Let only SYSTEM, Administrators and the task's account "
+                               "read it (icacls <file> /inheritance:r /grant:r *S-1-5-18:F "
+                               "*S-1-5-32-544:F, and read for the task's account); installing "
+                               "again resets its permissions.");
+      continue;
+    }
+    EXPECT_EQ(result.exit_code, 71) << result.output;
+    EXPECT_TRUE(
+        errors[0].starts_with("The run was not started: " + testing::WinePath(changed) + c.fault))
+        << errors[0];
+    EXPECT_NE(errors[0].find("(icacls shows who may;"), std::string::npos) << errors[0];
   }
 }
 
@@ -337,9 +387,9 @@ TEST(WindowsJobTest, CheckNamesWhatIsBroken) {
     if (*c.breaks) install.Exec(c.breaks);
     install.CloseDb();
     install.WriteSettings(Installation::SqliteSettings(c.settings));
-    if (*c.breaks == '\0') {
+    if (*c.breaks != '\0') {
       fs::permissions(install.Folder() / "QuorvexServer.ini", fs::perms::others_read,
-                      fs::perm_options::remove);
+                      fs::perm_options::add);
     }
     std::ifstream before_file(install.DatabasePath(), std::ios::binary);
     const std::string before(std::istreambuf_iterator<char>(before_file), {});

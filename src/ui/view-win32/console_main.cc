@@ -20,6 +20,7 @@
 #include "job/run_state.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
+#include "platform/windows_text.h"
 #include "ui/console_state.h"
 #include "ui/frm_main.h"
 #include "ui/view-win32/main_window_view.h"
@@ -36,6 +37,11 @@ int RunConsole() {
   RunState run;
   try {
     run.ProgramFolder = ExecutableFolder();
+    // A typed line that names a program without a folder is looked up in
+    // the program folder, then in the current folder, then in the system's
+    // folders: working in the program folder keeps out whatever lies in the
+    // folder the console was started from (a download folder, a share).
+    SetCurrentDirectoryW(Utf8ToWide(run.ProgramFolder).c_str());
   } catch (const std::exception&) {
     // Bare program names are then looked up in the current folder and PATH.
   }
