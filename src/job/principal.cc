@@ -9,6 +9,7 @@
 
 #include "eventlog/log.h"
 #include "job/connection_settings.h"
+#include "job/run_records.h"
 #include "platform/descendants.h"
 #include "platform/message_box.h"
 #include "platform/process_info.h"
@@ -39,9 +40,10 @@ std::string FailureText(const std::string& description) {
 
 // Main's own steps failed: the run ends, and the reason is both an error
 // entry and a line on standard error (which a scheduled run may not have).
-int EndEarly(const RunState& run, const std::string& failure) {
+int EndEarly(RunState& run, const std::string& failure) {
   const std::string reason = WithoutPassword(failure, run.Settings);
   LogError(EntryText("Main", reason));
+  run.Summary.reason = reason;
   std::fprintf(stderr, "Quorvex: the run ended early: %s\n", reason.c_str());
   return kExitSoftware;
 }
@@ -122,9 +124,11 @@ bool bLoadSettings(RunState& run, const ServerNameProvider& names) {
     ReadConnectionSettings(run.ProgramFolder, names, run.Settings);
     if (bConnectDatabase(run)) return true;
     LogError(run.LastErrorText);
+    run.Summary.reason = WithoutPassword(run.LastErrorText, run.Settings);
     return false;
   } catch (const std::exception& e) {
     LogError(e.what());
+    run.Summary.reason = WithoutPassword(e.what(), run.Settings);
     return false;
   }
 }
@@ -140,42 +144,13 @@ void LocateWebService(RunState& run) {
   if (run.WebServiceUrl.empty()) run.WebServiceUrl = kDefaultWebServiceUrl;
 }
 
-int Main() {
-  // Whatever a tool leaves running, in its process group or out of it, ends
-  // with the run at the latest.
-  const DescendantKeeper descendants;
-  const RunDeadline deadline = RunDeadline::FromEnvironment();
-  std::string program_folder;
-  std::string state_folder;
-  std::unique_ptr<SingleInstanceGuard> guard;
-  try {
-    program_folder = ExecutableFolder();
-    state_folder = StateDirectoryPath();
-    MakeStateDirectory(state_folder);
-    guard = SingleInstanceGuard::TryAcquire(state_folder);
-  } catch (const std::exception& e) {
-    // Never run unguarded: an overlapping run would report twice.
-    LogError(std::string("The single-instance guard cannot be set up: ") + e.what() +
-             ". The run was not started, so that two runs can never overlap; the account that "
-             "runs the job must be able to create and open its state directory " +
-             state_folder);
-    return kExitNoInstanceGuard;
-  }
-  if (!guard) {
-    LogWarning(kSingleInstanceMessage);
-    return kExitAnotherInstance;
-  }
-
+// Steps 2 to 10 of the run, once the guard is held: the exit status.
+int RunGuarded(RunState& run) {
   const ServerNameProvider names;
   // The job never appears in a task list: on Linux a batch job has no
   // desktop entry, and on Windows it is a GUI-subsystem program that shows
   // no window (so a run started by Task Scheduler flashes no console
   // either). There is nothing to remove it from.
-
-  RunState run;
-  run.ProgramFolder = program_folder;
-  run.StateFolder = state_folder;
-  run.Deadline = deadline;
   if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
 
   // Main's own steps trap nothing: the first failure ends the run.
@@ -199,6 +174,47 @@ int Main() {
     return EndEarly(run, "an unknown failure");
   }
   return kExitRunFinished;
+}
+
+int Main() {
+  // Whatever a tool leaves running, in its process group or out of it, ends
+  // with the run at the latest.
+  const DescendantKeeper descendants;
+  const RunDeadline deadline = RunDeadline::FromEnvironment();
+  std::string program_folder;
+  std::string state_folder;
+  std::unique_ptr<SingleInstanceGuard> guard;
+  try {
+    program_folder = ExecutableFolder();
+    state_folder = StateDirectoryPath();
+    MakeStateDirectory(state_folder);
+    guard = SingleInstanceGuard::TryAcquire(state_folder);
+  } catch (const std::exception& e) {
+    // Never run unguarded: an overlapping run would report twice.
+    LogError(std::string("The single-instance guard cannot be set up: ") + e.what() +
+             ". The run was not started, so that two runs can never overlap; the account that "
+             "runs the job must be able to create and open its state directory " +
+             state_folder);
+    return kExitNoInstanceGuard;
+  }
+  // Without the guard no summary is written either (exit 71 and 75): the
+  // summary belongs to the run that holds it.
+  if (!guard) {
+    LogWarning(kSingleInstanceMessage);
+    return kExitAnotherInstance;
+  }
+
+  RunState run;
+  run.ProgramFolder = program_folder;
+  run.StateFolder = state_folder;
+  run.Deadline = deadline;
+  const auto started = std::chrono::steady_clock::now();
+  BeginRunSummary(run);
+  const int status = RunGuarded(run);
+  run.Summary.duration_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  WriteRunRecords(run, status, EnvironmentPath("QUORVEX_METRICS_DIR"));
+  return status;
 }
 
 }  // namespace quorvex

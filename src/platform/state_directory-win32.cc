@@ -156,6 +156,17 @@ void MakeStateDirectory(const std::string& path) {
   }
 }
 
+std::string EnvironmentPath(const char* name) {
+  const std::wstring wide_name = Utf8ToWide(name);
+  const DWORD size = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+  if (size == 0) return {};
+  std::wstring value(size, L'\0');
+  const DWORD n = GetEnvironmentVariableW(wide_name.c_str(), value.data(), size);
+  if (n == 0 || n >= size) return {};
+  value.resize(n);
+  return WideToUtf8(value);
+}
+
 std::string StateFilePath(const std::string& directory, std::string_view name) {
   std::string path = directory;
   if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += '\\';
@@ -163,12 +174,14 @@ std::string StateFilePath(const std::string& directory, std::string_view name) {
   return path;
 }
 
-void WriteStateFile(const std::string& path, std::string_view content) {
+void WriteStateFile(const std::string& path, std::string_view content, FileReaders readers) {
   const std::string temporary = path + ".new";
   const std::wstring wide_temporary = Utf8ToWide(temporary);
   {
     OwnersOnly security(false);
-    const Handle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, security.get(),
+    SECURITY_ATTRIBUTES* attributes =
+        readers == FileReaders::kOwners ? security.get() : nullptr;  // nullptr: the folder's
+    const Handle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, attributes,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.ok()) Fail("creating", temporary);
     try {

@@ -39,11 +39,24 @@ void MakeStateDirectory(const std::string& path);
 // The path of the file `name` in the state directory.
 std::string StateFilePath(const std::string& directory, std::string_view name);
 
+// Who may read a file the job writes.
+enum class FileReaders {
+  kOwners,    // the job's account and the administrators only
+  kEveryone,  // also every other account (a metrics collector): on Linux
+              // mode 0644, on Windows the permissions of the folder
+};
+
 // Replaces or creates the file at path so that, after a crash or a power
 // loss, it holds either nothing (or its old content) or the new content in
-// full: written beside it under a temporary name, synced to the disk,
-// renamed over it, and the rename made durable. Throws StateError.
-void WriteStateFile(const std::string& path, std::string_view content);
+// full: written beside it under a temporary name (path + ".new"), synced to
+// the disk, renamed over it, and the rename made durable. Throws
+// StateError.
+void WriteStateFile(const std::string& path, std::string_view content,
+                    FileReaders readers = FileReaders::kOwners);
+
+// The value of the environment variable name as a UTF-8 path; empty when
+// it is not set.
+std::string EnvironmentPath(const char* name);
 
 // Overwrites bytes of the existing file at path, at offset, in place, and
 // syncs them to the disk. It takes no new space, so it works on a full disk
