@@ -118,10 +118,10 @@ std::optional<SummaryTime> ParseSummaryTime(std::string_view text);
 // no later than `not_after` under that key gives std::nullopt.
 std::optional<SummaryTime> LastAcceptedFrom(std::string_view previous_json, SummaryTime not_after);
 
-// The summary's value of key in a last-run.json text (a string or a
-// number, as written there), for readers such as quorvex-check; std::nullopt
-// when the key is absent or null. Nested keys are found too: the summary's
-// keys are unique across its objects.
+// The value of the first key of that name in a last-run.json text (a
+// string or a number, as written there), for readers such as
+// quorvex-check; std::nullopt when the key is absent or null. Nested keys
+// are found too ("outcome" is the usage report's, which comes first).
 std::optional<std::string> SummaryValue(std::string_view json, std::string_view key);
 
 inline constexpr char kRunSummaryFile[] = "last-run.json";
