@@ -86,7 +86,8 @@ std::string StateFilePath(const std::string& directory, std::string_view name) {
   return path;
 }
 
-void WriteStateFile(const std::string& path, std::string_view content, FileReaders readers) {
+void WriteStateFile(const std::string& path, std::string_view content, FileReaders readers,
+                    Durability durability) {
   const std::string temporary = path + ".new";
   {
     const UniqueFd fd(
@@ -98,7 +99,7 @@ void WriteStateFile(const std::string& path, std::string_view content, FileReade
         Fail("opening to readers", temporary);
       }
       WriteAll(fd.get(), content, 0, temporary);
-      if (::fsync(fd.get()) != 0) Fail("syncing", temporary);
+      if (durability != Durability::kCheap && ::fsync(fd.get()) != 0) Fail("syncing", temporary);
     } catch (const StateError&) {
       ::unlink(temporary.c_str());
       throw;
@@ -110,7 +111,7 @@ void WriteStateFile(const std::string& path, std::string_view content, FileReade
     errno = error;
     Fail("renaming " + temporary + " to", path);
   }
-  SyncFolder(path);
+  if (durability == Durability::kDurable) SyncFolder(path);
 }
 
 void OverwriteStateFile(const std::string& path, std::size_t offset, std::string_view bytes) {

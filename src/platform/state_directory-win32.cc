@@ -174,7 +174,8 @@ std::string StateFilePath(const std::string& directory, std::string_view name) {
   return path;
 }
 
-void WriteStateFile(const std::string& path, std::string_view content, FileReaders readers) {
+void WriteStateFile(const std::string& path, std::string_view content, FileReaders readers,
+                    Durability durability) {
   const std::string temporary = path + ".new";
   const std::wstring wide_temporary = Utf8ToWide(temporary);
   {
@@ -186,15 +187,18 @@ void WriteStateFile(const std::string& path, std::string_view content, FileReade
     if (!file.ok()) Fail("creating", temporary);
     try {
       WriteAll(file.get(), content, 0, temporary);
-      if (!FlushFileBuffers(file.get())) Fail("syncing", temporary);
+      if (durability != Durability::kCheap && !FlushFileBuffers(file.get())) {
+        Fail("syncing", temporary);
+      }
     } catch (const StateError&) {
       DeleteFileW(wide_temporary.c_str());
       throw;
     }
   }
   // Write-through: the call returns once the rename is on the disk.
+  const DWORD through = durability == Durability::kDurable ? MOVEFILE_WRITE_THROUGH : 0;
   if (!MoveFileExW(wide_temporary.c_str(), Utf8ToWide(path).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                   MOVEFILE_REPLACE_EXISTING | through)) {
     const DWORD error = GetLastError();
     DeleteFileW(wide_temporary.c_str());
     Fail("renaming " + temporary + " to", path, error);

@@ -46,13 +46,22 @@ enum class FileReaders {
               // mode 0644, on Windows the permissions of the folder
 };
 
-// Replaces or creates the file at path so that, after a crash or a power
-// loss, it holds either nothing (or its old content) or the new content in
-// full: written beside it under a temporary name (path + ".new"), synced to
-// the disk, renamed over it, and the rename made durable. Throws
-// StateError.
+// What a crash or a power loss may do to a file the job replaces.
+enum class Durability {
+  kDurable,  // nothing: the new content is on the disk when the call returns
+  kSynced,   // the new content is synced before the rename, which may be lost
+             // with the crash: the file then holds its old content in full
+  kCheap,    // no sync at all (a file the next run writes anew): it may hold
+             // its old content, or with some file systems nothing
+};
+
+// Replaces or creates the file at path: written beside it under a
+// temporary name (path + ".new") and renamed over it, so that a reader sees
+// either the old content or the new one in full, never half of it; what
+// survives a crash is as durability says. Throws StateError.
 void WriteStateFile(const std::string& path, std::string_view content,
-                    FileReaders readers = FileReaders::kOwners);
+                    FileReaders readers = FileReaders::kOwners,
+                    Durability durability = Durability::kDurable);
 
 // The value of the environment variable name as a UTF-8 path; empty when
 // it is not set.
