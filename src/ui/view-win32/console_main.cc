@@ -22,6 +22,7 @@
 #include "platform/process_info.h"
 #include "ui/console_state.h"
 #include "ui/frm_main.h"
+#include "ui/last_run_status.h"
 #include "ui/view-win32/main_window_view.h"
 
 namespace quorvex {
@@ -53,6 +54,7 @@ int RunConsole() {
       state.emplace(path);
       view.OnTick([&state, &view] { state->Update(view.DescribeState()); });
     }
+    view.ShowStatus(LastRunStatus());
     view.Show();
     view.RunUntilClosed();
   } catch (const std::exception& failure) {
