@@ -511,6 +511,43 @@ TEST(RunSummaryTest, EveryRunLeavesItsSummaryAndMetrics) {
   }
 }
 
+// A summary or metrics file the job cannot read or write changes nothing
+// else of the run and is one warning entry that names it. Each row: what
+// stands in the way, the metrics folder, and the entries' beginnings.
+TEST(RunSummaryTest, WhatCannotBeReadOrWrittenIsOneWarningEach) {
+  const struct {
+    const char* name;
+    bool summary_is_folder;
+    const char* metrics;  // under the program folder
+    std::vector<std::string> warnings;
+  } rows[] = {
+      {"a folder in the summary's place",
+       true,
+       "",
+       {"The summary of the previous run cannot be read: ",
+        "The run's summary cannot be written: "}},
+      {"a metrics folder that does not exist",
+       false,
+       "no-such-folder",
+       {"The run's metrics cannot be written: "}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    fs::create_directories(install.StateFolder() / "last-run.json");
+    if (!row.summary_is_folder) fs::remove(install.StateFolder() / "last-run.json");
+    const std::string metrics = *row.metrics ? (install.Folder() / row.metrics).string() : "";
+    EXPECT_EQ(install.RunJob({{"QUORVEX_METRICS_DIR", metrics}}).exit_code, 0);
+    std::vector<std::string> warnings;
+    for (const auto& e : install.Events()) {
+      if (e.type == 2 && e.message.starts_with("The ")) warnings.push_back(e.message);
+    }
+    ASSERT_EQ(warnings.size(), row.warnings.size());
+    for (std::size_t i = 0; i < warnings.size(); ++i)
+      EXPECT_TRUE(warnings[i].starts_with(row.warnings[i])) << warnings[i];
+  }
+}
+
 // The address steps of Main, on a real session: the default only for no
 // row or the exact empty text; blanks stay; the first row wins.
 TEST(LocateWebServiceTest, DefaultOnlyForNoRowOrTheExactEmptyText) {
