@@ -71,7 +71,10 @@ done
 printf '[CONEXION]\r\nSERVERDB=sqlite:quorvex.sqlite3\r\n' >"$dir/QuorvexServer.ini"
 cp "$dir/QuorvexServer.ini" "$2/edited.ini" && echo data >"$dir/quorvex.sqlite3"
 chmod 0777 "$dir" && chmod 0666 "$dir/QuorvexServer.ini" && echo planted >"$dir/winhttp.dll"
-check "a second install with another account succeeds" "wine '$setup' /S '/ACCOUNT=QUORVEX\\svc-quorvex\$' '/D=C:\\Quorvex'"
+check "a second install with another account succeeds" "wine '$setup' /S '/ACCOUNT=QUORVEX\\svc-quorvex\$' '/METRICS=C:\\metrics' '/D=C:\\Quorvex'"
+environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
+check "/METRICS names the metrics folder to every run" \
+  "wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR | grep -E 'REG_SZ +C:.metrics'"
 check "a second install keeps the edited settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
 secured "second install"
 check "the task runs under the account named" "definition '<UserId>QUORVEX\\svc-quorvex\$</UserId>' &&
@@ -100,6 +103,8 @@ for _ in $(seq 150); do [ -e "$dir/Uninstall.exe" ] || break; sleep 0.2; done
 for f in "${installed[@]}"; do check "uninstall removes $f" "test ! -e \"\$dir/$f\""; done
 check "uninstall removes the task" "test ! -e \"\$task\""
 check "uninstall removes the event source" "! wine reg query \"\$source_key\""
+check "uninstall removes the metrics folder's variable" \
+  "! wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR"
 check "uninstall keeps the settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
 check "uninstall keeps the database" "test -s \"\$dir/quorvex.sqlite3\""
 check "uninstall keeps the state folder" "test -d '$state'"
