@@ -7,10 +7,11 @@
 //
 // What lives there: the lock file of the single-instance guard, and small
 // records that must outlive the process that wrote them (the usage
-// report's record of its call, the summary of the last run). The folder is $QUORVEX_STATE_DIR when
-// that is set and not empty, else the platform's place for a service's data. It is created when
-// missing, open to the job's own account and the administrators only; an existing folder is used as
-// it is.
+// report's record of its call, the summary of the last run). The folder
+// is $QUORVEX_STATE_DIR when that is set and not empty, else the
+// platform's place for a service's data. It is created when missing, open
+// to the job's own account and the administrators only; an existing folder
+// is used as it is.
 #pragma once
 
 #include <cstddef>
