@@ -219,7 +219,8 @@ std::optional<std::string> ReadStateFile(const std::string& path, std::size_t ma
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    // As on Linux, a missing folder holds no file either.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
     Fail("opening", path, error);
   }
   LARGE_INTEGER size{};

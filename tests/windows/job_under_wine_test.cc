@@ -372,7 +372,8 @@ TEST(WindowsJobTest, CheckNamesWhatIsBroken) {
     std::ifstream before_file(install.DatabasePath(), std::ios::binary);
     const std::string before(std::istreambuf_iterator<char>(before_file), {});
     const auto result =
-        testing::RunProgram("/usr/bin/wine", {(install.Folder() / "quorvex-check.exe").string()});
+        testing::RunProgram("/usr/bin/wine", {(install.Folder() / "quorvex-check.exe").string()},
+                            {{"QUORVEX_STATE_DIR", testing::WinePath(install.StateFolder())}});
     std::set<std::string> flagged;
     std::istringstream lines(result.output);
     for (std::string line; std::getline(lines, line);) {
