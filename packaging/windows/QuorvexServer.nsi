@@ -17,6 +17,9 @@
 ;                    group managed service account (DOMAIN\name$). It runs
 ;                    to the next "/" outside double quotes, so a password
 ;                    holding "/" is written between double quotes.
+;   /METRICS=folder  the folder where every run writes quorvex.prom for
+;                    windows_exporter's textfile collector (the system
+;                    environment variable QUORVEX_METRICS_DIR)
 ;
 ; Every installation secures, before it writes anything, the program
 ; folder, the settings file QuorvexServer.ini and the job's state folder
@@ -35,6 +38,7 @@ SetCompressor /SOLID lzma
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvex Server"
 !define TASK_NAME "Quorvex Server"
 !define TASK_XML "QuorvexServer.task.xml"
+!define ENVIRONMENT_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
 
 Name "Quorvex Server ${VERSION}"
 OutFile "${OUTFILE}"
@@ -51,6 +55,7 @@ UninstPage instfiles
 Var Account
 Var Password
 Var StateFolder
+Var Metrics
 
 Function .onInit
   SetRegView 64
@@ -60,6 +65,7 @@ Function .onInit
     StrCpy $Account "SYSTEM"
   ${EndIf}
   ${GetOptions} $0 "/PASSWORD=" $Password
+  ${GetOptions} $0 "/METRICS=" $Metrics
 FunctionEnd
 
 Function un.onInit
@@ -241,6 +247,12 @@ Section "Quorvex Server"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 
+  ; A task has no environment of its own: the metrics folder is the
+  ; system's, which every run started afterwards reads.
+  ${If} $Metrics != ""
+    WriteRegStr HKLM "${ENVIRONMENT_KEY}" "QUORVEX_METRICS_DIR" $Metrics
+  ${EndIf}
+
   ; The task replaces one left by an earlier installation. The password
   ; is on schtasks' command line for as long as it runs (README).
   Call WriteTaskDefinition
@@ -270,6 +282,7 @@ Section "Uninstall"
   Pop $0
   DeleteRegKey HKLM "${EVENT_SOURCE_KEY}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegValue HKLM "${ENVIRONMENT_KEY}" "QUORVEX_METRICS_DIR"
   !insertmacro RemovePrograms
   Delete "$INSTDIR\QuorvexServer.ini.example"
   Delete "$INSTDIR\${TASK_XML}"

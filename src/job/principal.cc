@@ -11,6 +11,7 @@
 
 #include "eventlog/log.h"
 #include "job/connection_settings.h"
+#include "job/run_records.h"
 #include "job/settings_file_reader.h"
 #include "platform/descendants.h"
 #include "platform/message_box.h"
@@ -44,9 +45,10 @@ std::string FailureText(const std::string& description) {
 
 // Main's own steps failed: the run ends, and the reason is both an error
 // entry and a line on standard error (which a scheduled run may not have).
-int EndEarly(const RunState& run, const std::string& failure) {
+int EndEarly(RunState& run, const std::string& failure) {
   const std::string reason = WithoutPassword(failure, run.Settings);
   LogError(EntryText("Main", reason));
+  run.Summary.reason = reason;
   std::fprintf(stderr, "Quorvex: the run ended early: %s\n", reason.c_str());
   return kExitSoftware;
 }
@@ -167,9 +169,11 @@ bool bLoadSettings(RunState& run, const ServerNameProvider& names) {
     ReadConnectionSettings(run.ProgramFolder, names, run.Settings);
     if (bConnectDatabase(run)) return true;
     LogError(run.LastErrorText);
+    run.Summary.reason = WithoutPassword(run.LastErrorText, run.Settings);
     return false;
   } catch (const std::exception& e) {
     LogError(e.what());
+    run.Summary.reason = WithoutPassword(e.what(), run.Settings);
     return false;
   }
 }
@@ -183,6 +187,39 @@ void LocateWebService(RunState& run) {
     run.WebServiceUrl = *value;
   }
   if (run.WebServiceUrl.empty()) run.WebServiceUrl = kDefaultWebServiceUrl;
+}
+
+// Steps 2 to 10 of the run, once the guard is held: the exit status.
+int RunGuarded(RunState& run) {
+  const ServerNameProvider names;
+  // The job never appears in a task list: on Linux a batch job has no
+  // desktop entry, and on Windows it is a GUI-subsystem program that shows
+  // no window (so a run started by Task Scheduler flashes no console
+  // either). There is nothing to remove it from.
+  WarnReadableSettings(run.ProgramFolder);
+  if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
+
+  // Main's own steps trap nothing: the first failure ends the run.
+  try {
+    LocateWebService(run);
+
+    // Where nobody could dismiss a box (a service, a task run whether or not
+    // anybody is logged on), the job's boxes are lines on standard error.
+    const std::unique_ptr<MessageBoxPresenter> boxes =
+        MakeMessageBox(kApplicationTitle, /*unattended=*/!HasVisibleDesktop());
+    frmMain form(run, *boxes,
+                 RunLimits{.time_limit = kToolTimeLimit, .deadline = run.Deadline.SweepEnd()});
+    form.Form_Load();
+    form.GetPingTimbrado();
+    form.Get_Transaccion_Uso();
+    form.Get_Operadores_Info();
+    form.Form_QueryUnload();
+  } catch (const std::exception& e) {
+    return EndEarly(run, e.what());
+  } catch (...) {
+    return EndEarly(run, "an unknown failure");
+  }
+  return kExitRunFinished;
 }
 
 int Main() {
@@ -214,45 +251,24 @@ int Main() {
              state_folder);
     return kExitUntrustedPlace;
   }
+  // Without the guard no summary is written either (exit 71 and 75): the
+  // summary belongs to the run that holds it.
   if (!guard) {
     LogWarning(kSingleInstanceMessage);
     return kExitAnotherInstance;
   }
 
-  const ServerNameProvider names;
-  // The job never appears in a task list: on Linux a batch job has no
-  // desktop entry, and on Windows it is a GUI-subsystem program that shows
-  // no window (so a run started by Task Scheduler flashes no console
-  // either). There is nothing to remove it from.
-
   RunState run;
   run.ProgramFolder = program_folder;
   run.StateFolder = state_folder;
   run.Deadline = deadline;
-  WarnReadableSettings(run.ProgramFolder);
-  if (!bLoadSettings(run, names)) return kExitSettingsOrDatabase;
-
-  // Main's own steps trap nothing: the first failure ends the run.
-  try {
-    LocateWebService(run);
-
-    // Where nobody could dismiss a box (a service, a task run whether or not
-    // anybody is logged on), the job's boxes are lines on standard error.
-    const std::unique_ptr<MessageBoxPresenter> boxes =
-        MakeMessageBox(kApplicationTitle, /*unattended=*/!HasVisibleDesktop());
-    frmMain form(run, *boxes,
-                 RunLimits{.time_limit = kToolTimeLimit, .deadline = run.Deadline.SweepEnd()});
-    form.Form_Load();
-    form.GetPingTimbrado();
-    form.Get_Transaccion_Uso();
-    form.Get_Operadores_Info();
-    form.Form_QueryUnload();
-  } catch (const std::exception& e) {
-    return EndEarly(run, e.what());
-  } catch (...) {
-    return EndEarly(run, "an unknown failure");
-  }
-  return kExitRunFinished;
+  const auto started = std::chrono::steady_clock::now();
+  BeginRunSummary(run);
+  const int status = RunGuarded(run);
+  run.Summary.duration_seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  WriteRunRecords(run, status, EnvironmentPath("QUORVEX_METRICS_DIR"));
+  return status;
 }
 
 }  // namespace quorvex

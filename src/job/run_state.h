@@ -12,6 +12,7 @@
 #include "database/database.h"
 #include "eventlog/log.h"
 #include "job/run_deadline.h"
+#include "job/run_summary.h"
 
 namespace quorvex {
 
@@ -58,6 +59,8 @@ struct RunState {
   std::string SqlText;
   std::string WebServiceUrl;
   std::string LastErrorText;
+  // What the run did, filled by each job as it goes; written at its end.
+  RunSummary Summary;
 };
 
 }  // namespace quorvex

@@ -73,6 +73,11 @@ void MakeStateDirectory(const std::string& path) {
   }
 }
 
+std::string EnvironmentPath(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
 std::string StateFilePath(const std::string& directory, std::string_view name) {
   std::string path = directory;
   if (path.empty() || path.back() != '/') path += '/';
@@ -80,15 +85,20 @@ std::string StateFilePath(const std::string& directory, std::string_view name) {
   return path;
 }
 
-void WriteStateFile(const std::string& path, std::string_view content) {
+void WriteStateFile(const std::string& path, std::string_view content, FileReaders readers,
+                    Durability durability) {
   const std::string temporary = path + ".new";
   {
     const UniqueFd fd(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0640));
     if (fd.get() < 0) Fail("creating", temporary);
     try {
+      // Whatever the umask: a collector running as another user reads it.
+      if (readers == FileReaders::kEveryone && ::fchmod(fd.get(), 0644) != 0) {
+        Fail("opening to readers", temporary);
+      }
       WriteAll(fd.get(), content, 0, temporary);
-      if (::fsync(fd.get()) != 0) Fail("syncing", temporary);
+      if (durability != Durability::kCheap && ::fsync(fd.get()) != 0) Fail("syncing", temporary);
     } catch (const StateError&) {
       ::unlink(temporary.c_str());
       throw;
@@ -100,7 +110,7 @@ void WriteStateFile(const std::string& path, std::string_view content) {
     errno = error;
     Fail("renaming " + temporary + " to", path);
   }
-  SyncFolder(path);
+  if (durability == Durability::kDurable) SyncFolder(path);
 }
 
 void OverwriteStateFile(const std::string& path, std::size_t offset, std::string_view bytes) {

@@ -154,6 +154,17 @@ void MakeStateDirectory(const std::string& path) {
   }
 }
 
+std::string EnvironmentPath(const char* name) {
+  const std::wstring wide_name = Utf8ToWide(name);
+  const DWORD size = GetEnvironmentVariableW(wide_name.c_str(), nullptr, 0);
+  if (size == 0) return {};
+  std::wstring value(size, L'\0');
+  const DWORD n = GetEnvironmentVariableW(wide_name.c_str(), value.data(), size);
+  if (n == 0 || n >= size) return {};
+  value.resize(n);
+  return WideToUtf8(value);
+}
+
 std::string StateFilePath(const std::string& directory, std::string_view name) {
   std::string path = directory;
   if (path.empty() || (path.back() != '\\' && path.back() != '/')) path += '\\';
@@ -161,25 +172,31 @@ std::string StateFilePath(const std::string& directory, std::string_view name) {
   return path;
 }
 
-void WriteStateFile(const std::string& path, std::string_view content) {
+void WriteStateFile(const std::string& path, std::string_view content, FileReaders readers,
+                    Durability durability) {
   const std::string temporary = path + ".new";
   const std::wstring wide_temporary = Utf8ToWide(temporary);
   {
     OwnersOnly security(false);
-    const Handle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, security.get(),
+    SECURITY_ATTRIBUTES* attributes =
+        readers == FileReaders::kOwners ? security.get() : nullptr;  // nullptr: the folder's
+    const Handle file(CreateFileW(wide_temporary.c_str(), GENERIC_WRITE, 0, attributes,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.ok()) Fail("creating", temporary);
     try {
       WriteAll(file.get(), content, 0, temporary);
-      if (!FlushFileBuffers(file.get())) Fail("syncing", temporary);
+      if (durability != Durability::kCheap && !FlushFileBuffers(file.get())) {
+        Fail("syncing", temporary);
+      }
     } catch (const StateError&) {
       DeleteFileW(wide_temporary.c_str());
       throw;
     }
   }
   // Write-through: the call returns once the rename is on the disk.
+  const DWORD through = durability == Durability::kDurable ? MOVEFILE_WRITE_THROUGH : 0;
   if (!MoveFileExW(wide_temporary.c_str(), Utf8ToWide(path).c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                   MOVEFILE_REPLACE_EXISTING | through)) {
     const DWORD error = GetLastError();
     DeleteFileW(wide_temporary.c_str());
     Fail("renaming " + temporary + " to", path, error);
@@ -200,7 +217,8 @@ std::optional<std::string> ReadStateFile(const std::string& path, std::size_t ma
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file.ok()) {
     const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    // As on Linux, a missing folder holds no file either.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
     Fail("opening", path, error);
   }
   LARGE_INTEGER size{};

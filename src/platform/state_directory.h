@@ -5,13 +5,14 @@
 // a folder swapped in by mv and cp, a symlink switched to another copy),
 // runs that share the state directory keep out of each other's way.
 //
-// Two things live there: the lock file of the single-instance guard, and
-// small records that must outlive the process that wrote them (the usage
-// report's record of its call). The folder is $QUORVEX_STATE_DIR when that
-// is set and not empty, else the platform's place for a service's data. It
-// is created when missing, open to the job's own account and the
-// administrators only; an existing folder is used as it is here, and the
-// job judges who may change it (platform/write_access.h) before use.
+// What lives there: the lock file of the single-instance guard, and small
+// records that must outlive the process that wrote them (the usage
+// report's record of its call, the summary of the last run). The folder
+// is $QUORVEX_STATE_DIR when that is set and not empty, else the
+// platform's place for a service's data. It is created when missing, open
+// to the job's own account and the administrators only; an existing folder
+// is used as it is here, and the job judges who may change it
+// (platform/write_access.h) before use.
 #pragma once
 
 #include <cstddef>
@@ -43,11 +44,33 @@ void MakeStateDirectory(const std::string& path);
 // The path of the file `name` in the state directory.
 std::string StateFilePath(const std::string& directory, std::string_view name);
 
-// Replaces or creates the file at path so that, after a crash or a power
-// loss, it holds either nothing (or its old content) or the new content in
-// full: written beside it under a temporary name, synced to the disk,
-// renamed over it, and the rename made durable. Throws StateError.
-void WriteStateFile(const std::string& path, std::string_view content);
+// Who may read a file the job writes.
+enum class FileReaders {
+  kOwners,    // the job's account and the administrators only
+  kEveryone,  // also every other account (a metrics collector): on Linux
+              // mode 0644, on Windows the permissions of the folder
+};
+
+// What a crash or a power loss may do to a file the job replaces.
+enum class Durability {
+  kDurable,  // nothing: the new content is on the disk when the call returns
+  kSynced,   // the new content is synced before the rename, which may be lost
+             // with the crash: the file then holds its old content in full
+  kCheap,    // no sync at all (a file the next run writes anew): it may hold
+             // its old content, or with some file systems nothing
+};
+
+// Replaces or creates the file at path: written beside it under a
+// temporary name (path + ".new") and renamed over it, so that a reader sees
+// either the old content or the new one in full, never half of it; what
+// survives a crash is as durability says. Throws StateError.
+void WriteStateFile(const std::string& path, std::string_view content,
+                    FileReaders readers = FileReaders::kOwners,
+                    Durability durability = Durability::kDurable);
+
+// The value of the environment variable name as a UTF-8 path; empty when
+// it is not set.
+std::string EnvironmentPath(const char* name);
 
 // Overwrites bytes of the existing file at path, at offset, in place, and
 // syncs them to the disk. It takes no new space, so it works on a full disk

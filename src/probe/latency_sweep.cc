@@ -43,6 +43,8 @@ void frmMain::GetPingTimbrado() {
     sql += "WHERE Es_Cve_Estado <> 'BA' ";
     if (!run_.DbConnection) throw RunTimeError(kErrObjectNotSet, kErrObjectNotSetText);
     RowSet servers = run_.DbConnection->Execute(sql);
+    SweepSummary& summary = run_.Summary.sweep;
+    summary.selected = static_cast<std::int64_t>(servers.RowCount());
     for (std::size_t done = 0; !servers.Eof(); ++done) {
       // The reports come after the sweep and keep their share of the run's
       // time: once the sweep's own is nearly used up, it starts no more
@@ -52,6 +54,7 @@ void frmMain::GetPingTimbrado() {
                    std::to_string(servers.RowCount() - done) + " of " +
                    std::to_string(servers.RowCount()) +
                    " servers were not measured in this run and keep their last St_Ping");
+        summary.out_of_time = static_cast<std::int64_t>(servers.RowCount() - done);
         break;
       }
       const FieldValue& url = servers.Field("St_Url");
@@ -81,6 +84,7 @@ void frmMain::GetPingTimbrado() {
       sql += SqlQuoted(id ? *id : std::string());
       sql += "' ";
       run_.DbConnection->Execute(sql);
+      summary.Record(id ? *id : std::string(), latency);
       servers.MoveNext();
     }
   } catch (const std::exception& failure) {

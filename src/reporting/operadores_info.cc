@@ -21,12 +21,15 @@ constexpr char kRootStartTag[] =
     "<Documento Tipo='OPERADOR-INFO' Usuario='' Password='' Empresa='' > ";
 
 void Report(RunState& run) {
+  RosterSummary& summary = run.Summary.roster;
   if (!TableExists(run, "Transaccion_Uso")) {
     LogWarning(EntryText(kProcedure, "TABLA Transaccion_Uso NO EXISTE!"));
+    summary.outcome = ReportOutcome::kNoTable;
     return;
   }
   if (!TableExists(run, "Operadores")) {
     LogWarning(EntryText(kProcedure, "TABLA Operadores NO EXISTE!"));
+    summary.outcome = ReportOutcome::kNoTable;
     return;
   }
 
@@ -34,6 +37,7 @@ void Report(RunState& run) {
                                       " FROM Transaccion_Uso " + " ORDER BY Fecha DESC ");
   if (latest.Eof()) {
     LogInfo(EntryText(kProcedure, "NO SE PUDO HAYAR EL SERVER ID"));
+    summary.outcome = ReportOutcome::kNothingToSend;
     return;
   }
   const FieldValue& server_id = latest.Field("Server_Id");
@@ -49,16 +53,23 @@ void Report(RunState& run) {
                      FieldText(roster.Field("Operador")), "\" ", " Nombre=\"",
                      FieldText(roster.Field("Nombre")), "\" ", " Email=\"",
                      FieldText(roster.Field("Email")), "\" />"});
+    ++summary.operators_sent;
   }
-  if (document.Empty()) return;
+  if (document.Empty()) return void(summary.outcome = ReportOutcome::kNothingToSend);
   roster.Close();  // the rows go before the document is sent
 
   const auto call_time =
       TimeForCall(run, kProcedure, std::chrono::milliseconds::zero(), "the roster goes next time");
-  if (!call_time) return;
+  if (!call_time) {
+    summary.outcome = ReportOutcome::kHeldBack;
+    summary.operators_sent = 0;
+    return;
+  }
   if (SendReport(run, document.Finish(), *call_time)) {
     LogInfo(EntryText(kProcedure, "OK"));
+    summary.outcome = ReportOutcome::kAccepted;
   } else {
+    summary.outcome = FailedCallOutcome(run);
     LogCallFailure(run, kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE");
   }
 }
@@ -66,6 +77,7 @@ void Report(RunState& run) {
 }  // namespace
 
 void frmMain::Get_Operadores_Info() {
+  run_.Summary.roster.outcome = ReportOutcome::kFailed;  // until an outcome point says otherwise
   try {
     Report(run_);
   } catch (const std::exception& error) {

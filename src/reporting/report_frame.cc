@@ -78,6 +78,12 @@ void LogCallFailure(const RunState& run, std::string_view procedure, std::string
   LogWarning(EntryText("Consumir_WebService", run.LastErrorText));
 }
 
+ReportOutcome FailedCallOutcome(const RunState& run) {
+  return run.LastErrorText.starts_with("EL WEBSERVICE HA RECHAZADO LA PETICION")
+             ? ReportOutcome::kRejected
+             : ReportOutcome::kFailed;
+}
+
 std::string FieldText(const FieldValue& value) { return value ? *value : std::string(); }
 
 std::int32_t ToInt32(const FieldValue& value) {

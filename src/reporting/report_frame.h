@@ -81,6 +81,11 @@ bool SendReport(RunState& run, const std::string& document, std::chrono::seconds
 // text is run.LastErrorText, which says why.
 void LogCallFailure(const RunState& run, std::string_view procedure, std::string_view text);
 
+// What became of a report whose call SendReport judged a failure:
+// kRejected when the service answered RECHAZADO, kFailed for every other
+// failure (from run.LastErrorText).
+ReportOutcome FailedCallOutcome(const RunState& run);
+
 // A field as document text: NULL gives the empty text.
 std::string FieldText(const FieldValue& value);
 

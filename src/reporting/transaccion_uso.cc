@@ -151,14 +151,17 @@ bool SettleEarlierCall(RunState& run, CallRecord& call) {
 
 void Report(RunState& run) {
   CallRecord call(run);
-  if (!SettleEarlierCall(run, call)) return;
+  if (!SettleEarlierCall(run, call))
+    return void(run.Summary.usage.outcome = ReportOutcome::kHeldBack);
 
   if (!TableExists(run, "Transaccion_Uso")) {
     LogWarning(EntryText(kProcedure, "TABLA Transaccion_Uso NO EXISTE!"));
+    run.Summary.usage.outcome = ReportOutcome::kNoTable;
     return;
   }
 
   const std::string cutoff = Formato_Fecha(Get_FechaServidor(run));
+  run.Summary.usage.cutoff = cutoff;
 
   RowSet rows = ExecuteSql(run, std::string(" SELECT Transaccion, ") + "     Server_Id, " +
                                     "     COUNT(Id) AS Accesos " + " FROM Transaccion_Uso " +
@@ -167,6 +170,7 @@ void Report(RunState& run) {
                                     "     Server_Id " + " ORDER BY Accesos DESC ");
   if (rows.Eof()) {
     LogInfo(EntryText(kProcedure, "NO HAY TRANSACCIONES PARA ESTADISTICO EN " + cutoff));
+    run.Summary.usage.outcome = ReportOutcome::kNothingToSend;
     return;
   }
 
@@ -174,7 +178,8 @@ void Report(RunState& run) {
   for (; !rows.Eof(); rows.MoveNext()) {
     const std::string nombre = FieldText(rows.Field("Transaccion"));
     const std::string sid = TrimSpaces(FieldText(rows.Field("Server_Id")));
-    const std::string accesos = std::to_string(ToInt32(rows.Field("Accesos")));
+    const std::string accesos =
+        std::to_string(run.Summary.usage.CountRow(ToInt32(rows.Field("Accesos"))));
     document.AddRow({"  <Transaccion Nombre=\"", nombre, "\" ", " SID=\"", sid, "\" ", " Fecha=\"",
                      cutoff, "\" ", " Accesos=\"", accesos, "\" />"});
   }
@@ -183,15 +188,18 @@ void Report(RunState& run) {
 
   const auto call_time = TimeForCall(run, kProcedure, run.Deadline.Share(RunDeadline::kMarkingTime),
                                      "the records stay unsent and go with the next run");
-  if (!call_time) return;
+  if (!call_time) return void(run.Summary.usage.outcome = ReportOutcome::kHeldBack);
   call.Sending(run, cutoff);
+  run.Summary.usage.Sending();
   if (SendReport(run, text, *call_time)) {
+    run.Summary.UsageAccepted();
     call.Accepted();
     // A failure here leaves the record for the next run to mark with.
     ExecuteSql(run, MarkingSql(cutoff));
     call.RemoveWritten();
   } else {
     call.RemoveWritten();
+    run.Summary.usage.outcome = FailedCallOutcome(run);
     LogCallFailure(run, kProcedure, "NO ES POSIBLE CONSUMIR EL WEBSERVICE" + cutoff);
   }
 }
@@ -199,6 +207,7 @@ void Report(RunState& run) {
 }  // namespace
 
 void frmMain::Get_Transaccion_Uso() {
+  run_.Summary.usage.outcome = ReportOutcome::kFailed;  // until an outcome point says otherwise
   try {
     Report(run_);
   } catch (const std::exception& error) {

@@ -110,8 +110,30 @@ struct Row {
 
 const std::string kSecret = "Zx4vPj9m";  // never to be shown
 
+// The summary a run left, with its exit status and its time of the last
+// accepted usage report.
+void LastRun(Installation& install, const char* status, const char* accepted) {
+  fs::create_directories(install.StateFolder());
+  std::ofstream(install.StateFolder() / "last-run.json")
+      << "{\"exit_status\": " << status << ", \"reason\": \"SE HA DETECTADO\", "
+      << "\"last_accepted_usage_report\": " << accepted << "}";
+}
+
 const Row kRows[] = {
     {"healthy", false, [](Installation&, Connection&) {}, {}},
+    {"the last run ended early",
+     false,
+     [](Installation& i, Connection&) { LastRun(i, "78", "null"); },
+     {"WARN last run"}},
+    {"usage waiting a day after the last acceptance",
+     false,
+     [](Installation& i, Connection& db) {
+       LastRun(i, "0", "\"2026-01-02T03:04:05Z\"");
+       db.Execute(
+           "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+           "('TIMBRADO', 'S', '2026-01-05 10:00:00')");
+     },
+     {"WARN usage report"}},
     {"healthy on PostgreSQL", true, [](Installation&, Connection&) {}, {}},
     {"no settings file",
      false,
@@ -218,8 +240,10 @@ TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
     const int requests_before = service.Received();
 
     const std::string check = (install.Folder() / "quorvex-check").string();
-    const auto json = testing::RunProgram(check, {"--json"});
-    const auto text = testing::RunProgram(check, {});
+    const std::map<std::string, std::string> state = {
+        {"QUORVEX_STATE_DIR", install.StateFolder().string()}};
+    const auto json = testing::RunProgram(check, {"--json"}, state);
+    const auto text = testing::RunProgram(check, {}, state);
 
     const std::vector<Line> lines = FromJson(json.output);
     std::set<std::string> flagged;

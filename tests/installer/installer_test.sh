@@ -16,13 +16,14 @@ dir="$WINEPREFIX/drive_c/Quorvex"
 state="$WINEPREFIX/drive_c/ProgramData/Quorvex"
 task="$WINEPREFIX/drive_c/windows/system32/tasks/Quorvex Server"
 source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Quorvex'
+environment_key='HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment'
 passes=0 failures=0
 check() { if bash -c "$2" >/dev/null 2>&1; then passes=$((passes + 1)); else echo "FAILED: $1"; failures=$((failures + 1)); fi; }
 definition() { iconv -f UTF-16 -t UTF-8 "$dir/QuorvexServer.task.xml" | grep -Fq "$1"; }
 # Whether Everyone (S-1-1-0) has any of the rights in mask on a path, read back through
 # GetNamedSecurityInfoW. Wine maps Everyone to the Unix "other" bits.
 everyone_may() { local r; r=$(wine "$probe" rights S-1-1-0 "$2" | tr -d '\r') && (((r & $1) != 0)); }
-export -f definition everyone_may; export dir task source_key probe
+export -f definition everyone_may; export dir task source_key environment_key probe
 write=0x500D0046 # write or append data, delete, delete a child, change permissions or owner
 read=0x90000001  # read data
 installed=(QuorvexServer.exe quorvex-check.exe tcping.exe psping.exe quorvex-password.exe
@@ -72,7 +73,9 @@ done
 printf '[CONEXION]\r\nSERVERDB=sqlite:quorvex.sqlite3\r\n' >"$dir/QuorvexServer.ini"
 cp "$dir/QuorvexServer.ini" "$2/edited.ini" && echo data >"$dir/quorvex.sqlite3"
 chmod 0777 "$dir" && chmod 0666 "$dir/QuorvexServer.ini" && echo planted >"$dir/winhttp.dll"
-check "a second install with another account succeeds" "wine '$setup' /S '/ACCOUNT=QUORVEX\\svc-quorvex\$' '/D=C:\\Quorvex'"
+check "a second install with another account succeeds" "wine '$setup' /S '/ACCOUNT=QUORVEX\\svc-quorvex\$' '/METRICS=C:\\metrics' '/D=C:\\Quorvex'"
+check "/METRICS names the metrics folder to every run" \
+  "wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR | grep -E 'REG_SZ +C:.metrics'"
 check "a second install keeps the edited settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
 secured "second install"
 check "the task runs under the account named" "definition '<UserId>QUORVEX\\svc-quorvex\$</UserId>' &&
@@ -101,6 +104,8 @@ for _ in $(seq 150); do [ -e "$dir/Uninstall.exe" ] || break; sleep 0.2; done
 for f in "${installed[@]}"; do check "uninstall removes $f" "test ! -e \"\$dir/$f\""; done
 check "uninstall removes the task" "test ! -e \"\$task\""
 check "uninstall removes the event source" "! wine reg query \"\$source_key\""
+check "uninstall removes the metrics folder's variable" \
+  "! wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR"
 check "uninstall keeps the settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
 check "uninstall keeps the database" "test -s \"\$dir/quorvex.sqlite3\""
 check "uninstall keeps the state folder" "test -d '$state'"

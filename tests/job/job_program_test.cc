@@ -11,6 +11,7 @@
 #include <functional>
 #include <regex>
 
+#include "job/password_cipher.h"
 #include "job/principal.h"
 #include "reporting/central_service_fixture.h"
 #include "support/installation.h"
@@ -441,6 +442,173 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     std::string entries;
     for (const auto& e : install.Events()) entries += e.message + "\n";
     EXPECT_NE(entries.find(row.entry), std::string::npos) << entries;
+  }
+}
+
+// What a file as Python's json and Prometheus' own text parser read it:
+// "key.key=value" for every value of the summary (texts in JSON quotes),
+// then "name{label=value}=value" for every sample of the metrics.
+testing::ProcessResult Parsed(const fs::path& summary, const fs::path& metrics) {
+  static const char kScript[] = R"(import json, sys
+from prometheus_client.parser import text_string_to_metric_families
+def flat(prefix, v):
+    if isinstance(v, dict):
+        for k, x in v.items(): flat(prefix + k + ".", x)
+    else: print(prefix[:-1] + "=" + json.dumps(v))
+flat("", json.load(open(sys.argv[1])))
+for f in text_string_to_metric_families(open(sys.argv[2]).read()):
+    for s in f.samples:
+        print(s.name + "".join("{%s=%s}" % kv for kv in sorted(s.labels.items())) + "=" + repr(s.value))
+)";
+  return testing::RunProgram("/usr/bin/python3", {"-c", kScript, summary, metrics});
+}
+
+// Every run that holds the guard leaves its summary and its metrics, both
+// read by real parsers, neither holding the password. Each row: how the run
+// is arranged, the summary an earlier run left, and lines the parsers must
+// print.
+TEST(RunSummaryTest, EveryRunLeavesItsSummaryAndMetrics) {
+  PasswordCipher cipher;
+  cipher.SetKey(InstallationPasswordKey());
+  const std::string password = "Zq9-secreto-Kx";
+  const std::string with_password = "PASSWORD=" + cipher.Encode(password) + "\n";
+  const struct {
+    const char* name;
+    const char* mode;  // of the central service
+    std::string settings;
+    bool record_unreadable;  // the usage report's record of its call is a folder
+    const char* previous;    // the earlier run's last-run.json
+    std::vector<std::string> lines;
+  } rows[] = {
+      {"accepted",
+       "accept",
+       Installation::SqliteSettings("TCPING=fake-tcping.exe\n" + with_password),
+       false,
+       nullptr,
+       {"exit_status=0\n",
+        "reason=null\n",
+        "sweep.selected=2\n",
+        "sweep.measured=1\n",
+        "sweep.unreachable=1\n",
+        "sweep.not_handled=0\n",
+        "usage_report.outcome=\"accepted\"\n",
+        "usage_report.records_counted=55\n",
+        "usage_report.rows_sent=2\n",
+        "usage_report.accesos_sent=55\n",
+        "roster.outcome=\"accepted\"\n",
+        "roster.operators_sent=1\n",
+        "last_accepted_usage_report=\"20",
+        "quorvex_last_run_exit_status=0.0\n",
+        "quorvex_usage_report_accesos=55.0\n",
+        "quorvex_usage_report_outcome{outcome=accepted}=1.0\n",
+        "quorvex_servers{outcome=measured}=1.0\n",
+        "quorvex_servers{outcome=unreachable}=1.0\n",
+        "quorvex_server_latency_seconds{st_id=S1 \"a\\b}=0.0015\n",
+        "quorvex_server_up{st_id=S2}=0.0\n"}},
+      {"rejected, the last acceptance carried over",
+       "rechazado-lower",
+       Installation::SqliteSettings("TCPING=fake-tcping.exe\n"),
+       false,
+       "{\"last_accepted_usage_report\": \"2026-01-02T03:04:05Z\"}",
+       {"usage_report.outcome=\"rejected\"\n", "usage_report.rows_sent=2\n",
+        "roster.outcome=\"rejected\"\n", "last_accepted_usage_report=\"2026-01-02T03:04:05Z\"\n",
+        "quorvex_last_accepted_usage_report_time_seconds=1767323045.0\n",
+        "quorvex_usage_report_outcome{outcome=rejected}=1.0\n"}},
+      {"held back, a previous summary from the future",
+       "accept",
+       Installation::SqliteSettings("TCPING=fake-tcping.exe\n"),
+       true,
+       "{\"last_accepted_usage_report\": \"2099-01-01T00:00:00Z\"",
+       {"usage_report.outcome=\"held_back\"\n", "usage_report.records_counted=0\n",
+        "usage_report.accesos_sent=0\n", "last_accepted_usage_report=null\n",
+        "quorvex_usage_report_outcome{outcome=held_back}=1.0\n"}},
+      {"early end 78, the password in the database's name",
+       "accept",
+       "[CONEXION]\nSERVERDB=sqlite:/nonexistent-quorvex/*PASSWORD*.db\n" + with_password,
+       false,
+       "\x01\xff not json",
+       {"exit_status=78\n", "reason=\"SE HA DETECTADO EL SIGUIENTE ERROR:", "sweep.selected=0\n",
+        "usage_report.outcome=\"not_run\"\n", "roster.outcome=\"not_run\"\n",
+        "last_accepted_usage_report=null\n", "quorvex_last_run_exit_status=78.0\n"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    testing::CentralService service;
+    testing::LoopbackListener server;
+    service.SetMode(row.mode);
+    std::ofstream(install.Folder() / "fake-tcping.exe") << "#!/bin/sh\necho 'Average = 1.500ms'\n";
+    fs::permissions(install.Folder() / "fake-tcping.exe", fs::perms::owner_all);
+    install.WriteSettings(row.settings);
+    install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" +
+                 service.Url() + "')");
+    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('S1 \"a\\b', 'http://127.0.0.1:" +
+                 std::to_string(server.port()) + "/', 'AC', 0), ('S2', 'http://127.0.0.1:" +
+                 std::to_string(testing::ClosedLoopbackPort()) + "/', 'AC', 0)");
+    install.Exec(
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 55) "
+        "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) SELECT CASE WHEN i <= 40 "
+        "THEN 'TIMBRADO' ELSE 'CANCELACION' END, 'SRV-1', '2026-01-05 10:00:00' FROM n");
+    install.Exec("INSERT INTO Operadores VALUES ('A1', 'Ana', 'a')");
+    fs::create_directories(install.StateFolder());
+    if (row.record_unreadable) fs::create_directory(install.StateFolder() / "usage-report.record");
+    if (row.previous) std::ofstream(install.StateFolder() / "last-run.json") << row.previous;
+    const fs::path metrics = install.Folder() / "metrics";
+    fs::create_directory(metrics);
+
+    const auto result = install.RunJob({{"QUORVEX_METRICS_DIR", metrics.string()}});
+    const fs::path summary = install.StateFolder() / "last-run.json";
+    const auto parsed = Parsed(summary, metrics / "quorvex.prom");
+    ASSERT_EQ(parsed.exit_code, 0) << parsed.output;
+    for (const std::string& line : row.lines) {
+      EXPECT_NE(parsed.output.find(line), std::string::npos) << line << "\n" << parsed.output;
+    }
+    for (const fs::path& file : {summary, metrics / "quorvex.prom"}) {
+      std::ifstream in(file, std::ios::binary);
+      const std::string text((std::istreambuf_iterator<char>(in)), {});
+      EXPECT_EQ(text.find(password), std::string::npos) << text;
+      EXPECT_FALSE(fs::exists(file.string() + ".new"));
+    }
+    EXPECT_EQ(fs::status(metrics / "quorvex.prom").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                  fs::perms::others_read);
+  }
+}
+
+// A summary or metrics file the job cannot read or write changes nothing
+// else of the run and is one warning entry that names it. Each row: what
+// stands in the way, the metrics folder, and the entries' beginnings.
+TEST(RunSummaryTest, WhatCannotBeReadOrWrittenIsOneWarningEach) {
+  const struct {
+    const char* name;
+    bool summary_is_folder;
+    const char* metrics;  // under the program folder
+    std::vector<std::string> warnings;
+  } rows[] = {
+      {"a folder in the summary's place",
+       true,
+       "",
+       {"The summary of the previous run cannot be read: ",
+        "The run's summary cannot be written: "}},
+      {"a metrics folder that does not exist",
+       false,
+       "no-such-folder",
+       {"The run's metrics cannot be written: "}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    fs::create_directories(install.StateFolder() / "last-run.json");
+    if (!row.summary_is_folder) fs::remove(install.StateFolder() / "last-run.json");
+    const std::string metrics = *row.metrics ? (install.Folder() / row.metrics).string() : "";
+    EXPECT_EQ(install.RunJob({{"QUORVEX_METRICS_DIR", metrics}}).exit_code, 0);
+    std::vector<std::string> warnings;
+    for (const auto& e : install.Events()) {
+      if (e.type == 2 && e.message.starts_with("The ")) warnings.push_back(e.message);
+    }
+    ASSERT_EQ(warnings.size(), row.warnings.size());
+    for (std::size_t i = 0; i < warnings.size(); ++i)
+      EXPECT_TRUE(warnings[i].starts_with(row.warnings[i])) << warnings[i];
   }
 }
 

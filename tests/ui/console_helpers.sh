@@ -13,6 +13,9 @@ start_test() {
   trap 'kill "$console_pid" 2>/dev/null; rm -rf "$work"' EXIT
   mkdir -p "$artifacts"
   cd "$work" || exit 1
+  # The summary a run of the job left, for the status line.
+  mkdir summary
+  printf '{"end": "2026-01-02T03:04:05Z", "exit_status": 78, "sweep": {"selected": 2, "measured": 1}, "usage_report": {"outcome": "not_run"}}' >summary/last-run.json
 }
 fail() { echo "FAIL: $*"; cut -c1-400 "$state" 2>/dev/null; exit 1; }
 has() { grep -qxF -- "$1" "$state" 2>/dev/null; }
@@ -50,10 +53,13 @@ dismiss_box() {
 }
 
 # common_checks ECHO_HELLO (a command line printing "hello"), on a fresh window: the client area
-# (6780 x 4785 twips at 96 dpi), focus order, the runner's boxes, output kept, Trace unused.
+# (6780 x 4785 twips at 96 dpi) and the status line under it, focus order, the runner's boxes, output kept, Trace unused.
 common_checks() {
   geometry=$(xwininfo -id "$window" | grep -Eo '(Width|Height): [0-9]+' | tr '\n' ' ')
-  [ "$geometry" = "Width: 452 Height: 319 " ] || fail "client area: $geometry"
+  # 319 pixels of the client area, then 20 of the status line.
+  [ "$geometry" = "Width: 452 Height: 339 " ] || fail "client area: $geometry"
+  has "status=Last run 2026-01-02T03:04:05Z: exit 78, usage not_run, 1/2 servers measured" ||
+    fail "status line"
   # Tab visits only the host-name box, the output box and Ping.
   wait_until "focus in txtNombreHost" has "focus=txtNombreHost"
   for next in txtSalida cmdPing txtNombreHost; do

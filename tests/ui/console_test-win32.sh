@@ -13,7 +13,8 @@ trap 'kill "$console_pid" 2>/dev/null; end_wine_prefix; rm -rf "$work"' EXIT
 wineboot --init >/dev/null 2>&1 || fail "wineboot --init failed"
 
 # Its output goes to a file: a process left behind must not hold the test runner's.
-QUORVEX_CONSOLE_STATE=$(winepath -w "$state") wine "$console" >"$work/console.out" 2>&1 &
+QUORVEX_STATE_DIR=$(winepath -w "$work/summary") QUORVEX_CONSOLE_STATE=$(winepath -w "$state") \
+  wine "$console" >"$work/console.out" 2>&1 &
 console_pid=$!
 await_window 60  # wine may take seconds to show its first window
 # The system's two icon sizes of the window's own picture, green in the middle.

@@ -7,7 +7,7 @@ console=$1 artifacts=$2 send_close=$3
 source "$(dirname "$0")/console_helpers.sh"
 start_test xdotool xwininfo xprop xwd convert
 
-QUORVEX_CONSOLE_STATE=$state "$console" &
+QUORVEX_STATE_DIR=$work/summary QUORVEX_CONSOLE_STATE=$state "$console" &
 console_pid=$!
 await_window 20
 icon=$(xprop -id "$window" _NET_WM_ICON | grep -o 'Icon ([0-9]* x [0-9]*)' | tr '\n' ' ')

@@ -53,7 +53,8 @@ TEST(MainWindowViewTest, LayoutInPixelsWithCaptions) {
       "Label2 [PAQUETE:] 16,40 105x17 unusable",   "txtPaquete [] 128,40 65x22 unusable",
       "txtSalida [] 8,72 433x238 usable",          "cmdPing [Ping] 376,16 65x17 usable",
       "cmdTrace [Trace] 376,40 65x17 unusable"};
-  ASSERT_EQ(window.children(), 7);
+  ASSERT_EQ(window.children(), 8);  // the controls, then the status line
+  EXPECT_EQ(window.child(7)->y(), 319);
   for (int i = 0; i < 7; ++i) {
     Fl_Widget* w = window.child(i);
     ASSERT_EQ(w, view.WidgetFor(*controls[i])) << expected[i];

@@ -34,6 +34,11 @@ namespace fs = std::filesystem;
 using testing::Installation;
 using testing::Programs;
 
+std::string Contents(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::string Entry(const testing::LoggedEvent& e) {
   return e.source + " " + std::to_string(e.type) + " " + std::to_string(e.id) + " " + e.message;
 }
@@ -56,11 +61,14 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
       "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
       "('TIMBRADO', 'SRV-1', '2026-01-05 10:00:00')");
   install.Exec("INSERT INTO Operadores VALUES ('A1', 'Jos\xC3\xA9 N\xC3\xBA\xC3\xB1\x65z', NULL)");
+  const fs::path metrics = install.Folder() / "metrics";
+  fs::create_directory(metrics);
   // The tools print under the same regional settings the job reads with.
   for (const auto& [mode, lang] : {std::pair{"1", "es_ES.UTF-8"}, std::pair{"2", "C.UTF-8"}}) {
     SCOPED_TRACE(std::string("PING-MODE=") + mode + " LC_ALL=" + lang);
     install.WriteSettings(Installation::SqliteSettings(std::string("PING-MODE=") + mode + "\n"));
-    const auto result = install.RunJob({{"LC_ALL", lang}});
+    const auto result =
+        install.RunJob({{"LC_ALL", lang}, {"QUORVEX_METRICS_DIR", testing::WinePath(metrics)}});
     ASSERT_EQ(result.exit_code, 0) << result.output;
     const double s1 =
         std::stod(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado WHERE St_ID = 'S1'"));
@@ -84,6 +92,18 @@ TEST(WindowsJobTest, FullRunMeasuresReportsAndMarks) {
   const auto events = install.Events();
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(Entry(events.back()), "Quorvex 4 1001 Get_Operadores_Info()\r\nOK");
+  // The second run's summary, which carries the first run's acceptance.
+  const std::string summary = Contents(install.StateFolder() / "last-run.json");
+  for (const char* part :
+       {"\"measured\": 1, \"unreachable\": 1",
+        "\"usage_report\": {\"outcome\": \"nothing_to_send\"",
+        "\"roster\": {\"outcome\": \"accepted\"", "\"last_accepted_usage_report\": \"20"}) {
+    EXPECT_NE(summary.find(part), std::string::npos) << part << "\n" << summary;
+  }
+  const std::string prom = Contents(metrics / "quorvex.prom");
+  EXPECT_NE(prom.find("\nquorvex_server_up{st_id=\"S2\"} 0\n"), std::string::npos) << prom;
+  EXPECT_NE(prom.find("\nquorvex_server_latency_seconds{st_id=\"S1\"} 0."), std::string::npos)
+      << prom;
 }
 
 // From wine's +eventlog trace of a run's one entry, one line long: the data size
@@ -275,6 +295,14 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     const auto result = install.RunJob(c.env);
     const auto events = install.Events();
     EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
+    // Every run that holds the guard leaves its summary.
+    const fs::path summary = install.StateFolder() / "last-run.json";
+    EXPECT_EQ(fs::exists(summary), c.exit_code != 71);
+    if (c.exit_code != 71) {
+      EXPECT_NE(Contents(summary).find("\"exit_status\": " + std::to_string(c.exit_code) + ","),
+                std::string::npos)
+          << Contents(summary);
+    }
     if (c.exit_code == 0) {
       for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
     } else if (c.env.count("WINEDEBUG")) {
@@ -394,7 +422,8 @@ TEST(WindowsJobTest, CheckNamesWhatIsBroken) {
     std::ifstream before_file(install.DatabasePath(), std::ios::binary);
     const std::string before(std::istreambuf_iterator<char>(before_file), {});
     const auto result =
-        testing::RunProgram("/usr/bin/wine", {(install.Folder() / "quorvex-check.exe").string()});
+        testing::RunProgram("/usr/bin/wine", {(install.Folder() / "quorvex-check.exe").string()},
+                            {{"QUORVEX_STATE_DIR", testing::WinePath(install.StateFolder())}});
     std::set<std::string> flagged;
     std::istringstream lines(result.output);
     for (std::string line; std::getline(lines, line);) {

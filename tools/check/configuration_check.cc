@@ -19,6 +19,7 @@ const Findings& ConfigurationCheck::Run() {
   CheckService();
   CheckTool();
   CheckSchedule();
+  CheckLastRun();
   run_.DbConnection.reset();
   // The last guard of the password: whatever a driver or a path put into a
   // finding, the password and its pieces never reach the output.

@@ -4,10 +4,10 @@
 // It looks at what a run of the job would use, with the job's own code
 // (the settings loader, the database connect, the tool lookup and the file
 // safety rule) and the job's own bounds (the run's deadline, the login,
-// statement, connect and tool limits), in six sections: the settings file,
+// statement, connect and tool limits), in seven sections: the settings file,
 // the safety of the files the job trusts, the database, the central
-// service, the latency tool and the schedule. Every check runs even after
-// an earlier one failed; a check that needs what failed says so instead.
+// service, the latency tool, the schedule and the summary of the last run. Every check runs even
+// after an earlier one failed; a check that needs what failed says so instead.
 //
 // It changes nothing: the database is opened read-only and given only
 // SELECT statements (no SET, no UPDATE), the central service gets one GET
@@ -16,6 +16,7 @@
 // and the password, or any piece of it, is never shown.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "findings.h"
@@ -52,11 +53,15 @@ class ConfigurationCheck {
   void FindTool();         // tool_checks.cc
   void CheckTool();        // tool_checks.cc
   void CheckSchedule();    // schedule_check-posix.cc, schedule_check-win32.cc
+  void CheckLastRun();     // last_run_check.cc
 
   RunState run_;
   SettingsReport report_;
   bool settings_read_ = false;  // the settings file could be read (or is absent)
   Tool tool_;
+  // Unsent usage records up to the database's clock, when they could be
+  // counted.
+  std::optional<long long> unsent_records_;
   Findings findings_;
 };
 

@@ -211,7 +211,9 @@ void ConfigurationCheck::CheckDatabase() {
   std::string next;
   for (const auto& count : counts) {
     try {
-      next += (next.empty() ? "" : ", ") + Single(session, count.sql) + " " + count.what;
+      const std::string n = Single(session, count.sql);
+      if (count.sql.find("Enviado") != std::string::npos) unsent_records_ = std::stoll(n);
+      next += (next.empty() ? "" : ", ") + n + " " + count.what;
     } catch (const std::exception&) {
     }
   }

@@ -23,6 +23,7 @@
 #include "platform/windows_text.h"
 #include "ui/console_state.h"
 #include "ui/frm_main.h"
+#include "ui/last_run_status.h"
 #include "ui/view-win32/main_window_view.h"
 
 namespace quorvex {
@@ -59,6 +60,7 @@ int RunConsole() {
       state.emplace(path);
       view.OnTick([&state, &view] { state->Update(view.DescribeState()); });
     }
+    view.ShowStatus(LastRunStatus());
     view.Show();
     view.RunUntilClosed();
   } catch (const std::exception& failure) {

@@ -11,6 +11,7 @@
 #include "platform/windows_text.h"
 #include "ui/console_state.h"
 #include "ui/icon_picture.h"
+#include "ui/last_run_status.h"
 
 namespace quorvex {
 namespace {
@@ -135,6 +136,13 @@ MainWindowView::MainWindowView(frmMain& form) : form_(form) {
   // Children are created in tab order, which is the order the focus moves
   // in.
   for (const Control* control : form_.Controls()) AddControl(*control, instance);
+  status_ = CreateWindowExW(
+      0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | WS_BORDER | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS,
+      0, ToPixels(frmMain::kClientHeightTwips, dpi_y_),
+      ToPixels(frmMain::kClientWidthTwips, dpi_x_), ToPixels(kStatusLineHeightTwips, dpi_y_),
+      window_, nullptr, instance, nullptr);
+  if (status_ == nullptr) ThrowLastError("CreateWindowExW");
+  SendMessageW(status_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
   SetTimer(window_, kTickTimer, kTickMilliseconds, nullptr);
   form_.AttachView(this);
 }
@@ -142,7 +150,7 @@ MainWindowView::MainWindowView(frmMain& form) : form_(form) {
 void MainWindowView::CreateFrame(HINSTANCE instance) {
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
   RECT frame{0, 0, ToPixels(frmMain::kClientWidthTwips, dpi_x_),
-             ToPixels(frmMain::kClientHeightTwips, dpi_y_)};
+             ToPixels(frmMain::kClientHeightTwips + kStatusLineHeightTwips, dpi_y_)};
   AdjustWindowRectEx(&frame, style, FALSE, 0);
   // WindowProc sets window_ when the window is created.
   CreateWindowExW(0, kWindowClass, Utf8ToWide(frmMain::kCaption).c_str(), style, CW_USEDEFAULT,
@@ -280,6 +288,10 @@ void MainWindowView::TextChanged(const Control& control, std::string_view append
   }
 }
 
+void MainWindowView::ShowStatus(const std::string& text) {
+  SetWindowTextW(status_, Utf8ToWide(text).c_str());
+}
+
 std::string MainWindowView::DescribeState() const {
   std::string state;
   HWND focus = GetFocus();
@@ -300,6 +312,7 @@ std::string MainWindowView::DescribeState() const {
   state += "txtSalida.length=" + std::to_string(shown.size()) + "\n";
   state += "focus=" + focus_name + "\n";
   state += std::string("command_running=") + (CommandRunning() ? "1" : "0") + "\n";
+  state += "status=" + EscapeForState(WideToUtf8(WindowText(status_))) + "\n";
   OtherWindows others{window_, {}};
   EnumThreadWindows(GetCurrentThreadId(), DescribeOtherWindow, reinterpret_cast<LPARAM>(&others));
   return state + others.lines;

@@ -67,8 +67,12 @@ class MainWindowView final : public WindowView {
 
   // What the screen shows, in the format of ui/console_state.h; line breaks
   // of the output box as "\n", its caret and length in UTF-16 units of the
-  // box's text. Used by the console's test hook.
+  // box's text, and "status=<the status line>". Used by the console's test
+  // hook.
   std::string DescribeState() const;
+
+  // Shows text in the status line under the client area.
+  void ShowStatus(const std::string& text);
 
  private:
   struct GdiDeleter {
@@ -100,6 +104,7 @@ class MainWindowView final : public WindowView {
   HWND window_ = nullptr;
   std::vector<std::pair<const Control*, HWND>> controls_;
   HWND output_ = nullptr;
+  HWND status_ = nullptr;
   HWND last_focus_ = nullptr;
   std::function<void()> on_tick_;
   int running_ = 0;

@@ -18,6 +18,7 @@
 #include "platform/process_info.h"
 #include "ui/console_state.h"
 #include "ui/frm_main.h"
+#include "ui/last_run_status.h"
 #include "ui/view/fltk_message_box.h"
 #include "ui/view/main_window_view.h"
 #include "ui/view/window_font.h"
@@ -78,6 +79,7 @@ int RunConsole() {
     if (const char* path = std::getenv("QUORVEX_CONSOLE_STATE"); path != nullptr && *path) {
       state = std::make_unique<StateFile>(view, path);
     }
+    view.ShowStatus(LastRunStatus());
     view.Show();
     Fl::run();
   }

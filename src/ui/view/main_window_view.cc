@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "ui/last_run_status.h"
 #include "ui/view/fltk_message_box.h"
 
 namespace quorvex {
@@ -83,9 +84,9 @@ std::string DisplayableText(std::string_view text) {
 }
 
 MainWindowView::MainWindowView(frmMain& form, WindowFont font) : form_(form), font_(font) {
-  window_ =
-      std::make_unique<Fl_Double_Window>(ToPixels(frmMain::kClientWidthTwips),
-                                         ToPixels(frmMain::kClientHeightTwips), frmMain::kCaption);
+  window_ = std::make_unique<Fl_Double_Window>(
+      ToPixels(frmMain::kClientWidthTwips),
+      ToPixels(frmMain::kClientHeightTwips + kStatusLineHeightTwips), frmMain::kCaption);
   window_->xclass("QuorvexServer");
   window_->color(FL_BACKGROUND2_COLOR);
   window_->labelfont(font_.face);
@@ -100,6 +101,13 @@ MainWindowView::MainWindowView(frmMain& form, WindowFont font) : form_(form), fo
   }
   WidgetFor(form_.cmdPing)->callback(PingPressed, this);
   WidgetFor(form_.cmdTrace)->callback(TracePressed, this);
+  status_ = new Fl_Box(0, ToPixels(frmMain::kClientHeightTwips),
+                       ToPixels(frmMain::kClientWidthTwips), ToPixels(kStatusLineHeightTwips));
+  status_->box(FL_BORDER_BOX);
+  status_->color(FL_BACKGROUND_COLOR);
+  status_->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+  status_->labelfont(font_.face);
+  status_->labelsize(font_.size);
   window_->end();
 
   form_.AttachView(this);
@@ -225,6 +233,13 @@ void MainWindowView::TextChanged(const Control& control, std::string_view append
   }
 }
 
+void MainWindowView::ShowStatus(const std::string& text) {
+  // "@" starts a symbol in an FLTK label; "@@" shows one.
+  std::string label;
+  for (char c : text) label += c == '@' ? std::string("@@") : std::string(1, c);
+  status_->copy_label(label.c_str());
+}
+
 std::string MainWindowView::DescribeState() const {
   std::string state;
   Fl_Widget* focus = Fl::focus();
@@ -242,6 +257,7 @@ std::string MainWindowView::DescribeState() const {
   state += "txtSalida.length=" + std::to_string(output_buffer_.length()) + "\n";
   state += "focus=" + focus_name + "\n";
   state += std::string("command_running=") + (CommandRunning() ? "1" : "0") + "\n";
+  state += "status=" + EscapeForState(ShownLabel(status_->label())) + "\n";
   for (Fl_Window* other = Fl::first_window(); other != nullptr; other = Fl::next_window(other)) {
     if (other == window_.get()) continue;
     std::string message;

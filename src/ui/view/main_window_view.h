@@ -32,6 +32,7 @@
 #include "ui/view/window_font.h"
 #include "ui/view/window_icon.h"
 
+class Fl_Box;
 class Fl_Widget;
 class Fl_Text_Display;
 
@@ -68,8 +69,11 @@ class MainWindowView final : public WindowView {
   void ProcessPendingEvents() override;
   void TextChanged(const Control& control, std::string_view appended, bool append) override;
 
-  // What the screen shows, in the format of ui/console_state.h. Used by the
-  // console's test hook.
+  // Shows text in the status line under the client area.
+  void ShowStatus(const std::string& text);
+
+  // What the screen shows, in the format of ui/console_state.h, and
+  // "status=<the status line>". Used by the console's test hook.
   std::string DescribeState() const;
 
  private:
@@ -87,6 +91,7 @@ class MainWindowView final : public WindowView {
   std::unique_ptr<Fl_Double_Window> window_;
   std::vector<std::pair<const Control*, Fl_Widget*>> widgets_;
   Fl_Text_Display* output_ = nullptr;
+  Fl_Box* status_ = nullptr;
   std::function<void()> on_close_;
   int running_ = 0;
   bool placed_ = false;
