@@ -59,7 +59,7 @@ for row in "$dir|QuorvexServer.ini" "$dir|tcping.exe.local/comctl32.dll" "$dir|s
   "$state|usage-report.record"; do
   IFS='|' read -r folder f <<<"$row"
   check "$f is moved aside with its folder" "test -s '$folder'.untrusted-*/$f"
-  check "$f is not in the new folder" "test ! -e '$folder/$f'"
+  check "the new folder has nothing of $f" "! cmp -s '$folder'.untrusted-*/$f '$folder/$f'"
 done
 for f in "${installed[@]}"; do check "installs $f" "test -s \"\$dir/$f\""; done
 check "the job is the one built" "cmp '$(dirname "$setup")/QuorvexServer.exe' \"\$dir/QuorvexServer.exe\""
