@@ -72,7 +72,7 @@ int RunAccess(std::vector<std::wstring> arguments) {
 std::wstring Temporary(const std::wstring& name) {
   wchar_t folder[MAX_PATH];
   GetTempPathW(MAX_PATH, folder);
-  return folder + name + std::to_wstring(GetCurrentProcessId());
+  return folder + name + std::to_wstring(GetTickCount64());
 }
 
 // A kept program folder with its settings file and a file two levels down, and a state folder
@@ -80,7 +80,7 @@ std::wstring Temporary(const std::wstring& name) {
 TEST(InstallerAccessTest, ProtectedListsForWhomTheyAreMeant) {
   const std::wstring program = Temporary(L"access-program-");
   const std::wstring state = Temporary(L"access-state-");
-  ASSERT_TRUE(CreateDirectoryW((program).c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryW(program.c_str(), nullptr));
   CreateDirectoryW((program + L"\\sub").c_str(), nullptr);
   CreateDirectoryW((program + L"\\sub\\deeper").c_str(), nullptr);
   for (const wchar_t* file : {L"\\sub\\deeper\\planted.cmd", L"\\QuorvexServer.ini"}) {
