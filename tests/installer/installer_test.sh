@@ -55,11 +55,12 @@ check "a parent Everyone may write refuses the install with 3 (not $refused)" "t
 check "the refused install makes no folder and leaves the state folder" \
   "test ! -e '$WINEPREFIX/drive_c/Apps/Quorvex' && cmp '$2/record' '$state/usage-report.record'"
 check "the first install succeeds" "wine '$setup' /S '/D=C:\\Quorvex'"
-for row in "$dir|QuorvexServer.ini" "$dir|tcping.exe.local/comctl32.dll" "$dir|sub/deeper/planted.cmd" \
-  "$state|usage-report.record"; do
-  IFS='|' read -r folder f <<<"$row"
-  check "$f is moved aside with its folder" "test -s '$folder'.untrusted-*/$f"
-  check "the new folder has nothing of $f" "! cmp -s '$folder'.untrusted-*/$f '$folder/$f'"
+echo planted >"$2/planted"
+for row in "$dir|QuorvexServer.ini|planted" "$dir|tcping.exe.local/comctl32.dll|planted" \
+  "$dir|sub/deeper/planted.cmd|planted" "$state|usage-report.record|record"; do
+  IFS='|' read -r folder f content <<<"$row"
+  check "$f is moved aside with its folder" "cmp '$2/$content' '$folder'.untrusted-*/$f"
+  check "the new folder has nothing of $f" "! cmp -s '$2/$content' '$folder/$f'"
 done
 for f in "${installed[@]}"; do check "installs $f" "test -s \"\$dir/$f\""; done
 check "the job is the one built" "cmp '$(dirname "$setup")/QuorvexServer.exe' \"\$dir/QuorvexServer.exe\""
@@ -96,13 +97,13 @@ secured "second install"
 for path in 'C:\Quorvex\sql\sqlserver' 'C:\Quorvex\sql\sqlserver\added.cmd'; do
   check "Everyone cannot write $path" "! everyone_may $write '$path'"
 done
+check "the task runs under the account named" "definition '<UserId>QUORVEX\\svc-quorvex\$</UserId>' &&
+  definition '<LogonType>Password</LogonType>'"
 # A link among the .local redirections fails the install; what it points to stays.
 plant "$2/elsewhere/keep.dll" "$2/elsewhere" && ln -s "$2/elsewhere" "$dir/psping.exe.local"
 check "a .local link fails the install" "! wine '$setup' /S '/D=C:\\Quorvex'"
 check "what the link points to stays" "test -s '$2/elsewhere/keep.dll'"
 rm "$dir/psping.exe.local"
-check "the task runs under the account named" "definition '<UserId>QUORVEX\\svc-quorvex\$</UserId>' &&
-  definition '<LogonType>Password</LogonType>'"
 
 # Wine's schtasks takes no /RP: a stand-in records the arguments it gets, as Windows splits
 # them. Each row: the option as typed on the installer's command line, the password schtasks
