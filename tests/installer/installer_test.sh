@@ -44,9 +44,7 @@ plant() { mkdir -p "$(dirname "$1")" && echo planted >"$1" && chmod -R a+rwX "$2
 # with a forged settings file, a library and a .local redirection in it, the state folder with
 # an ACCEPTED usage record whose cut-off would mark every count as sent.
 plant "$WINEPREFIX/drive_c/Apps/.keep" "$WINEPREFIX/drive_c/Apps"
-for f in winhttp.dll QuorvexServer.ini tcping.exe.local/comctl32.dll sub/deeper/planted.cmd; do
-  plant "$dir/$f" "$dir"
-done
+for f in winhttp.dll QuorvexServer.ini tcping.exe.local/comctl32.dll sub/deeper/planted.cmd; do plant "$dir/$f" "$dir"; done
 printf 'ACCEPTED\ncut-off=2099-12-31 23:59:59\nserver=db1\ndatabase=EMPRESAS\n' >"$2/record"
 plant "$state/usage-report.record" "$state" && cp "$2/record" "$state/usage-report.record"
 check "before the install Everyone may write the folder" "everyone_may $write 'C:\\Quorvex'"
