@@ -375,8 +375,9 @@ class Securer {
                      : GetSecurityInfo(object.get(), SE_FILE_OBJECT,
                                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                                        &owner, nullptr, &dacl, nullptr, &descriptor);
-    if (error != ERROR_SUCCESS)
+    if (error != ERROR_SUCCESS) {
       return L"cannot be examined (error " + std::to_wstring(error) + L")";
+    }
     std::wstring why;
     if (!IsTrusted(owner)) why = L"belongs to " + AccountName(owner);
     if (why.empty() && dacl == nullptr) why = L"has no access list";
