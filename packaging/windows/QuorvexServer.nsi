@@ -23,9 +23,13 @@
 ;
 ; Every installation secures, before it writes anything, the program
 ; folder, the settings file QuorvexServer.ini and the job's state folder
-; %ProgramData%\Quorvex (see installer_access.cc for who gets what). The
+; %ProgramData%\Quorvex (see installer_access.cc for who gets what): a
+; folder that others could change is renamed aside and made anew, and a
+; program folder below a parent that others could change is refused. The
 ; settings file is made from QuorvexServer.ini.example when it is missing
 ; and is never overwritten; the uninstaller keeps it and the state folder.
+; Exit status: 0 installed, 3 the program folder refused for a folder
+; above it (nothing was changed), 2 any other failure.
 Unicode true
 Target amd64-unicode
 SetCompressor /SOLID lzma
@@ -109,7 +113,8 @@ FunctionEnd
 
 ; Runs the permission program with the task's account and the arguments
 ; in $0 (already quoted); a failure ends the installation before anything
-; more is written.
+; more is written. What it renamed aside, and where to, is in the details
+; list.
 Function SecureAccess
   Push $1
   StrCpy $1 $0
@@ -117,7 +122,11 @@ Function SecureAccess
   Call QuoteArgument
   nsExec::ExecToLog '"$PLUGINSDIR\quorvex-access.exe" $0 $1'
   Pop $0
-  ${If} $0 != 0
+  ${If} $0 == 3
+    MessageBox MB_OK|MB_ICONSTOP "$INSTDIR is not installed into: a folder above it may be changed by other users, who could put a folder of their own in its place (the details list names it). Choose a folder below one that only administrators may change, such as $PROGRAMFILES64." /SD IDOK
+    SetErrorLevel 3
+    Quit
+  ${ElseIf} $0 != 0
     MessageBox MB_OK|MB_ICONSTOP "The permissions of the installation could not be set (quorvex-access ended with $0); nothing more was installed. The details list says why." /SD IDOK
     SetErrorLevel 2
     Quit
@@ -196,25 +205,19 @@ Function WriteTaskDefinition
 FunctionEnd
 
 Section "Quorvex Server"
-  ; The permissions first: the folder may exist already, open to every
-  ; user (a drive's root lets them all create folders and files), and must
-  ; be closed before the programs go in. The program that sets them runs
-  ; from the installer's own temporary folder.
+  ; The permissions first: the folder may exist already, made or opened
+  ; by another user (a drive's root lets them all create folders), and is
+  ; then renamed aside before the programs go into a new one. The program
+  ; that sets them runs from the installer's own temporary folder.
   InitPluginsDir
   File "/oname=$PLUGINSDIR\quorvex-access.exe" "${ACCESS_TOOL}"
   SetShellVarContext all
   StrCpy $StateFolder "$APPDATA\Quorvex"
   Call AccessTargets
   Call SecureAccess
-  ; The programs are linked statically and need no library beside them: a
-  ; library found there (put in while the folder was open to every user)
-  ; would be loaded by the job in place of the system's, and a .local
-  ; name would send the system's libraries to the folder too. Such files
-  ; are removed, not merely closed.
-  Delete "$INSTDIR\*.dll"
-  Delete "$INSTDIR\*.exe.local"
-  RMDir /r "$INSTDIR\QuorvexServer.exe.local"
-  RMDir /r "$INSTDIR\quorvex-check.exe.local"
+  ; It has also deleted, without following links, the libraries and .local
+  ; redirections in the program folder, which the statically linked
+  ; programs never need and the job would load in place of the system's.
 
   SetOutPath "$INSTDIR"
   !insertmacro InstallPrograms

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # installer_test.sh SETUP WORK PROBE EXAMPLE: installs SETUP silently in a fresh wine prefix
-# WORK/wineprefix into a folder every user could write, again over an edited settings file and
-# with a stand-in schtasks for the password table, then uninstalls it, checking files,
-# permissions, registry and task. PROBE is installer_probe.exe, EXAMPLE the Windows settings
-# example as built.
+# WORK/wineprefix below a folder every user could write (refused), into and beside folders they
+# had prepared, again over an edited settings file and with a stand-in schtasks for the password
+# table, then uninstalls it, checking files, permissions, registry and task. PROBE is
+# installer_probe.exe, EXAMPLE the Windows settings example as built.
 set -uo pipefail
 setup=$1 probe=$3 example=$4
 wine_home=$2 source "$(dirname "$0")/../../scripts/wine-env.sh"
@@ -40,12 +40,28 @@ secured() {
   done
   check "$1: the library planted in the folder is gone" "test ! -e \"\$dir/winhttp.dll\""
 }
+plant() { mkdir -p "$(dirname "$1")" && echo planted >"$1" && chmod -R a+rwX "$2"; }
 
-# The inherited-permission case: a folder every user may write, holding a file one of them put
-# there before the installation.
-mkdir -p "$dir" && chmod 0777 "$dir" && echo planted >"$dir/winhttp.dll" && chmod 0666 "$dir/winhttp.dll"
+# Folders every user may write, prepared before the installation: a parent, the program folder
+# with a forged settings file, a library and a .local redirection in it, the state folder with
+# an ACCEPTED usage record whose cut-off would mark every count as sent.
+plant "$WINEPREFIX/drive_c/Apps/.keep" "$WINEPREFIX/drive_c/Apps"
+for f in winhttp.dll QuorvexServer.ini tcping.exe.local/comctl32.dll sub/deeper/planted.cmd; do plant "$dir/$f" "$dir"; done
+printf 'ACCEPTED\ncut-off=2099-12-31 23:59:59\nserver=db1\ndatabase=EMPRESAS\n' >"$2/record"
+plant "$state/usage-report.record" "$state" && cp "$2/record" "$state/usage-report.record"
 check "before the install Everyone may write the folder" "everyone_may $write 'C:\\Quorvex'"
+wine "$setup" /S '/D=C:\Apps\Quorvex'; refused=$?
+check "a parent Everyone may write refuses the install with 3 (not $refused)" "test $refused = 3"
+check "the refused install makes no folder and leaves the state folder" \
+  "test ! -e '$WINEPREFIX/drive_c/Apps/Quorvex' && cmp '$2/record' '$state/usage-report.record'"
 check "the first install succeeds" "wine '$setup' /S '/D=C:\\Quorvex'"
+echo planted >"$2/planted"
+for row in "$dir|QuorvexServer.ini|planted" "$dir|tcping.exe.local/comctl32.dll|planted" \
+  "$dir|sub/deeper/planted.cmd|planted" "$state|usage-report.record|record"; do
+  IFS='|' read -r folder f content <<<"$row"
+  check "$f is moved aside with its folder" "cmp '$2/$content' '$folder'.untrusted-*/$f"
+  check "the new folder has nothing of $f" "! cmp -s '$2/$content' '$folder/$f'"
+done
 for f in "${installed[@]}"; do check "installs $f" "test -s \"\$dir/$f\""; done
 check "the job is the one built" "cmp '$(dirname "$setup")/QuorvexServer.exe' \"\$dir/QuorvexServer.exe\""
 check "makes the settings file from the Windows example" "cmp '$example' \"\$dir/QuorvexServer.ini\""
@@ -69,17 +85,27 @@ for line in '<Interval>PT15M</Interval>' '<UserId>SYSTEM</UserId>' '<LogonType>S
   check "the task has $line" "definition '$line'"
 done
 
-# Permissions that drifted open are closed again by the next installation.
+# In a folder only the trusted may change, permissions that drifted open, at any depth, are
+# closed again by the next installation, which keeps the settings.
 printf '[CONEXION]\r\nSERVERDB=sqlite:quorvex.sqlite3\r\n' >"$dir/QuorvexServer.ini"
 cp "$dir/QuorvexServer.ini" "$2/edited.ini" && echo data >"$dir/quorvex.sqlite3"
-chmod 0777 "$dir" && chmod 0666 "$dir/QuorvexServer.ini" && echo planted >"$dir/winhttp.dll"
+chmod 0666 "$dir/QuorvexServer.ini" && echo planted >"$dir/winhttp.dll"
+plant "$dir/sql/sqlserver/added.cmd" "$dir/sql"
 check "a second install with another account succeeds" "wine '$setup' /S '/ACCOUNT=QUORVEX\\svc-quorvex\$' '/METRICS=C:\\metrics' '/D=C:\\Quorvex'"
 check "/METRICS names the metrics folder to every run" \
   "wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR | grep -E 'REG_SZ +C:.metrics'"
 check "a second install keeps the edited settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
 secured "second install"
+for path in 'C:\Quorvex\sql\sqlserver' 'C:\Quorvex\sql\sqlserver\added.cmd'; do
+  check "Everyone cannot write $path" "! everyone_may $write '$path'"
+done
 check "the task runs under the account named" "definition '<UserId>QUORVEX\\svc-quorvex\$</UserId>' &&
   definition '<LogonType>Password</LogonType>'"
+# A link among the .local redirections fails the install; what it points to stays.
+plant "$2/elsewhere/keep.dll" "$2/elsewhere" && ln -s "$2/elsewhere" "$dir/psping.exe.local"
+check "a .local link fails the install" "! wine '$setup' /S '/D=C:\\Quorvex'"
+check "what the link points to stays" "test -s '$2/elsewhere/keep.dll'"
+rm "$dir/psping.exe.local"
 
 # Wine's schtasks takes no /RP: a stand-in records the arguments it gets, as Windows splits
 # them. Each row: the option as typed on the installer's command line, the password schtasks
