@@ -37,16 +37,25 @@ std::string FailureText(const std::string& description) {
   return std::string(kFailureHead) + "\r\n" + description + "\r\n" + kFailureTail;
 }
 
-// Main's own steps failed: the run ends, and the reason is both an error
-// entry and a line on standard error (which a scheduled run may not have).
+// Main's own steps failed: the run ends with its reason.
 int EndEarly(const RunState& run, const std::string& failure) {
-  const std::string reason = WithoutPassword(failure, run.Settings);
-  LogError(EntryText("Main", reason));
-  std::fprintf(stderr, "Quorvex: the run ended early: %s\n", reason.c_str());
-  return kExitSoftware;
+  return EndRunEarly(kExitSoftware, kEventError,
+                     EntryText("Main", WithoutPassword(failure, run.Settings)));
 }
 
 }  // namespace
+
+int EndRunEarly(int exit_status, std::uint16_t entry_type, const std::string& entry_text) {
+  if (entry_type == kEventWarning) {
+    LogWarning(entry_text);
+  } else {
+    LogError(entry_text);
+  }
+  std::string line = entry_text;
+  ReplaceAll(line, "\r\n", " ");
+  std::fprintf(stderr, "Quorvex: the run ended early: %s\n", line.c_str());
+  return exit_status;
+}
 
 // The texts the connect path writes out, without the password. The
 // template's order of replacement puts the password into SERVER or USER-ID
@@ -121,10 +130,10 @@ bool bLoadSettings(RunState& run, const ServerNameProvider& names) {
   try {
     ReadConnectionSettings(run.ProgramFolder, names, run.Settings);
     if (bConnectDatabase(run)) return true;
-    LogError(run.LastErrorText);
+    EndRunEarly(kExitSettingsOrDatabase, kEventError, run.LastErrorText);
     return false;
   } catch (const std::exception& e) {
-    LogError(e.what());
+    EndRunEarly(kExitSettingsOrDatabase, kEventError, e.what());
     return false;
   }
 }
@@ -155,16 +164,14 @@ int Main() {
     guard = SingleInstanceGuard::TryAcquire(state_folder);
   } catch (const std::exception& e) {
     // Never run unguarded: an overlapping run would report twice.
-    LogError(std::string("The single-instance guard cannot be set up: ") + e.what() +
-             ". The run was not started, so that two runs can never overlap; the account that "
-             "runs the job must be able to create and open its state directory " +
-             state_folder);
-    return kExitNoInstanceGuard;
+    return EndRunEarly(
+        kExitNoInstanceGuard, kEventError,
+        std::string("The single-instance guard cannot be set up: ") + e.what() +
+            ". The run was not started, so that two runs can never overlap; the account that "
+            "runs the job must be able to create and open its state directory " +
+            state_folder);
   }
-  if (!guard) {
-    LogWarning(kSingleInstanceMessage);
-    return kExitAnotherInstance;
-  }
+  if (!guard) return EndRunEarly(kExitAnotherInstance, kEventWarning, kSingleInstanceMessage);
 
   const ServerNameProvider names;
   // The job never appears in a task list: on Linux a batch job has no

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -21,8 +22,10 @@ enum ExitStatus : int {
   kExitRunFinished = 0,         // the run reached its end; job failures are in the event log
   kExitSoftware = 70,           // one of Main's own steps failed (one error entry, and stderr)
   kExitNoInstanceGuard = 71,    // the single-instance guard could not be set up (one error entry)
-  kExitAnotherInstance = 75,    // another instance was running; nothing was done
+  kExitAnotherInstance = 75,    // another instance was running; nothing was done (one warning)
   kExitSettingsOrDatabase = 78  // settings or database session failed (one error entry)
+  // Each early end also writes its entry's text to standard error
+  // (EndRunEarly).
 };
 
 // Nobody watches the job's tools: one that never ends, or leaves something
@@ -41,6 +44,13 @@ inline constexpr char kAddressQuery[] =
 // ends the run with kExitSoftware, its reason written as an error entry
 // ("Main()", CRLF, the reason) and to standard error.
 int Main();
+
+// Tells the reason of a run that ends before its jobs where a scheduled run
+// shows it: one entry of entry_type (kEventError or kEventWarning) whose
+// text is entry_text, and the same text as one line on standard error,
+// "Quorvex: the run ended early: " and the text with its line breaks
+// written as spaces. Returns exit_status. Every early end goes through it.
+int EndRunEarly(int exit_status, std::uint16_t entry_type, const std::string& entry_text);
 
 // Fills run.Settings from the settings file in run.ProgramFolder, decodes
 // the password and opens the database session. True when all of it

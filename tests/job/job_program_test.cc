@@ -93,10 +93,8 @@ TEST(JobStartTest, EveryEarlyEndSaysWhyOnce) {
     const auto result = install.RunJob();
     EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
     const auto events = install.Events();
-    if (c.exit_code == 70) {
-      EXPECT_TRUE(result.output.starts_with("Quorvex: the run ended early: ")) << result.output;
-      EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
-    }
+    EXPECT_TRUE(result.output.starts_with("Quorvex: the run ended early: ")) << result.output;
+    EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
     ASSERT_EQ(events.size(), 1u) << result.output;
     const std::string& m = events[0].message;
     EXPECT_EQ(m.starts_with("Main()\r\n"), c.exit_code == 70) << m;
@@ -108,6 +106,62 @@ TEST(JobStartTest, EveryEarlyEndSaysWhyOnce) {
                   m.ends_with("\r\nERROR CRITICO EL PROGRAMA NO PUEDE CONTINUAR!"),
               c.framed)
         << m;
+  }
+}
+
+// A tool the sweep cannot start leaves every server at -1 and says so in
+// one error entry per run, however many servers there are. Each row: what
+// is done to the installation, and the start of that entry.
+TEST(SweepToolTest, AToolThatCannotBeStartedIsOneEntryPerRun) {
+  const auto make_writable = [](const fs::path& file) {
+    fs::permissions(file, fs::perms::others_write, fs::perm_options::add);
+  };
+  const struct {
+    const char* name;
+    const char* settings;
+    std::function<void(const fs::path&)> arrange;
+    const char* entry;  // after the folder's path where it holds "@"
+  } rows[] = {
+      {"tcping.exe deleted", "", [](const fs::path& f) { fs::remove(f / "tcping.exe"); },
+       "TcPingResp()\r\ntcping.exe was not found: it was looked for as @/tcping.exe "
+       "(TCPING=tcping.exe, relative to the program folder)"},
+      {"tcping.exe hidden", "TCPING=.tcping.exe\n",
+       [](const fs::path& f) { fs::rename(f / "tcping.exe", f / ".tcping.exe"); },
+       "TcPingResp()\r\ntcping.exe was not found: it was looked for as @/.tcping.exe"},
+      {"TCPING names another program", "TCPING=tcping64.exe\n", [](const fs::path&) {},
+       "TcPingResp()\r\nTCPING=tcping64.exe does not name tcping.exe"},
+      {"psping.exe writable by everyone", "PING-MODE=2\n",
+       [&](const fs::path& f) { make_writable(f / "psping.exe"); },
+       "bPSPING()\r\n@/psping.exe was not started: @/psping.exe is writable by everyone"},
+      // The system's own ping, on PATH, would run for good without a count.
+      {"the stand-in ping missing", "PING-MODE=3\n",
+       [](const fs::path& f) { fs::remove(f / "ping"); },
+       "SystemPingResp()\r\nThe ping program was not found: with PING-MODE 3 the sweep starts "
+       "only @/ping"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    testing::LoopbackListener server;
+    Settings(install, row.settings);
+    row.arrange(install.Folder());
+    const std::string url =
+        "', 'http://127.0.0.1:" + std::to_string(server.port()) + "/', 'AC', 7)";
+    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" + url);
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = install.RunJob({{"QUORVEX_RUN_SECONDS", "30"}});
+
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(install.Scalar("SELECT group_concat(St_Ping) FROM Servidor_Timbrado"), "-1,-1,-1");
+    const std::string expected =
+        std::regex_replace(row.entry, std::regex("@"), install.Folder().string());
+    std::vector<std::string> tool_entries;
+    for (const auto& e : install.Events()) {
+      if (e.type == 1) tool_entries.push_back(e.message);
+    }
+    ASSERT_EQ(tool_entries.size(), 1u) << result.output;
+    EXPECT_TRUE(tool_entries[0].starts_with(expected)) << tool_entries[0];
   }
 }
 
@@ -211,6 +265,9 @@ TEST(SingleInstanceTest, NoGuardMeansNoRun) {
   const auto entries = testing::ReadEventLog(events);
 
   EXPECT_EQ(result.exit_code, 71) << result.output;
+  EXPECT_TRUE(result.output.starts_with(
+      "Quorvex: the run ended early: The single-instance guard cannot be set up"))
+      << result.output;
   ASSERT_EQ(entries.size(), 1u) << result.output;
   EXPECT_EQ(entries[0].type, 1);
   EXPECT_EQ(entries[0].id, 1003);
