@@ -28,7 +28,7 @@ double frmMain::SystemPingResp(const std::string& host) {
   const std::string program = SystemPingPath(run_.ProgramFolder);
   if (program.empty()) {
     LogErrorOncePerRun(
-        "SystemPingResp", "missing ping",
+        "SystemPingResp",
         "The ping program was not found: with PING-MODE " + std::to_string(run_.Settings.PingMode) +
             " the sweep starts only " + SystemPingLocation(run_.ProgramFolder) +
             ", and there is none there that can be started; no tool was started, and every "

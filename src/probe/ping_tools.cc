@@ -41,22 +41,20 @@ std::string frmMain::LocateTool(const std::string& setting, std::string_view key
     if (result.empty()) return result;
     if (!IsOrdinaryFile(result) || RefuseReplaceableTool(procedure, result)) result.clear();
   } catch (const std::exception& failure) {
-    LogErrorOncePerRun(procedure, "lookup " + setting, failure.what());
+    LogErrorOncePerRun(procedure, failure.what());
   }
   return result;
 }
 
-void frmMain::LogErrorOncePerRun(std::string_view procedure, const std::string& subject,
-                                 const std::string& text) {
-  if (reported_.insert(std::string(procedure) + "|" + subject).second) {
-    LogError(EntryText(procedure, text));
-  }
+void frmMain::LogErrorOncePerRun(std::string_view procedure, const std::string& text) {
+  const std::string entry = EntryText(procedure, text);
+  if (reported_.insert(entry).second) LogError(entry);
 }
 
 bool frmMain::RefuseReplaceableTool(std::string_view procedure, const std::string& tool) {
   const std::string reason = WhyToolIsReplaceable(tool, run_.ProgramFolder);
   if (reason.empty()) return false;
-  LogErrorOncePerRun(procedure, "tool " + tool,
+  LogErrorOncePerRun(procedure,
                      tool + " was not started: " + reason +
                          ", so someone other than the administrators and the job's account "
                          "could have replaced the tool. " +
