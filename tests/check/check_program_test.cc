@@ -369,5 +369,28 @@ TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
   }
 }
 
+// The command line: each row, the arguments, the exit status and the start
+// of what is printed.
+TEST(CheckProgramTest, AnswersHelpVersionAndAWrongArgument) {
+  const Installation install(/*with_database=*/false);
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* starts;
+  } rows[] = {
+      {{"--version"}, 0, "quorvex-check 1.0.0\n"},
+      {{"--help"}, 0, "usage: quorvex-check [--quiet] [--strict] [--json] [--user NAME]\n"},
+      {{"--quiet", "--verbose"}, 2, "quorvex-check: unknown argument --verbose\nusage:"},
+      {{"--user", "no-such-account-q"}, 1, "quorvex-check: there is no account no-such-account-q"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    const auto result =
+        testing::RunProgram((install.Folder() / "quorvex-check").string(), row.args);
+    EXPECT_EQ(result.exit_code, row.exit_code);
+    EXPECT_TRUE(result.output.starts_with(row.starts)) << result.output;
+  }
+}
+
 }  // namespace
 }  // namespace quorvex
