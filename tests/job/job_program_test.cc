@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <chrono>
 #include <filesystem>
@@ -163,6 +165,45 @@ TEST(SweepToolTest, AToolThatCannotBeStartedIsOneEntryPerRun) {
     ASSERT_EQ(tool_entries.size(), 1u) << result.output;
     EXPECT_TRUE(tool_entries[0].starts_with(expected)) << tool_entries[0];
   }
+}
+
+// QUORVEX_EVENT_LOG naming what cannot be opened as a file: the entry goes
+// to the journal, as without the variable. The run has a /run of its own
+// whose journal socket is the test's. Each row: the variable's value.
+TEST(EventLogTest, AnUnwritableEventLogLeavesTheEntryToTheJournal) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a /run of the run's own";
+  Installation install;
+  const fs::path plain = install.Folder() / "plain.txt";
+  std::ofstream(plain).put('x');
+  const fs::path socket_path = install.Folder() / "journal.socket";
+  const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socket_path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  Settings(install, "PING-MODE=tcping\n");
+  const char* script =
+      "mount -t tmpfs none /run && mkdir -p /run/systemd/journal && "
+      "touch /run/systemd/journal/socket && mount --bind \"$0\" /run/systemd/journal/socket && "
+      "exec \"$1\"";
+  for (const fs::path& log : {plain / "events.jsonl", install.Folder(), fs::path("/no/such")}) {
+    SCOPED_TRACE(log);
+    const auto result = testing::RunProgram(
+        "/usr/bin/unshare",
+        {"-m", "/bin/sh", "-c", script, socket_path.string(),
+         (install.Folder() / "QuorvexServer").string()},
+        {{"QUORVEX_EVENT_LOG", log.string()}, {"QUORVEX_STATE_DIR", install.StateFolder()}});
+    EXPECT_EQ(result.exit_code, 78) << result.output;
+    char datagram[4096];
+    const ssize_t size = ::recv(journal, datagram, sizeof datagram, 0);
+    ASSERT_GT(size, 0) << "no entry reached the journal";
+    const std::string fields(datagram, static_cast<std::size_t>(size));
+    EXPECT_NE(fields.find("MESSAGE=Type mismatch: \"tcping\" is not a number (key PING-MODE"),
+              std::string::npos)
+        << fields;
+    EXPECT_NE(fields.find("PRIORITY=3\nSYSLOG_IDENTIFIER=Quorvex\n"), std::string::npos) << fields;
+  }
+  ::close(journal);
 }
 
 // A run held busy by its one server's tcping tool until the file "release"
