@@ -110,6 +110,11 @@ struct Row {
   std::vector<std::string> args = {};
 };
 
+// A break that is one statement on the database.
+std::function<void(Installation&, Connection&)> Sql(const char* sql) {
+  return [sql](Installation&, Connection& db) { db.Execute(sql); };
+}
+
 void MakeTool(Installation& i, const char* name, const char* script) {
   std::ofstream(i.Folder() / name) << script;
   fs::permissions(i.Folder() / name, fs::perms::owner_all);
@@ -169,37 +174,29 @@ const Row kRows[] = {
      "database.sqlite3 does not exist. Fix: Make it from the schema script"},
     {"two service addresses",
      false,
-     [](Installation&, Connection& db) {
-       db.Execute("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://x/')");
-     },
+     Sql("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://x/')"),
      {"FAIL service address rows"}},
     {"an address that is no web address",
      false,
-     [](Installation&, Connection& db) { db.Execute("UPDATE Configuracion SET Cf_Valor = 'x'"); },
+     Sql("UPDATE Configuracion SET Cf_Valor = 'x'"),
      {"FAIL service address"},
      "Fix: Correct the installation's service address in Configuracion: UPDATE Configuracion"},
     {"a port in St_Url",
      false,
-     [](Installation&, Connection& db) {
-       db.Execute("UPDATE Servidor_Timbrado SET St_Url = 'https://stamp.test:8443/ws'");
-     },
+     Sql("UPDATE Servidor_Timbrado SET St_Url = 'https://stamp.test:8443/ws'"),
      {"FAIL server addresses"}},
     {"no active server",
      false,
-     [](Installation&, Connection& db) {
-       db.Execute("UPDATE Servidor_Timbrado SET Es_Cve_Estado = 'BA'");
-     },
+     Sql("UPDATE Servidor_Timbrado SET Es_Cve_Estado = 'BA'"),
      {"WARN active servers"}},
     {"no key on St_ID",
      false,
-     [](Installation&, Connection& db) { db.Execute("DROP INDEX UX_Servidor_Timbrado_St_ID"); },
+     Sql("DROP INDEX UX_Servidor_Timbrado_St_ID"),
      {"WARN key on St_ID"},
      "CREATE UNIQUE INDEX UX_Servidor_Timbrado_St_ID ON Servidor_Timbrado (St_ID)"},
     {"a login that may not update",
      true,
-     [](Installation&, Connection& db) {
-       db.Execute("REVOKE UPDATE ON Transaccion_Uso FROM quorvex");
-     },
+     Sql("REVOKE UPDATE ON Transaccion_Uso FROM quorvex"),
      {"FAIL database writable"},
      "may not update Transaccion_Uso"},
     {"neither table the reports look up",
@@ -233,15 +230,10 @@ const Row kRows[] = {
      true,
      [](Installation& i, Connection&) { i.WriteSettings(PgSettings(kSecret)); },
      {"FAIL database login", "WARN central service"}},
-    {"no table Operadores",
-     false,
-     [](Installation&, Connection& db) { db.Execute("DROP TABLE Operadores"); },
-     {"FAIL table Operadores"}},
+    {"no table Operadores", false, Sql("DROP TABLE Operadores"), {"FAIL table Operadores"}},
     {"no column St_Ping",
      false,
-     [](Installation&, Connection& db) {
-       db.Execute("ALTER TABLE Servidor_Timbrado DROP COLUMN St_Ping");
-     },
+     Sql("ALTER TABLE Servidor_Timbrado DROP COLUMN St_Ping"),
      {"FAIL table Servidor_Timbrado"}},
     {"St_Ping as text",
      false,
@@ -257,10 +249,7 @@ const Row kRows[] = {
                   std::to_string(testing::ClosedLoopbackPort()) + "/update/update.asmx'");
      },
      {"FAIL service connection"}},
-    {"the default address",
-     false,
-     [](Installation&, Connection& db) { db.Execute("DELETE FROM Configuracion"); },
-     {"FAIL service address"}},
+    {"the default address", false, Sql("DELETE FROM Configuracion"), {"FAIL service address"}},
     {"no tcping.exe",
      false,
      [](Installation& i, Connection&) { fs::remove(i.Folder() / "tcping.exe"); },

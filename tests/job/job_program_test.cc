@@ -115,9 +115,6 @@ TEST(JobStartTest, EveryEarlyEndSaysWhyOnce) {
 // one error entry per run, however many servers there are. Each row: what
 // is done to the installation, and the start of that entry.
 TEST(SweepToolTest, AToolThatCannotBeStartedIsOneEntryPerRun) {
-  const auto make_writable = [](const fs::path& file) {
-    fs::permissions(file, fs::perms::others_write, fs::perm_options::add);
-  };
   const struct {
     const char* name;
     const char* settings;
@@ -133,7 +130,7 @@ TEST(SweepToolTest, AToolThatCannotBeStartedIsOneEntryPerRun) {
       {"TCPING names another program", "TCPING=tcping64.exe\n", [](const fs::path&) {},
        "TcPingResp()\r\nTCPING=tcping64.exe does not name tcping.exe"},
       {"psping.exe writable by everyone", "PING-MODE=2\n",
-       [&](const fs::path& f) { make_writable(f / "psping.exe"); },
+       [](const fs::path& f) { fs::permissions(f / "psping.exe", fs::perms::all); },
        "bPSPING()\r\n@/psping.exe was not started: @/psping.exe is writable by everyone"},
       // The system's own ping, on PATH, would run for good without a count.
       {"the stand-in ping missing", "PING-MODE=3\n",
@@ -158,12 +155,10 @@ TEST(SweepToolTest, AToolThatCannotBeStartedIsOneEntryPerRun) {
     EXPECT_EQ(install.Scalar("SELECT group_concat(St_Ping) FROM Servidor_Timbrado"), "-1,-1,-1");
     const std::string expected =
         std::regex_replace(row.entry, std::regex("@"), install.Folder().string());
-    std::vector<std::string> tool_entries;
-    for (const auto& e : install.Events()) {
-      if (e.type == 1) tool_entries.push_back(e.message);
-    }
-    ASSERT_EQ(tool_entries.size(), 1u) << result.output;
-    EXPECT_TRUE(tool_entries[0].starts_with(expected)) << tool_entries[0];
+    std::vector<std::string> errors;
+    for (const auto& e : install.Events()) e.type == 1 ? errors.push_back(e.message) : void();
+    ASSERT_EQ(errors.size(), 1u) << result.output;
+    EXPECT_TRUE(errors[0].starts_with(expected)) << errors[0];
   }
 }
 
