@@ -45,15 +45,20 @@ int EndEarly(const RunState& run, const std::string& failure) {
 
 }  // namespace
 
-int EndRunEarly(int exit_status, std::uint16_t entry_type, const std::string& entry_text) {
+int EndRunEarly(int exit_status, std::uint16_t entry_type, const std::string& entry_text) noexcept {
   if (entry_type == kEventWarning) {
     LogWarning(entry_text);
   } else {
     LogError(entry_text);
   }
-  std::string line = entry_text;
-  ReplaceAll(line, "\r\n", " ");
-  std::fprintf(stderr, "Quorvex: the run ended early: %s\n", line.c_str());
+  try {
+    std::string line = entry_text;
+    ReplaceAll(line, "\r\n", " ");
+    std::fprintf(stderr, "Quorvex: the run ended early: %s\n", line.c_str());
+  } catch (...) {
+    // Out of memory for the copy: the text as it is.
+    std::fprintf(stderr, "Quorvex: the run ended early: %s\n", entry_text.c_str());
+  }
   return exit_status;
 }
 

@@ -49,8 +49,9 @@ int Main();
 // shows it: one entry of entry_type (kEventError or kEventWarning) whose
 // text is entry_text, and the same text as one line on standard error,
 // "Quorvex: the run ended early: " and the text with its line breaks
-// written as spaces. Returns exit_status. Every early end goes through it.
-int EndRunEarly(int exit_status, std::uint16_t entry_type, const std::string& entry_text);
+// written as spaces. Returns exit_status; never throws. Every early end
+// goes through it.
+int EndRunEarly(int exit_status, std::uint16_t entry_type, const std::string& entry_text) noexcept;
 
 // Fills run.Settings from the settings file in run.ProgramFolder, decodes
 // the password and opens the database session. True when all of it
