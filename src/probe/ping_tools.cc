@@ -72,21 +72,18 @@ void frmMain::ReportMissingTool(bool psping) {
   if (!reported_.insert("missing " + path).second) return;
   const std::string effect = "; no tool was started, and every server measured with PING-MODE " +
                              std::string(psping ? "2" : "1") + " gets -1 in this run";
+  const std::string key_text(psping ? kPsPingKey : kTcPingKey);
   std::string text;
   if (path.empty()) {
     text = key + "=" + setting + " does not name " + name + " (the setting must hold \"" +
-           std::string(psping ? kPsPingKey : kTcPingKey) + "\" in any letter case)" + effect +
-           ". Write " + key + "=" + name +
-           " in the settings file, or the tool's file relative "
-           "to the program folder " +
+           key_text + "\" in any letter case)" + effect + ". Write " + key + "=" + name +
+           " in the settings file, or the tool's file relative to the program folder " +
            run_.ProgramFolder;
   } else {
     text = name + " was not found: it was looked for as " + path + " (" + key + "=" + setting +
            ", relative to the program folder), and there is no such file, or it is a folder or "
            "hidden" +
-           effect + ". Put the installation's " + name +
-           " there as a visible file, "
-           "or correct " +
+           effect + ". Put the installation's " + name + " there as a visible file, or correct " +
            key + " in the settings file";
   }
   LogError(EntryText(psping ? "PsPingResp" : "TcPingResp", text));
