@@ -288,7 +288,9 @@ TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
     db->Execute("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
                 "')");
     db->Execute("DELETE FROM Servidor_Timbrado");
-    db->Execute("INSERT INTO Servidor_Timbrado VALUES ('1', 'https://stamp.test/ws', 'AC', 0)");
+    db->Execute(
+        "INSERT INTO Servidor_Timbrado VALUES ('1', 'https://stamp.test/ws', 'AC', 0), "
+        "('2', 'http://[::1]/ws', 'AC', 0)");
     row.breaks(install, *db);
     // Out of the write-ahead mode a session that may write would put it in:
     // such a session would change the file's header.

@@ -22,6 +22,14 @@ std::string FirstValue(Connection& session, const std::string& sql) {
   return rows.Field(rows.Columns().front()).value_or("NULL");
 }
 
+// Whether the host the sweep takes from url carries a port: a colon after
+// the name, or after the brackets of an IPv6 address.
+bool HostHasPort(const std::string& url) {
+  const std::string host = HostFromUrl(url);
+  const std::size_t close = host.starts_with("[") ? host.find(']') : 0;
+  return close != std::string::npos && host.find(':', close) != std::string::npos;
+}
+
 bool IsTrue(const std::string& value) {
   return value == "1" || value == "t" || value == "true" || value == "TRUE";
 }
@@ -131,7 +139,7 @@ void ConfigurationCheck::CheckServers() {
     for (; !rows.Eof(); rows.MoveNext()) {
       ++active;
       const FieldValue& url = rows.Field("St_Url");
-      if (url && HostFromUrl(*url).find(':') != std::string::npos && ported.size() < 5) {
+      if (url && HostHasPort(*url) && ported.size() < 5) {
         ported.push_back(rows.Field("St_ID").value_or("NULL") + " (" + *url + ")");
       }
     }
