@@ -98,12 +98,14 @@ if [ -n "$server" ] && unshare --mount true 2>/dev/null && [ -d /usr/lib/sysuser
   db=/var/lib/quorvex/quorvex.sqlite3
   as_job sqlite3 "$db" "INSERT INTO Servidor_Timbrado VALUES ('9', 'http://127.0.0.1:9/x', 'AC', 5);
     INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://127.0.0.1:9/update/update.asmx')"
-  # The configuration test beside it, as the job's user: only the closed
-  # port of the service (and, where systemd runs, the timer not enabled here).
+  # The configuration test beside it, as the job's user: only the ports in
+  # the server's and the service's addresses, the service's closed (and,
+  # where systemd runs, the timer not enabled here).
   report=$(as_job /opt/quorvex/quorvex-check || true)
-  found=$(grep -v -e '^OK ' -e '^WARN schedule:' <<<"$report" | cut -d: -f1 || true)
-  check "package: quorvex-check finds only the closed service port ($found)" \
-    test "$found" = "FAIL service connection"
+  found=$(grep -v -e '^OK ' -e '^WARN schedule:' -e '^Result: ' <<<"$report" | cut -d: -f1 |
+    tr '\n' ',' || true)
+  check "package: quorvex-check finds only the ports ($found)" \
+    test "$found" = "FAIL server addresses,FAIL service connection,"
   status=0
   as_job env QUORVEX_EVENT_LOG=/var/lib/quorvex/events.jsonl /opt/quorvex/QuorvexServer || status=$?
   check "package: the job, as its user, ends with status 0 (got $status)" test "$status" -eq 0
