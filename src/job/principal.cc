@@ -43,14 +43,11 @@ std::string FailureText(const std::string& description) {
   return std::string(kFailureHead) + "\r\n" + description + "\r\n" + kFailureTail;
 }
 
-// Main's own steps failed: the run ends, and the reason is both an error
-// entry and a line on standard error (which a scheduled run may not have).
+// Main's own steps failed: the run ends with its reason.
 int EndEarly(RunState& run, const std::string& failure) {
   const std::string reason = WithoutPassword(failure, run.Settings);
-  LogError(EntryText("Main", reason));
   run.Summary.reason = reason;
-  std::fprintf(stderr, "Quorvex: the run ended early: %s\n", reason.c_str());
-  return kExitSoftware;
+  return EndRunEarly(kExitSoftware, kEventError, EntryText("Main", reason));
 }
 
 // Whoever may change the job's own folders and files could make it run
@@ -61,9 +58,7 @@ int RefuseUntrustedPlace(const std::string& place, const std::string& reason,
   const std::string text = "The run was not started: " + reason + ", so someone other than the " +
                            "administrators and the job's account could " + harm + " (" + place +
                            "). " + UntrustedPlaceAdvice();
-  LogError(text);
-  std::fprintf(stderr, "Quorvex: %s\n", text.c_str());
-  return kExitUntrustedPlace;
+  return EndRunEarly(kExitUntrustedPlace, kEventError, text);
 }
 
 // The state directory with the folders above it, and its lock file when
@@ -94,6 +89,23 @@ void WarnReadableSettings(const std::string& program_folder) {
 }
 
 }  // namespace
+
+int EndRunEarly(int exit_status, std::uint16_t entry_type, const std::string& entry_text) noexcept {
+  if (entry_type == kEventWarning) {
+    LogWarning(entry_text);
+  } else {
+    LogError(entry_text);
+  }
+  try {
+    std::string line = entry_text;
+    ReplaceAll(line, "\r\n", " ");
+    std::fprintf(stderr, "Quorvex: the run ended early: %s\n", line.c_str());
+  } catch (...) {
+    // Out of memory for the copy: the text as it is.
+    std::fprintf(stderr, "Quorvex: the run ended early: %s\n", entry_text.c_str());
+  }
+  return exit_status;
+}
 
 // The texts the connect path writes out, without the password. The
 // template's order of replacement puts the password into SERVER or USER-ID
@@ -168,12 +180,12 @@ bool bLoadSettings(RunState& run, const ServerNameProvider& names) {
   try {
     ReadConnectionSettings(run.ProgramFolder, names, run.Settings);
     if (bConnectDatabase(run)) return true;
-    LogError(run.LastErrorText);
     run.Summary.reason = WithoutPassword(run.LastErrorText, run.Settings);
+    EndRunEarly(kExitSettingsOrDatabase, kEventError, run.LastErrorText);
     return false;
   } catch (const std::exception& e) {
-    LogError(e.what());
     run.Summary.reason = WithoutPassword(e.what(), run.Settings);
+    EndRunEarly(kExitSettingsOrDatabase, kEventError, e.what());
     return false;
   }
 }
@@ -245,18 +257,16 @@ int Main() {
     guard = SingleInstanceGuard::TryAcquire(state_folder);
   } catch (const std::exception& e) {
     // Never run unguarded: an overlapping run would report twice.
-    LogError(std::string("The single-instance guard cannot be set up: ") + e.what() +
-             ". The run was not started, so that two runs can never overlap; the account that "
-             "runs the job must be able to create and open its state directory " +
-             state_folder);
-    return kExitUntrustedPlace;
+    return EndRunEarly(
+        kExitUntrustedPlace, kEventError,
+        std::string("The single-instance guard cannot be set up: ") + e.what() +
+            ". The run was not started, so that two runs can never overlap; the account that "
+            "runs the job must be able to create and open its state directory " +
+            state_folder);
   }
   // Without the guard no summary is written either (exit 71 and 75): the
   // summary belongs to the run that holds it.
-  if (!guard) {
-    LogWarning(kSingleInstanceMessage);
-    return kExitAnotherInstance;
-  }
+  if (!guard) return EndRunEarly(kExitAnotherInstance, kEventWarning, kSingleInstanceMessage);
 
   RunState run;
   run.ProgramFolder = program_folder;

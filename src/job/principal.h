@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -24,8 +25,10 @@ enum ExitStatus : int {
   // its own place: others may change its program folder (or a folder
   // above), its state directory or the lock file there. One error entry.
   kExitUntrustedPlace = 71,
-  kExitAnotherInstance = 75,    // another instance was running; nothing was done
+  kExitAnotherInstance = 75,    // another instance was running; nothing was done (one warning)
   kExitSettingsOrDatabase = 78  // settings or database session failed (one error entry)
+  // Each early end also writes its entry's text to standard error
+  // (EndRunEarly).
 };
 
 // Nobody watches the job's tools: one that never ends, or leaves something
@@ -44,6 +47,14 @@ inline constexpr char kAddressQuery[] =
 // ends the run with kExitSoftware, its reason written as an error entry
 // ("Main()", CRLF, the reason) and to standard error.
 int Main();
+
+// Tells the reason of a run that ends before its jobs where a scheduled run
+// shows it: one entry of entry_type (kEventError or kEventWarning) whose
+// text is entry_text, and the same text as one line on standard error,
+// "Quorvex: the run ended early: " and the text with its line breaks
+// written as spaces. Returns exit_status; never throws. Every early end
+// goes through it.
+int EndRunEarly(int exit_status, std::uint16_t entry_type, const std::string& entry_text) noexcept;
 
 // Fills run.Settings from the settings file in run.ProgramFolder, decodes
 // the password and opens the database session. True when all of it

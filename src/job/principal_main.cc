@@ -2,6 +2,7 @@
 #include <clocale>
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "job/principal.h"
 
@@ -9,14 +10,23 @@ int main() {
   // Numbers in tool replies and settings follow the user's regional
   // settings.
   std::setlocale(LC_ALL, "");
+  std::string reason = "an unknown failure";
   try {
     return quorvex::Main();
   } catch (const std::exception& e) {
     // Main ends its own failures itself; whatever escapes it still ends the
-    // run with its reason on standard error.
-    std::fprintf(stderr, "Quorvex: the run ended early: %s\n", e.what());
+    // run as every early end does.
+    try {
+      reason = e.what();
+    } catch (...) {
+    }
   } catch (...) {
-    std::fprintf(stderr, "Quorvex: the run ended early on an unknown failure\n");
+  }
+  try {
+    return quorvex::EndRunEarly(quorvex::kExitSoftware, quorvex::kEventError,
+                                "Main()\r\n" + reason);
+  } catch (...) {
+    std::fputs("Quorvex: the run ended early\n", stderr);  // no memory for more
   }
   return quorvex::kExitSoftware;
 }

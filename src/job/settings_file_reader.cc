@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "platform/editor_text.h"
 #include "platform/utf8_path.h"
 #include "util/string_util.h"
 #include "util/utf8.h"
@@ -71,6 +72,12 @@ std::optional<std::string> ReadSettingsText(const std::string& file_path) {
   if (in.bad()) {
     throw SettingsFileError("The settings file " + file_path +
                             " cannot be read: " + std::strerror(errno));
+  }
+  content = EditorTextToUtf8(std::move(content));
+  if (content.starts_with("\xFF\xFE") || content.starts_with("\xFE\xFF")) {
+    throw SettingsFileError("The settings file " + file_path +
+                            " is UTF-16 text (what Windows Notepad calls \"Unicode\"); save it "
+                            "as UTF-8");
   }
   if (const std::size_t nul = content.find('\0'); nul != std::string::npos) {
     throw SettingsFileError("The settings file " + file_path +

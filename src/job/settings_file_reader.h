@@ -7,6 +7,12 @@
 // quotes removed, so SERVERDB="  db1  " keeps its blanks. When a key appears twice in a section the
 // first one counts.
 //
+// The file is UTF-8, with or without its mark; on Windows also what
+// Notepad saves as "ANSI" (the system's code page) and as "Unicode" (UTF-16
+// with its byte-order mark, either byte order), as the system's profile
+// functions read them (platform/editor_text.h). A UTF-16 file elsewhere is
+// refused with a description that says so.
+//
 // A missing file or section gives every key its default. A file that
 // cannot be read, is not a regular file (a named pipe, a folder, a device:
 // refused without being opened, so nothing blocks), is not text (a NUL

@@ -86,6 +86,49 @@ TEST(LoadSettingsTest, ReadsEveryKeyWithItsDefaultAndOpensTheDatabase) {
   fs::remove_all(dir);
 }
 
+// Each row: the bytes of a settings file as an editor saves it, and what
+// DATABASE reads, or the words of the failure. Windows reads Notepad's
+// ANSI (code page 1252 here) and UTF-16 files as its profile functions do;
+// elsewhere only UTF-8 is text.
+TEST(SettingsFileReaderTest, ReadsTheEncodingsOfThePlatform) {
+#ifdef _WIN32
+  const bool windows = true;
+#else
+  const bool windows = false;
+#endif
+  const std::string utf16le(
+      "\xFF\xFE[\0C\0O\0N\0E\0X\0I\0O\0N\0]\0\n\0D\0A\0T\0A\0B\0A\0S\0E\0="
+      "\0\xF1\0\n\0",
+      46);
+  std::string utf16be = utf16le;
+  for (std::size_t at = 0; at + 1 < utf16be.size(); at += 2)
+    std::swap(utf16be[at], utf16be[at + 1]);
+  const struct {
+    const char* name;
+    std::string bytes;
+    const char* read;  // DATABASE, or the words of the failure
+  } rows[] = {
+      {"ANSI", "; configuraci\xF3n\n[CONEXION]\nDATABASE=\xF1\n",
+       windows ? "\xC3\xB1" : "is not UTF-8 text (an invalid byte at offset 13)"},
+      {"UTF-16 little endian", utf16le, windows ? "\xC3\xB1" : "is UTF-16 text"},
+      {"UTF-16 big endian", utf16be, windows ? "\xC3\xB1" : "is UTF-16 text"},
+  };
+  const fs::path file =
+      fs::temp_directory_path() / ("quorvex-encoding-" + std::to_string(getpid()));
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::ofstream(file, std::ios::binary) << row.bytes;
+    std::string read;
+    try {
+      read = SettingsFileReader().FindSetting(file.string(), "CONEXION", "DATABASE").value_or("-");
+    } catch (const SettingsFileError& e) {
+      read = e.what();
+    }
+    EXPECT_NE(read.find(row.read), std::string::npos) << read;
+  }
+  fs::remove(file);
+}
+
 TEST(ConnectionStringTest, TemplateTitleAndPlaceholderOrder) {
   EXPECT_EQ(BuildConnectionString(
                 {"x*DATABASE*y", "sa", "p*SERVER*w", "EMPRESAS", 0, "", "", "", "", ""}),

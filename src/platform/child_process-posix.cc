@@ -195,7 +195,15 @@ ChildProcess::~ChildProcess() {
 }
 
 std::string SystemPingPath(const std::string& program_folder) {
-  return FindProgram("ping", program_folder);
+  // Only the stand-in of the installation: the system's own ping, which
+  // the current folder or PATH would offer, prints no "Media =" summary
+  // and, asked for no count, pings for as long as it is let.
+  const std::string path = SystemPingLocation(program_folder);
+  return !program_folder.empty() && IsExecutableFile(path) ? path : std::string();
+}
+
+std::string SystemPingLocation(const std::string& program_folder) {
+  return JoinPath(program_folder, "ping");
 }
 
 ChildProcess::StartStatus ChildProcess::Start(std::string_view command_line,

@@ -54,6 +54,8 @@ std::string SystemPingPath(const std::string&) {
   return WideToUtf8(std::wstring_view(folder, length)) + "\\ping.exe";
 }
 
+std::string SystemPingLocation(const std::string&) { return "ping.exe in the system folder"; }
+
 ChildReaper::~ChildReaper() {
   // A child still running goes on alone; only our handle to it is closed.
   for (std::intptr_t process : pending_) CloseHandle(AsHandle(process));

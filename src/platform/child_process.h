@@ -61,11 +61,14 @@ std::string FindProgram(std::string_view program, const std::string& program_fol
 
 // The file of the system's ping, which the latency sweep starts for the
 // line "ping <host>": on Windows ping.exe in the system folder
-// (GetSystemDirectoryW), never one that the program folder, the current
-// folder or PATH would offer first; elsewhere what FindProgram finds for
-// "ping", which in an installation is the stand-in beside the program.
-// Empty when there is none.
+// (GetSystemDirectoryW); elsewhere the stand-in "ping" beside the program,
+// an executable regular file. Never one that the current folder or PATH
+// would offer. Empty when there is none.
 std::string SystemPingPath(const std::string& program_folder);
+
+// Where SystemPingPath looks, for a message that says it was not found:
+// "<program_folder>/ping", or on Windows "ping.exe in the system folder".
+std::string SystemPingLocation(const std::string& program_folder);
 
 // ExecutableFolder() lives in platform/process_info.h.
 

@@ -37,10 +37,9 @@ bool AppendEventLine(const char* path, const std::string& line) {
       ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0640));
   const int fd = file.get();
   struct stat info;
-  if (fd < 0) {
-    // A pipe without a reader or a folder cannot even be opened.
-    return !(::stat(path, &info) == 0 && !S_ISREG(info.st_mode));
-  }
+  // A file that cannot be opened (no such folder, no right to it, a pipe
+  // without a reader) takes no entry.
+  if (fd < 0) return false;
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
   // One write per entry: appends of concurrent processes do not interleave.
   std::size_t done = 0;
@@ -52,7 +51,9 @@ bool AppendEventLine(const char* path, const std::string& line) {
     }
     done += static_cast<std::size_t>(n);
   }
-  return true;
+  // Nothing written (a full disk, a quota): the entry is not there. A part
+  // of it is, and goes to the system's log again whole.
+  return done == line.size();
 }
 
 namespace {

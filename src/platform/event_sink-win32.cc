@@ -23,7 +23,7 @@ bool AppendEventLine(const char* path, const std::string& line) {
   HANDLE file =
       CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return true;
+  if (file == INVALID_HANDLE_VALUE) return false;
   // A pipe, the console or a device such as NUL is no log file; a write to
   // a pipe could block for good.
   if (GetFileType(file) != FILE_TYPE_DISK) {
@@ -31,9 +31,10 @@ bool AppendEventLine(const char* path, const std::string& line) {
     return false;
   }
   DWORD written = 0;
-  WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  const BOOL wrote =
+      WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   CloseHandle(file);
-  return true;
+  return wrote && written == line.size();
 }
 
 void ReportToSystemLog(const EventEntry& entry) {

@@ -20,8 +20,9 @@ struct EventEntry {
 // Delivers one entry. With QUORVEX_EVENT_LOG naming a regular file (or one
 // that does not exist yet) the entry is appended there as one JSON object
 // per line; otherwise, and when it names anything else (a named pipe, a
-// device, a folder), it goes to the systemd journal, or to syslog where no
-// journal runs.
+// device, a folder) or a file that cannot be opened or written, it goes
+// where it goes without the variable: the systemd journal, or syslog where
+// no journal runs (the Windows event log there).
 void DeliverEvent(const EventEntry& entry) noexcept;
 
 // The JSON object written to the file sink for entry (no line break): keys
@@ -35,9 +36,9 @@ std::string LocalTimeText();
 // The platform's parts of DeliverEvent (event_sink-posix.cc,
 // event_sink-win32.cc). Both fail silently: the entry is then lost.
 // Appends line to the file at path in one write, so that the entries of
-// concurrent processes do not interleave. Returns false, writing nothing
-// and never blocking, when path names something other than a regular file;
-// true otherwise, also when the write failed.
+// concurrent processes do not interleave. Returns true only when the whole
+// line was written; false, never blocking, when path names something other
+// than a regular file, cannot be opened or created, or the write failed.
 bool AppendEventLine(const char* path, const std::string& line);
 // The system's own log (the -posix and -win32 files say which).
 void ReportToSystemLog(const EventEntry& entry);

@@ -48,13 +48,16 @@ TEST(EventSinkTest, EntryPointsDifferOnlyInTypeAndId) {
   unsetenv("QUORVEX_EVENT_LOG");
 }
 
-// Each row: a QUORVEX_EVENT_LOG that is no log file or cannot be written.
-// The caller goes on at once, and nothing is written into a named pipe
-// (with a reader, which lets a writer open it; without one, where opening
-// it to write would wait for good).
+// Each row: a QUORVEX_EVENT_LOG that is no log file or cannot be opened.
+// The file takes no entry (so it goes to the system's log), the caller
+// goes on at once, and nothing is written into a named pipe (with a
+// reader, which lets a writer open it; without one, where opening it to
+// write would wait for good).
 TEST(EventSinkTest, WhatIsNoLogFileTakesNoEntry) {
   const std::string dir = ::testing::TempDir();
-  std::vector<std::string> paths = {"/no-such-folder/events.jsonl", dir};
+  const std::string plain = dir + "quorvex-plain-" + std::to_string(getpid());
+  std::ofstream(plain).put('x');
+  std::vector<std::string> paths = {"/no-such-folder/events.jsonl", dir, plain + "/events.jsonl"};
 #ifndef _WIN32
   const std::string read_pipe = dir + "quorvex-read-pipe-" + std::to_string(getpid());
   const std::string lone_pipe = dir + "quorvex-lone-pipe-" + std::to_string(getpid());
@@ -65,9 +68,11 @@ TEST(EventSinkTest, WhatIsNoLogFileTakesNoEntry) {
 #endif
   for (const std::string& path : paths) {
     SCOPED_TRACE(path);
+    EXPECT_FALSE(AppendEventLine(path.c_str(), "{}\n"));
     setenv("QUORVEX_EVENT_LOG", path.c_str(), 1);
     LogWarning("lost on purpose");
   }
+  std::filesystem::remove(plain);
   unsetenv("QUORVEX_EVENT_LOG");
 #ifndef _WIN32
   char byte;

@@ -26,7 +26,17 @@ double frmMain::SystemPingResp(const std::string& host) {
   // The line names ping; the file started is the system's own (on Linux
   // the stand-in beside the program), judged like the other tools.
   const std::string program = SystemPingPath(run_.ProgramFolder);
-  if (!program.empty() && RefuseReplaceableTool("SystemPingResp", program)) return -1;
+  if (program.empty()) {
+    LogErrorOncePerRun(
+        "SystemPingResp",
+        "The ping program was not found: with PING-MODE " + std::to_string(run_.Settings.PingMode) +
+            " the sweep starts only " + SystemPingLocation(run_.ProgramFolder) +
+            ", and there is none there that can be started; no tool was started, and every "
+            "server gets -1 in this run. Reinstall the package, which puts it there, or set "
+            "PING-MODE to 1 (tcping.exe) or 2 (psping.exe)");
+    return -1;
+  }
+  if (RefuseReplaceableTool("SystemPingResp", program)) return -1;
   runner.ExecuteProgram(program);
   std::string reply = TrimSpaces(GetTextBetween(txtSalida.Text(), "Media =", "ms"));
   if (reply.empty()) reply = "-1";

@@ -41,19 +41,52 @@ std::string frmMain::LocateTool(const std::string& setting, std::string_view key
     if (result.empty()) return result;
     if (!IsOrdinaryFile(result) || RefuseReplaceableTool(procedure, result)) result.clear();
   } catch (const std::exception& failure) {
-    LogError(EntryText(procedure, failure.what()));
+    LogErrorOncePerRun(procedure, failure.what());
   }
   return result;
+}
+
+void frmMain::LogErrorOncePerRun(std::string_view procedure, const std::string& text) {
+  const std::string entry = EntryText(procedure, text);
+  if (reported_.insert(entry).second) LogError(entry);
 }
 
 bool frmMain::RefuseReplaceableTool(std::string_view procedure, const std::string& tool) {
   const std::string reason = WhyToolIsReplaceable(tool, run_.ProgramFolder);
   if (reason.empty()) return false;
-  LogError(EntryText(procedure, tool + " was not started: " + reason +
-                                    ", so someone other than the administrators and the job's "
-                                    "account could have replaced the tool. " +
-                                    ReplaceableToolAdvice()));
+  LogErrorOncePerRun(procedure,
+                     tool + " was not started: " + reason +
+                         ", so someone other than the administrators and the job's account "
+                         "could have replaced the tool. " +
+                         ReplaceableToolAdvice());
+  reported_.insert("missing " + tool);  // the entry above says why it is not started
   return true;
+}
+
+void frmMain::ReportMissingTool(bool psping) {
+  const std::string name = psping ? "psping.exe" : "tcping.exe";
+  const std::string key = psping ? "PSPING" : "TCPING";
+  const std::string& setting = psping ? run_.Settings.PsPingExe : run_.Settings.TcPingExe;
+  const std::string path =
+      ToolPathFromSetting(setting, psping ? kPsPingKey : kTcPingKey, run_.ProgramFolder);
+  if (!reported_.insert("missing " + path).second) return;
+  const std::string effect = "; no tool was started, and every server measured with PING-MODE " +
+                             std::string(psping ? "2" : "1") + " gets -1 in this run";
+  const std::string key_text(psping ? kPsPingKey : kTcPingKey);
+  std::string text;
+  if (path.empty()) {
+    text = key + "=" + setting + " does not name " + name + " (the setting must hold \"" +
+           key_text + "\" in any letter case)" + effect + ". Write " + key + "=" + name +
+           " in the settings file, or the tool's file relative to the program folder " +
+           run_.ProgramFolder;
+  } else {
+    text = name + " was not found: it was looked for as " + path + " (" + key + "=" + setting +
+           ", relative to the program folder), and there is no such file, or it is a folder or "
+           "hidden" +
+           effect + ". Put the installation's " + name + " there as a visible file, or correct " +
+           key + " in the settings file";
+  }
+  LogError(EntryText(psping ? "PsPingResp" : "TcPingResp", text));
 }
 
 std::string frmMain::bPSPING() {
@@ -94,7 +127,10 @@ double frmMain::MeasureWithTool(const std::string& host, bool psping) {
   double value = -1;
   try {
     const std::string tool_path = psping ? bPSPING() : bTcPing();
-    if (TrimSpaces(tool_path).empty()) return value;
+    if (TrimSpaces(tool_path).empty()) {
+      ReportMissingTool(psping);
+      return value;
+    }
     const ConnectionSettings& settings = run_.Settings;
     const std::string output =
         ExecCMD(tool_path, psping ? settings.PsPingCommand : settings.TcPingCommand,

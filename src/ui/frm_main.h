@@ -16,6 +16,7 @@
 #pragma once
 
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -204,12 +205,23 @@ class frmMain final : private DOSOutputsListener {
   bool RefuseReplaceableTool(std::string_view procedure, const std::string& tool);
   // PsPingResp and TcPingResp.
   double MeasureWithTool(const std::string& host, bool psping);
+  // The error entry of procedure and text, unless this run has written
+  // the same entry already: a tool that is missing or refused stays so for
+  // every server of the sweep, and one entry says it (500 servers would
+  // otherwise give 500 copies).
+  void LogErrorOncePerRun(std::string_view procedure, const std::string& text);
+  // The error entry, once per run, of a tool setting that names no tool
+  // the sweep can start (it is missing, hidden, or not named at all).
+  void ReportMissingTool(bool psping);
 
   RunState& run_;
   MessageBoxPresenter& boxes_;
   WindowView* view_ = nullptr;
   RunLimits runner_limits_;
   std::unique_ptr<DOSOutputs> objDOS_;
+  // Entries of LogErrorOncePerRun, and "missing <path>" for each tool
+  // whose absence is said already.
+  std::set<std::string> reported_;
 };
 
 }  // namespace quorvex

@@ -106,7 +106,19 @@ struct Row {
   bool postgres;
   std::function<void(Installation&, Connection& db)> breaks;
   std::set<std::string> flagged;  // every line that is not OK, verdict and check
+  const char* says = "";          // words the output must hold (a fix, a reason)
+  std::vector<std::string> args = {};
 };
+
+// A break that is one statement on the database.
+std::function<void(Installation&, Connection&)> Sql(const char* sql) {
+  return [sql](Installation&, Connection& db) { db.Execute(sql); };
+}
+
+void MakeTool(Installation& i, const char* name, const char* script) {
+  std::ofstream(i.Folder() / name) << script;
+  fs::permissions(i.Folder() / name, fs::perms::owner_all);
+}
 
 const std::string kSecret = "Zx4vPj9m";  // never to be shown
 
@@ -156,7 +168,82 @@ const Row kRows[] = {
     {"a typo key",
      false,
      [](Installation& i, Connection&) { Settings(i, "PING_MODE=2\n"); },
-     {"WARN unknown key PING_MODE"}},
+     {"WARN unknown key PING_MODE"},
+     "the nearest key it reads is PING-MODE"},
+    {"a key like none",
+     false,
+     [](Installation& i, Connection&) { Settings(i, "COLOR=blue\n"); },
+     {"WARN unknown key COLOR"},
+     "the job reads no key COLOR. Fix: Remove it"},
+    {"judged for an account that may not read or write",
+     false,
+     [](Installation&, Connection&) {},
+     {"FAIL settings file", "FAIL state directory", "FAIL database writable"},
+     "cannot be read by nobody",
+     {"--user", "nobody"}},
+    {"the state directory is a file",
+     false,
+     [](Installation& i, Connection&) { std::ofstream(i.StateFolder()).put('x'); },
+     {"FAIL state directory"},
+     "is not a folder; every run would end at once with exit status 71"},
+    {"no database file",
+     false,
+     [](Installation& i, Connection&) {
+       i.CloseDb();
+       fs::remove(i.DatabasePath());
+     },
+     {"FAIL database login", "WARN central service"},
+     "database.sqlite3 does not exist. Fix: Make it from the schema script"},
+    {"two service addresses",
+     false,
+     Sql("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', 'http://x/')"),
+     {"FAIL service address rows"}},
+    {"an address that is no web address",
+     false,
+     Sql("UPDATE Configuracion SET Cf_Valor = 'x'"),
+     {"FAIL service address"},
+     "Fix: Correct the installation's service address in Configuracion: UPDATE Configuracion"},
+    {"a port in St_Url",
+     false,
+     Sql("UPDATE Servidor_Timbrado SET St_Url = 'https://stamp.test:8443/ws'"),
+     {"FAIL server addresses"}},
+    {"no active server",
+     false,
+     Sql("UPDATE Servidor_Timbrado SET Es_Cve_Estado = 'BA'"),
+     {"WARN active servers"}},
+    {"no key on St_ID",
+     false,
+     Sql("DROP INDEX UX_Servidor_Timbrado_St_ID"),
+     {"WARN key on St_ID"},
+     "CREATE UNIQUE INDEX UX_Servidor_Timbrado_St_ID ON Servidor_Timbrado (St_ID)"},
+    {"a login that may not update",
+     true,
+     Sql("REVOKE UPDATE ON Transaccion_Uso FROM quorvex"),
+     {"FAIL database writable"},
+     "may not update Transaccion_Uso"},
+    {"neither table the reports look up",
+     false,
+     [](Installation&, Connection& db) {
+       db.Execute("DROP TABLE Operadores");
+       db.Execute("DROP TABLE Transaccion_Uso");
+     },
+     {"FAIL table Operadores", "FAIL table Transaccion_Uso", "WARN sysobjects"}},
+    {"a tool that never ends",
+     false,
+     [](Installation& i, Connection&) {
+       MakeTool(i, "stuck-tcping.exe", "#!/bin/sh\nexec sleep 60\n");
+       Settings(i, "TCPING=stuck-tcping.exe\n");
+     },
+     {"FAIL tool run"},
+     "was stopped after 10 s"},
+    {"the stand-in ping missing",
+     false,
+     [](Installation& i, Connection&) {
+       fs::remove(i.Folder() / "ping");
+       Settings(i, "PING-MODE=3\n");
+     },
+     {"FAIL tool"},
+     "/ping is not there"},
     {"PING-MODE a word",
      false,
      [](Installation& i, Connection&) { Settings(i, "PING-MODE=tcping\n"); },
@@ -165,15 +252,10 @@ const Row kRows[] = {
      true,
      [](Installation& i, Connection&) { i.WriteSettings(PgSettings(kSecret)); },
      {"FAIL database login", "WARN central service"}},
-    {"no table Operadores",
-     false,
-     [](Installation&, Connection& db) { db.Execute("DROP TABLE Operadores"); },
-     {"FAIL table Operadores"}},
+    {"no table Operadores", false, Sql("DROP TABLE Operadores"), {"FAIL table Operadores"}},
     {"no column St_Ping",
      false,
-     [](Installation&, Connection& db) {
-       db.Execute("ALTER TABLE Servidor_Timbrado DROP COLUMN St_Ping");
-     },
+     Sql("ALTER TABLE Servidor_Timbrado DROP COLUMN St_Ping"),
      {"FAIL table Servidor_Timbrado"}},
     {"St_Ping as text",
      false,
@@ -189,10 +271,7 @@ const Row kRows[] = {
                   std::to_string(testing::ClosedLoopbackPort()) + "/update/update.asmx'");
      },
      {"FAIL service connection"}},
-    {"the default address",
-     false,
-     [](Installation&, Connection& db) { db.Execute("DELETE FROM Configuracion"); },
-     {"FAIL service address"}},
+    {"the default address", false, Sql("DELETE FROM Configuracion"), {"FAIL service address"}},
     {"no tcping.exe",
      false,
      [](Installation& i, Connection&) { fs::remove(i.Folder() / "tcping.exe"); },
@@ -230,31 +309,55 @@ TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
     db->Execute("DELETE FROM Configuracion");
     db->Execute("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
                 "')");
+    db->Execute("DELETE FROM Servidor_Timbrado");
+    db->Execute(
+        "INSERT INTO Servidor_Timbrado VALUES ('1', 'https://stamp.test/ws', 'AC', 0), "
+        "('2', 'http://[::1]/ws', 'AC', 0)");
     row.breaks(install, *db);
     // Out of the write-ahead mode a session that may write would put it in:
     // such a session would change the file's header.
-    if (!row.postgres) db->Execute("PRAGMA journal_mode=DELETE");
+    if (!row.postgres && fs::exists(install.DatabasePath())) {
+      install.Db().Execute("PRAGMA journal_mode=DELETE");
+    }
     install.CloseDb();
     const std::string rows_before = row.postgres ? Rows(*pg_db) : "";
     const auto files_before = Files(install.Folder().parent_path());
     const int requests_before = service.Received();
 
     const std::string check = (install.Folder() / "quorvex-check").string();
-    const std::map<std::string, std::string> state = {
+    const std::map<std::string, std::string> env = {
         {"QUORVEX_STATE_DIR", install.StateFolder().string()}};
-    const auto json = testing::RunProgram(check, {"--json"}, state);
-    const auto text = testing::RunProgram(check, {}, state);
+    std::vector<std::string> args = row.args;
+    args.push_back("--json");
+    const auto json = testing::RunProgram(check, args, env);
+    args.back() = "--strict";
+    const auto strict = testing::RunProgram(check, args, env);
+    args.back() = "--quiet";
+    const auto text = testing::RunProgram(check, args, env);
 
     const std::vector<Line> lines = FromJson(json.output);
     std::set<std::string> flagged;
-    std::string rendered;
+    std::string rendered;  // as --quiet prints them
+    std::map<std::string, int> count;
     for (const Line& l : lines) {
+      ++count[l.verdict];
       if (l.verdict != "OK" && !(systemd && l.check == "schedule"))
         flagged.insert(l.verdict + " " + l.check);
-      rendered += (l.verdict + "   ").substr(0, 5) + l.check + ": " + l.found +
-                  (l.fix.empty() ? "" : ". Fix: " + l.fix) + "\n";
+      if (l.verdict != "OK") {
+        rendered += (l.verdict + "   ").substr(0, 5) + l.check + ": " + l.found +
+                    (l.fix.empty() ? "" : ". Fix: " + l.fix) + "\n";
+      }
     }
-    EXPECT_EQ(flagged, row.flagged) << text.output;
+    rendered += "Result: " +
+                std::string(count["FAIL"]   ? "FAIL"
+                            : count["WARN"] ? "WARN"
+                                            : "OK") +
+                " (" + std::to_string(count["FAIL"]) + " failed, " + std::to_string(count["WARN"]) +
+                (count["WARN"] == 1 ? " warning, " : " warnings, ") + std::to_string(count["OK"]) +
+                " OK)\n";
+    EXPECT_EQ(flagged, row.flagged) << strict.output;
+    EXPECT_NE(strict.output.find(row.says), std::string::npos) << strict.output;
+    EXPECT_EQ(strict.exit_code, count["FAIL"] + count["WARN"] > 0 ? 1 : 0);
     // The two runs differ only in numbers: the closed port, the clock.
     const std::regex digits("[0-9]+");
     EXPECT_EQ(std::regex_replace(text.output, digits, "#"),
@@ -263,18 +366,42 @@ TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
         std::any_of(lines.begin(), lines.end(), [](const Line& l) { return l.verdict == "FAIL"; });
     EXPECT_EQ(json.exit_code, failed ? 1 : 0);
     EXPECT_EQ(text.exit_code, json.exit_code);
-    EXPECT_EQ(text.output.find(kSecret), std::string::npos);
+    EXPECT_EQ(strict.output.find(kSecret), std::string::npos);
 
     EXPECT_TRUE(Files(install.Folder().parent_path()) == files_before);
     if (row.postgres) {
       EXPECT_EQ(Rows(*pg_db), rows_before);
       pg_db->Execute("DELETE FROM Configuracion");
+      pg_db->Execute("GRANT UPDATE ON Transaccion_Uso TO quorvex");
     }
-    const bool answered = text.output.find("OK   service answer") != std::string::npos;
-    EXPECT_EQ(service.Received() - requests_before, answered ? 2 : 0);
+    const bool answered = strict.output.find("OK   service answer") != std::string::npos;
+    EXPECT_EQ(service.Received() - requests_before, answered ? 3 : 0);
     for (int n = requests_before + 1; n <= service.Received(); ++n)
       EXPECT_TRUE(service.Record(n, ".headers").starts_with("GET "))
           << service.Record(n, ".headers");
+  }
+}
+
+// The command line: each row, the arguments, the exit status and the start
+// of what is printed.
+TEST(CheckProgramTest, AnswersHelpVersionAndAWrongArgument) {
+  const Installation install(/*with_database=*/false);
+  const struct {
+    std::vector<std::string> args;
+    int exit_code;
+    const char* starts;
+  } rows[] = {
+      {{"--version"}, 0, "quorvex-check 1.0.0\n"},
+      {{"--help"}, 0, "usage: quorvex-check [--quiet] [--strict] [--json] [--user NAME]\n"},
+      {{"--quiet", "--verbose"}, 2, "quorvex-check: unknown argument --verbose\nusage:"},
+      {{"--user", "no-such-account-q"}, 1, "quorvex-check: there is no account no-such-account-q"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.args.back());
+    const auto result =
+        testing::RunProgram((install.Folder() / "quorvex-check").string(), row.args);
+    EXPECT_EQ(result.exit_code, row.exit_code);
+    EXPECT_TRUE(result.output.starts_with(row.starts)) << result.output;
   }
 }
 

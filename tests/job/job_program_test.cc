@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 
 #include <chrono>
 #include <filesystem>
@@ -94,10 +96,8 @@ TEST(JobStartTest, EveryEarlyEndSaysWhyOnce) {
     const auto result = install.RunJob();
     EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
     const auto events = install.Events();
-    if (c.exit_code == 70) {
-      EXPECT_TRUE(result.output.starts_with("Quorvex: the run ended early: ")) << result.output;
-      EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
-    }
+    EXPECT_TRUE(result.output.starts_with("Quorvex: the run ended early: ")) << result.output;
+    EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
     ASSERT_EQ(events.size(), 1u) << result.output;
     const std::string& m = events[0].message;
     EXPECT_EQ(m.starts_with("Main()\r\n"), c.exit_code == 70) << m;
@@ -110,6 +110,96 @@ TEST(JobStartTest, EveryEarlyEndSaysWhyOnce) {
               c.framed)
         << m;
   }
+}
+
+// A tool the sweep cannot start leaves every server at -1 and says so in
+// one error entry per run, however many servers there are. Each row: what
+// is done to the installation, and the start of that entry.
+TEST(SweepToolTest, AToolThatCannotBeStartedIsOneEntryPerRun) {
+  const struct {
+    const char* name;
+    const char* settings;
+    std::function<void(const fs::path&)> arrange;
+    const char* entry;  // after the folder's path where it holds "@"
+  } rows[] = {
+      {"tcping.exe deleted", "", [](const fs::path& f) { fs::remove(f / "tcping.exe"); },
+       "TcPingResp()\r\ntcping.exe was not found: it was looked for as @/tcping.exe "
+       "(TCPING=tcping.exe, relative to the program folder)"},
+      {"tcping.exe hidden", "TCPING=.tcping.exe\n",
+       [](const fs::path& f) { fs::rename(f / "tcping.exe", f / ".tcping.exe"); },
+       "TcPingResp()\r\ntcping.exe was not found: it was looked for as @/.tcping.exe"},
+      {"TCPING names another program", "TCPING=tcping64.exe\n", [](const fs::path&) {},
+       "TcPingResp()\r\nTCPING=tcping64.exe does not name tcping.exe"},
+      {"psping.exe writable by everyone", "PING-MODE=2\n",
+       [](const fs::path& f) { fs::permissions(f / "psping.exe", fs::perms::all); },
+       "bPSPING()\r\n@/psping.exe was not started: @/psping.exe is writable by everyone"},
+      // The system's own ping, on PATH, would run for good without a count.
+      {"the stand-in ping missing", "PING-MODE=3\n",
+       [](const fs::path& f) { fs::remove(f / "ping"); },
+       "SystemPingResp()\r\nThe ping program was not found: with PING-MODE 3 the sweep starts "
+       "only @/ping"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    testing::LoopbackListener server;
+    Settings(install, row.settings);
+    row.arrange(install.Folder());
+    const std::string url =
+        "', 'http://127.0.0.1:" + std::to_string(server.port()) + "/', 'AC', 7)";
+    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" + url);
+    const auto start = std::chrono::steady_clock::now();
+    const auto result = install.RunJob({{"QUORVEX_RUN_SECONDS", "30"}});
+
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    EXPECT_EQ(install.Scalar("SELECT group_concat(St_Ping) FROM Servidor_Timbrado"), "-1,-1,-1");
+    const std::string expected =
+        std::regex_replace(row.entry, std::regex("@"), install.Folder().string());
+    std::vector<std::string> errors;
+    for (const auto& e : install.Events()) e.type == 1 ? errors.push_back(e.message) : void();
+    ASSERT_EQ(errors.size(), 1u) << result.output;
+    EXPECT_TRUE(errors[0].starts_with(expected)) << errors[0];
+  }
+}
+
+// QUORVEX_EVENT_LOG naming what cannot be opened as a file: the entry goes
+// to the journal, as without the variable. The run has a /run of its own
+// whose journal socket is the test's. Each row: the variable's value.
+TEST(EventLogTest, AnUnwritableEventLogLeavesTheEntryToTheJournal) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a /run of the run's own";
+  Installation install;
+  const fs::path plain = install.Folder() / "plain.txt";
+  std::ofstream(plain).put('x');
+  const fs::path socket_path = install.Folder() / "journal.socket";
+  const int journal = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socket_path.string().copy(address.sun_path, sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(journal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  Settings(install, "PING-MODE=tcping\n");
+  const char* script =
+      "mount -t tmpfs none /run && mkdir -p /run/systemd/journal && "
+      "touch /run/systemd/journal/socket && mount --bind \"$0\" /run/systemd/journal/socket && "
+      "exec \"$1\"";
+  for (const fs::path& log : {plain / "events.jsonl", install.Folder(), fs::path("/no/such")}) {
+    SCOPED_TRACE(log);
+    const auto result = testing::RunProgram(
+        "/usr/bin/unshare",
+        {"-m", "/bin/sh", "-c", script, socket_path.string(),
+         (install.Folder() / "QuorvexServer").string()},
+        {{"QUORVEX_EVENT_LOG", log.string()}, {"QUORVEX_STATE_DIR", install.StateFolder()}});
+    EXPECT_EQ(result.exit_code, 78) << result.output;
+    char datagram[4096];
+    const ssize_t size = ::recv(journal, datagram, sizeof datagram, 0);
+    ASSERT_GT(size, 0) << "no entry reached the journal";
+    const std::string fields(datagram, static_cast<std::size_t>(size));
+    EXPECT_NE(fields.find("MESSAGE=Type mismatch: \"tcping\" is not a number (key PING-MODE"),
+              std::string::npos)
+        << fields;
+    EXPECT_NE(fields.find("PRIORITY=3\nSYSLOG_IDENTIFIER=Quorvex\n"), std::string::npos) << fields;
+  }
+  ::close(journal);
 }
 
 // A run held busy by its one server's tcping tool until the file "release"
@@ -212,6 +302,9 @@ TEST(SingleInstanceTest, NoGuardMeansNoRun) {
   const auto entries = testing::ReadEventLog(events);
 
   EXPECT_EQ(result.exit_code, 71) << result.output;
+  EXPECT_TRUE(result.output.starts_with(
+      "Quorvex: the run ended early: The single-instance guard cannot be set up"))
+      << result.output;
   ASSERT_EQ(entries.size(), 1u) << result.output;
   EXPECT_EQ(entries[0].type, 1);
   EXPECT_EQ(entries[0].id, 1003);

@@ -125,10 +125,11 @@ std::pair<long, long> TracedDataSizeAndBytes(const std::string& output) {
 
 // Each row: a change to a file of the program folder before a run with the PING-MODE given
 // (others may write it; wine's attrib makes it hidden or a system file; a copy of it named),
-// and where an error entry finds fault (none: no entry). The reachable server gets -1 all the
-// same: a tool that others could have replaced is not started; a hidden or system file is no
-// tool; the system's ping is the one in the system folder (whose summary wine writes in
-// English), never a ping.exe beside the job, which would have connected four times.
+// and where an error entry finds fault (none: no entry; "missing": the one entry of a tool
+// not found). The reachable server gets -1 all the same: a tool that others could have
+// replaced is not started; a hidden or system file is no tool; the system's ping is the one
+// in the system folder (whose summary wine writes in English), never a ping.exe beside the
+// job, which would have connected four times.
 TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
   const std::string address = "127.0.0." + std::to_string(20 + getpid() % 200);
   const struct {
@@ -138,8 +139,8 @@ TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
     const char* fault;
   } cases[] = {
       {"1", "tcping.exe", "o+w", "\\tcping.exe"},
-      {"1", "tcping.exe", "+h", nullptr},
-      {"1", "tcping.exe", "+s", nullptr},
+      {"1", "tcping.exe", "+h", "missing"},
+      {"1", "tcping.exe", "+s", "missing"},
       {"0", "tcping.exe", "ping.exe", nullptr},
   };
   for (const auto& c : cases) {
@@ -169,6 +170,14 @@ TEST(WindowsJobTest, StartsNoToolAUserCouldHavePlaced) {
     const std::string folder = testing::WinePath(install.Folder());
     if (c.fault == nullptr) {
       EXPECT_TRUE(errors.empty());
+      continue;
+    }
+    if (std::string_view(c.fault) == "missing") {
+      ASSERT_EQ(errors.size(), 1u);
+      EXPECT_TRUE(errors[0].starts_with(
+          "TcPingResp()\r\ntcping.exe was not found: it was looked for as " + folder +
+          "/tcping.exe (TCPING=tcping.exe, relative to the program folder)"))
+          << errors[0];
       continue;
     }
     EXPECT_EQ(errors,
@@ -316,9 +325,10 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
       ASSERT_EQ(events.size(), 1u) << result.output;
       EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
       EXPECT_NE(events[0].message.find(c.expected), std::string::npos) << events[0].message;
-      // Main's own failures: "Main()" and the reason, also on standard error.
+      // Main's own failures: "Main()" and the reason; every early end's
+      // reason is on standard error too.
       EXPECT_EQ(events[0].message.starts_with("Main()\r\n"), c.exit_code == 70);
-      EXPECT_EQ(result.output.find(c.expected) != std::string::npos, c.exit_code == 70);
+      EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
     }
   }
   fs::remove_all(drivers);
@@ -412,6 +422,7 @@ TEST(WindowsJobTest, CheckNamesWhatIsBroken) {
     Installation install(true, Programs::kWindows);
     install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" +
                  service.Url() + "')");
+    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('S1', 'https://stamp.test/ws', 'AC', 0)");
     if (*c.breaks) install.Exec(c.breaks);
     install.CloseDb();
     install.WriteSettings(Installation::SqliteSettings(c.settings));

@@ -6,7 +6,9 @@
 
 namespace quorvex {
 
-ConfigurationCheck::ConfigurationCheck(const std::string& program_folder, RunDeadline deadline) {
+ConfigurationCheck::ConfigurationCheck(const std::string& program_folder, RunDeadline deadline,
+                                       const std::string& user)
+    : account_(JobAccount::Find(user)) {
   run_.ProgramFolder = program_folder;
   run_.Deadline = deadline;
 }
@@ -15,7 +17,12 @@ const Findings& ConfigurationCheck::Run() {
   CheckSettings();
   FindTool();
   CheckFileSafety();
+  CheckStateDirectory();
   CheckDatabase();
+  CheckDatabaseWritable();
+  CheckServers();
+  CheckServerKey();
+  CheckServiceAddressRows();
   CheckService();
   CheckTool();
   CheckSchedule();

@@ -16,19 +16,24 @@
 // and the password, or any piece of it, is never shown.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "findings.h"
 #include "job/connection_settings.h"
 #include "job/run_state.h"
+#include "job_account.h"
 
 namespace quorvex {
 
 class ConfigurationCheck {
  public:
-  // Checks the installation whose program folder is given, within deadline.
-  ConfigurationCheck(const std::string& program_folder, RunDeadline deadline);
+  // Checks the installation whose program folder is given, within deadline;
+  // access is judged for the account user names (job_account.h; empty: the
+  // default). Throws std::runtime_error when there is no such account.
+  ConfigurationCheck(const std::string& program_folder, RunDeadline deadline,
+                     const std::string& user = {});
   ConfigurationCheck(const ConfigurationCheck&) = delete;
   ConfigurationCheck& operator=(const ConfigurationCheck&) = delete;
 
@@ -46,16 +51,24 @@ class ConfigurationCheck {
     bool replaceable = false;  // others could have replaced it: never started
   };
 
-  void CheckSettings();    // settings_checks.cc
-  void CheckFileSafety();  // settings_checks.cc
-  void CheckDatabase();    // database_checks.cc
-  void CheckService();     // service_checks.cc
-  void FindTool();         // tool_checks.cc
-  void CheckTool();        // tool_checks.cc
-  void CheckSchedule();    // schedule_check-posix.cc, schedule_check-win32.cc
-  void CheckLastRun();     // last_run_check.cc
+  void CheckSettings();            // settings_checks.cc
+  void CheckFileSafety();          // settings_checks.cc
+  void CheckDatabase();            // database_checks.cc
+  void CheckService();             // service_checks.cc
+  void FindTool();                 // tool_checks.cc
+  void CheckTool();                // tool_checks.cc
+  void CheckSchedule();            // schedule_check-posix.cc, schedule_check-win32.cc
+  void CheckStateDirectory();      // state_checks.cc
+  void CheckLastRun();             // last_run_check.cc
+  int ServiceAddressRows();        // table_checks.cc: -1 when it cannot be counted
+  void CheckServiceAddressRows();  // table_checks.cc
+  void CheckDatabaseWritable();    // table_checks.cc
+  void CheckServers();             // table_checks.cc
+  void CheckServerKey();           // table_checks.cc
 
   RunState run_;
+  std::unique_ptr<JobAccount> account_;
+  BackendChoice backend_;  // set once the database backend is known
   SettingsReport report_;
   bool settings_read_ = false;  // the settings file could be read (or is absent)
   Tool tool_;

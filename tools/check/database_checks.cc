@@ -3,12 +3,14 @@
 // Only SELECT statements, on a session opened read-only.
 #include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "configuration_check.h"
 #include "job/principal.h"
+#include "platform/utf8_path.h"
 #include "reporting/modulo.h"
 #include "reporting/report_frame.h"
 #include "util/string_util.h"
@@ -89,7 +91,7 @@ void ConfigurationCheck::CheckDatabase() {
                    "Fix the settings file, then run the check again.");
     return;
   }
-  BackendChoice choice;
+  BackendChoice& choice = backend_;
   try {
     choice = ChooseBackend(BuildConnectionString(run_.Settings), run_.ProgramFolder);
     findings_.Ok("database backend", Describe(choice));
@@ -106,9 +108,22 @@ void ConfigurationCheck::CheckDatabase() {
                                        ? "the file opens as a database"
                                        : "logged in as " + run_.Settings.UserId);
   } catch (const std::exception& e) {
-    findings_.Fail("database login", e.what(),
-                   "Check SERVERDB, DATABASE, USER-ID and PASSWORD (as quorvex-password prints "
-                   "it), and that the job's account may reach the database.");
+    std::error_code error;
+    if (choice.backend != "sqlite") {
+      findings_.Fail("database login", e.what(),
+                     "Check SERVERDB, DATABASE, USER-ID and PASSWORD (as quorvex-password prints "
+                     "it), and that the job's account may reach the database.");
+    } else if (!std::filesystem::exists(PathFromUtf8(choice.target), error) && !error) {
+      findings_.Fail("database login", choice.target + " does not exist",
+                     "Make it from the schema script (sqlite3 " + choice.target +
+                         " < sql/sqlite/schema.sql), or name the installation's database file "
+                         "in SERVERDB as sqlite:<file>.");
+    } else {
+      findings_.Fail("database login", choice.target + " cannot be opened: " + e.what(),
+                     "Let the job's account read and write " + choice.target +
+                         " and create files in its folder, and make sure it is a SQLite "
+                         "database.");
+    }
     return;
   }
   Connection& session = *run_.DbConnection;
@@ -164,14 +179,18 @@ void ConfigurationCheck::CheckDatabase() {
   // them: a table the view does not list is a missing table to them.
   try {
     std::string unlisted;
+    std::string listed;
     for (const char* table : {"Transaccion_Uso", "Operadores"}) {
-      if (std::find(present.begin(), present.end(), table) != present.end() &&
-          !TableExists(run_, table)) {
-        unlisted += (unlisted.empty() ? "" : " and ") + std::string(table);
-      }
+      if (std::find(present.begin(), present.end(), table) == present.end()) continue;
+      std::string& into = TableExists(run_, table) ? listed : unlisted;
+      into += (into.empty() ? "" : " and ") + std::string(table);
     }
-    if (unlisted.empty()) {
-      findings_.Ok("sysobjects", "lists the tables the reports look up");
+    if (listed.empty() && unlisted.empty()) {
+      findings_.Warn("sysobjects",
+                     "not checked: neither Transaccion_Uso nor Operadores exists to be looked up",
+                     "Fix the table lines above, then run the check again.");
+    } else if (unlisted.empty()) {
+      findings_.Ok("sysobjects", "lists " + listed + " as tables, as the reports look them up");
     } else {
       findings_.Fail("sysobjects",
                      "does not list " + unlisted + " as a table, so the reports take it as missing",

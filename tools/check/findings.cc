@@ -39,16 +39,26 @@ bool Findings::AnyFailed() const {
                      [](const Finding& f) { return f.verdict == Verdict::kFail; });
 }
 
-std::string Findings::Text() const {
+std::size_t Findings::Count(Verdict verdict) const {
+  return static_cast<std::size_t>(std::count_if(
+      all_.begin(), all_.end(), [verdict](const Finding& f) { return f.verdict == verdict; }));
+}
+
+std::string Findings::Text(bool quiet) const {
   std::string out;
   for (const Finding& f : all_) {
+    if (quiet && f.verdict == Verdict::kOk) continue;
     std::string verdict = Name(f.verdict);
     verdict.resize(4, ' ');
     out += verdict + " " + f.check + ": " + f.found;
     if (f.verdict != Verdict::kOk) out += ". Fix: " + f.fix;
     out += '\n';
   }
-  return out;
+  const std::size_t failed = Count(Verdict::kFail), warned = Count(Verdict::kWarn);
+  const char* result = failed > 0 ? "FAIL" : warned > 0 ? "WARN" : "OK";
+  return out + "Result: " + result + " (" + std::to_string(failed) + " failed, " +
+         std::to_string(warned) + (warned == 1 ? " warning, " : " warnings, ") +
+         std::to_string(Count(Verdict::kOk)) + " OK)\n";
 }
 
 std::string Findings::Json() const {

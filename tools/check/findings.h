@@ -37,9 +37,15 @@ class Findings {
     }
   }
 
-  // One line per finding: "OK  ", "WARN" or "FAIL", the check, what it
-  // found and, for WARN and FAIL, "Fix:" and the fix.
-  std::string Text() const;
+  // How many findings have verdict.
+  std::size_t Count(Verdict verdict) const;
+
+  // One line per finding (with quiet, per WARN and FAIL only): "OK  ",
+  // "WARN" or "FAIL", the check, what it found and, for WARN and FAIL,
+  // "Fix:" and the fix. Then the summary line, always: "Result: FAIL",
+  // "WARN" or "OK", then "(<n> failed, <n> warnings, <n> OK)", where a
+  // count of one says "warning".
+  std::string Text(bool quiet = false) const;
   // The same as one JSON document:
   // {"result":"OK"|"WARN"|"FAIL","checks":[{"check":...,"result":...,
   //  "found":...,"fix":...},...]}, "fix" only for WARN and FAIL; "result"

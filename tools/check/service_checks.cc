@@ -61,10 +61,16 @@ void ConfigurationCheck::CheckService() {
                    "Fix the failures above, then run the check again.");
     return;
   }
+  // A row that is there is corrected; a second one would only add to it.
+  const std::string address = "'<the service's http:// or https:// address>'";
   const std::string fix_address =
-      "Name the installation's service in Configuracion: INSERT INTO Configuracion "
-      "(Cf_Variable, Cf_Valor) VALUES ('GEN_WEBSERVICE_UPDATE_URL', '<the service's http:// or "
-      "https:// address>').";
+      ServiceAddressRows() > 0
+          ? "Correct the installation's service address in Configuracion: UPDATE Configuracion "
+            "SET Cf_Valor = " +
+                address + " WHERE Cf_Variable = 'GEN_WEBSERVICE_UPDATE_URL'."
+          : "Name the installation's service in Configuracion: INSERT INTO Configuracion "
+            "(Cf_Variable, Cf_Valor) VALUES ('GEN_WEBSERVICE_UPDATE_URL', " +
+                address + ").";
   try {
     LocateWebService(run_);
   } catch (const std::exception& e) {

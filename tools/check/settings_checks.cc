@@ -1,8 +1,12 @@
 // The settings file, its keys, and the safety of the files the job trusts.
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "configuration_check.h"
+#include "platform/utf8_path.h"
 #include "platform/write_access.h"
 #include "util/string_util.h"
 
@@ -28,15 +32,29 @@ void ConfigurationCheck::CheckSettings() {
   try {
     ReadConnectionSettings(run_.ProgramFolder, ServerNameProvider(), run_.Settings, &report_);
   } catch (const std::exception& e) {
-    findings_.Fail("settings file", e.what(),
-                   "Replace it with a UTF-8 text file made from QuorvexServer.ini.example that "
-                   "the job's account may read.");
+    // A file that is there but may not be read is given the right owner;
+    // anything else is no settings file and is made again.
+    const std::string file = SettingsFileReader().SettingsFilePath(run_.ProgramFolder);
+    std::error_code error;
+    const bool regular = std::filesystem::is_regular_file(PathFromUtf8(file), error);
+    if (regular && !account_->WhyCannotRead(file).empty()) {
+      findings_.Fail("settings file", file + " " + account_->WhyCannotRead(file) + ": " + e.what(),
+                     PrivateSettingsAdvice());
+    } else {
+      findings_.Fail("settings file", e.what(),
+                     "Replace it with a text file made from QuorvexServer.ini.example.");
+    }
     return;
   }
   if (!report_.written) {
     findings_.Fail("settings file",
                    report_.file + " does not exist, so every key takes its default",
                    "Make it from QuorvexServer.ini.example in the program folder.");
+  } else if (const std::string why = account_->WhyCannotRead(report_.file); !why.empty()) {
+    settings_read_ = true;  // by this check's account, which may differ
+    findings_.Fail("settings file",
+                   report_.file + " " + why + ", judged for " + account_->Describe(),
+                   PrivateSettingsAdvice());
   } else {
     settings_read_ = true;
     findings_.Ok("settings file", report_.file + " is a regular file and was read");
@@ -92,10 +110,17 @@ void ConfigurationCheck::CheckSettings() {
         }
       }
       if (distance == 0) continue;
-      findings_.Warn(
-          "unknown key " + written,
-          "the job reads no key " + written + "; the nearest key it reads is " + nearest->key,
-          "Rename it to " + nearest->key + " if that was meant, or remove it.");
+      // A suggestion only for a slip of a key's name: at most a third of
+      // its letters differ.
+      if (distance <= std::max<std::size_t>(1, nearest->key.size() / 3)) {
+        findings_.Warn(
+            "unknown key " + written,
+            "the job reads no key " + written + "; the nearest key it reads is " + nearest->key,
+            "Rename it to " + nearest->key + " if that was meant, or remove it.");
+      } else {
+        findings_.Warn("unknown key " + written, "the job reads no key " + written,
+                       "Remove it; the keys the job reads are listed above.");
+      }
     }
   }
 }

@@ -2,6 +2,7 @@
 // for it, and run once as the sweep runs it, against a loopback port that
 // nothing listens on, so that it prints its summary without a real target.
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -28,6 +29,11 @@ class KeptMessages final : public MessageBoxPresenter {
   std::string text_;
 };
 
+// The check's own run of a tool is short: a tool that answers a closed
+// loopback port at all does so at once, and the check must not sit out the
+// job's own limit.
+constexpr std::chrono::seconds kCheckToolLimit{10};
+
 bool Holds(const std::string& output, std::string_view marker) {
   return AsciiUpperCase(output).find(AsciiUpperCase(marker)) != std::string::npos;
 }
@@ -49,7 +55,10 @@ void ConfigurationCheck::FindTool() {
   if (tool_.system_ping) {
     tool_.name = "the system ping";
     tool_.path = SystemPingPath(run_.ProgramFolder);
-    if (tool_.path.empty()) tool_.missing = "no ping program is installed";
+    if (tool_.path.empty()) {
+      tool_.missing =
+          SystemPingLocation(run_.ProgramFolder) + " is not there (the only ping the sweep starts)";
+    }
     return;
   }
   tool_.name = tool_.psping ? "psping.exe" : "tcping.exe";
@@ -79,7 +88,8 @@ void ConfigurationCheck::CheckTool() {
   if (!tool_.missing.empty()) {
     findings_.Fail("tool", tool_.missing + ", so with " + mode + " every server gets -1",
                    tool_.system_ping
-                       ? "Install the system's ping, or set PING-MODE to 1 or 2."
+                       ? "Reinstall the package, which puts the ping program there, or set "
+                         "PING-MODE to 1 (tcping.exe) or 2 (psping.exe)."
                        : "Put " + tool_.name + " in the program folder, or name it in " +
                              (tool_.psping ? "PSPING" : "TCPING") +
                              " relative to the program folder.");
@@ -91,7 +101,7 @@ void ConfigurationCheck::CheckTool() {
 
   KeptMessages messages;
   DOSOutputs runner(nullptr, messages, run_.ProgramFolder,
-                    RunLimits{.time_limit = kToolTimeLimit, .deadline = run_.Deadline.SweepEnd()});
+                    RunLimits{.time_limit = kCheckToolLimit, .deadline = run_.Deadline.SweepEnd()});
   std::string target = "127.0.0.1";
   std::string output;
   std::string summary;
@@ -112,7 +122,16 @@ void ConfigurationCheck::CheckTool() {
   } catch (const std::exception& e) {
     messages.Show(e.what(), MessageBoxIcon::kNone);
   }
-  if (!messages.Text().empty()) {
+  if (runner.TimedOut()) {
+    findings_.Fail("tool run",
+                   tool_.path + " was stopped after " + std::to_string(kCheckToolLimit.count()) +
+                       " s against " + target + " without its summary (it printed " +
+                       FirstLine(output) + " first); the job would wait up to " +
+                       std::to_string(kToolTimeLimit.count()) + " s for it on every server",
+                   "Give the tool options that make it end at once (a count of probes and a "
+                   "time-out), or put the installation's " +
+                       tool_.name + " back.");
+  } else if (!messages.Text().empty()) {
     findings_.Fail("tool run", tool_.path + " could not be started: " + messages.Text(),
                    "Check that " + tool_.path + " is a program for this system.");
   } else if (Holds(output, summary)) {
@@ -133,8 +152,7 @@ void ConfigurationCheck::CheckTool() {
 #endif
   } else {
     findings_.Fail("tool run",
-                   tool_.path + " printed no summary against " + target +
-                       (runner.TimedOut() ? " before its time limit" : "") + " (it printed " +
+                   tool_.path + " printed no summary against " + target + " (it printed " +
                        FirstLine(output) + " first), so every server gets -1",
                    "Put the " + tool_.name + " of the installation back in the program folder.");
   }
