@@ -181,9 +181,15 @@ void HttpRequest::Send(std::string_view body) {
                           headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                           static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
                           static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0)) {
+    const DWORD error = GetLastError();
+    request_may_have_arrived_ = error != ERROR_WINHTTP_CANNOT_CONNECT &&
+                                error != ERROR_WINHTTP_NAME_NOT_RESOLVED &&
+                                error != ERROR_WINHTTP_SECURE_FAILURE;
     if (past_deadline()) throw deadline_error();
+    SetLastError(error);
     Fail("sending the request");
   }
+  request_may_have_arrived_ = true;
   bound_next_step();
   if (!WinHttpReceiveResponse(request, nullptr)) {
     if (past_deadline()) throw deadline_error();
