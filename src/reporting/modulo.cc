@@ -204,6 +204,19 @@ FechaHora Get_FechaServidor(RunState& run) {
   return FechaServidor(run).value_or(LocalToday());
 }
 
+FechaHora SecondBefore(FechaHora f) {
+  if (--f.second >= 0) return f;
+  f.second = 59;
+  if (--f.minute >= 0) return f;
+  f.minute = 59;
+  if (--f.hour >= 0) return f;
+  f.hour = 23;
+  if (--f.day >= 1) return f;
+  if (--f.month < 1) f.month = 12, --f.year;
+  f.day = DaysInMonth(f.year, f.month);
+  return f;
+}
+
 std::string Formato_Fecha(const FechaHora& fecha) {
   char text[64];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", fecha.year, fecha.month,

@@ -77,6 +77,9 @@ FechaHora Get_FechaServidor(RunState& run);
 // The same clock without the fallback: std::nullopt when it cannot be read.
 std::optional<FechaHora> FechaServidor(RunState& run);
 
+// The second before fecha (a minute, day, month or year back when needed).
+FechaHora SecondBefore(FechaHora fecha);
+
 // "YYYY-MM-DD hh:mm:ss" on the 24-hour clock, every field zero-padded.
 std::string Formato_Fecha(const FechaHora& fecha);
 

@@ -6,8 +6,9 @@
 // counting and the marking statements share their condition and the one
 // cut-off text, so a record written after the cut-off (also one written
 // while the call is in progress) is neither counted nor marked; and the
-// counting waits until the database's clock has left the cut-off's second,
-// so a record written in that second is counted, not only marked.
+// cut-off is the last second the database's clock has left behind, so a
+// record written in the second the report starts is neither counted nor
+// marked in this run, never marked without being counted.
 //
 // The service bills from these counts, so the report keeps the record of
 // its call in the state directory (reporting/marking_record.h), one per
@@ -27,7 +28,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 
 #include "database/database.h"
 #include "eventlog/log.h"
@@ -46,9 +46,6 @@ namespace {
 constexpr char kProcedure[] = "Get_Transaccion_Uso";
 constexpr char kRootStartTag[] =
     "<Documento Tipo='TRANSACCION-USO' Usuario='' Password='' Empresa='' > ";
-// The database's clock is waited for at most this long to leave the
-// cut-off's second.
-constexpr std::chrono::seconds kClockWait{3};
 
 std::string CountingSql(const std::string& cutoff) {
   return std::string(" SELECT Transaccion, ") + "     Server_Id, " + "     COUNT(Id) AS Accesos " +
@@ -289,21 +286,6 @@ long long Mark(RunState& run, const std::string& cutoff) {
   return ExecuteSql(run, MarkingSql(cutoff)).AffectedRows();
 }
 
-// False when the database's clock is still in the cut-off's second after
-// kClockWait (or the run's time is nearly up). A clock that cannot be read
-// counts as moved on: the cut-off was then the start of today.
-bool WaitPastCutoff(RunState& run, const std::string& cutoff) {
-  const auto until = std::chrono::steady_clock::now() + kClockWait;
-  for (;;) {
-    const std::optional<FechaHora> now = FechaServidor(run);
-    if (!now || Formato_Fecha(*now) > cutoff) return true;
-    if (std::chrono::steady_clock::now() >= until || run.Deadline.Left() < std::chrono::seconds(2)) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  }
-}
-
 // Sends usage and, once accepted, marks its records. retry: the record of
 // an earlier call of this very report is on the disk already. True when
 // the report was accepted and marked.
@@ -453,13 +435,9 @@ void Report(RunState& run) {
   CallRecord call(run, DatabaseIdentity(*run.DbConnection));
   if (!SettleEarlierCall(run, call)) return;
 
-  const std::string cutoff = Formato_Fecha(Get_FechaServidor(run));
-  if (!WaitPastCutoff(run, cutoff)) {
-    return HeldBack("The database's clock did not move past the cut-off " + cutoff + " within " +
-                    std::to_string(kClockWait.count()) +
-                    " seconds, so records of that second could still arrive; no usage is counted "
-                    "in this run. Check the database server's clock");
-  }
+  // The last whole second of the database's clock: every record of it is
+  // written by now, so none of them is marked without being counted.
+  const std::string cutoff = Formato_Fecha(SecondBefore(Get_FechaServidor(run)));
   Usage usage;
   usage.counts.database = call.Identity();
   if (std::string why = CountUsage(run, cutoff, usage); !why.empty()) return HeldBack(why);

@@ -241,13 +241,15 @@ std::map<std::string, int> Billed(const testing::CentralService& service) {
 }
 
 // 55 unsent usage records in two rows, and the service's address.
-void SeedUsage(Installation& install, const testing::CentralService& service) {
+void SeedUsage(Installation& install, const testing::CentralService& service,
+               const std::string& sid = "SRV-1") {
   install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
                "')");
   install.Exec(
       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 55) "
       "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) SELECT CASE WHEN i <= 40 "
-      "THEN 'TIMBRADO' ELSE 'CANCELACION' END, 'SRV-1', '2026-01-05 10:00:00' FROM n");
+      "THEN 'TIMBRADO' ELSE 'CANCELACION' END, '" +
+      sid + "', '2026-01-05 10:00:00' FROM n");
 }
 
 // The usage record of the installation's database.
@@ -402,7 +404,7 @@ TEST(ExactlyOnceTest, InstallationsSharingAStateDirectoryBillOnceEach) {
   Installation a, b;
   testing::CentralService service;
   SeedUsage(a, service);
-  SeedUsage(b, service);
+  SeedUsage(b, service, "SRV-2");
   const std::map<std::string, std::string> shared = {
       {"QUORVEX_STATE_DIR", a.StateFolder().string()}};
   a.RunJob(shared, StopAt("fdatasync", RecordPath(a), false, 1, "KILL"));
@@ -422,14 +424,15 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     const char* name;
     const char* mode;
     bool locked;
-    const char* tcping;  // a script, or none for the real tool
+    const char* tcping;  // a script, none for the real tool, "" for no server to measure
     const char* enviado;
     const char* entry;
     const char* roster;  // the roster report's entry
   } rows[] = {
       {"a service dripping a byte every 0.9 s", "drip 900", false, nullptr, "NO",
        "NO ES POSIBLE CONSUMIR EL WEBSERVICE", ""},
-      {"a locked database", "accept", true, nullptr, "NO", "database is locked",
+      {"a locked database", "accept", true, nullptr, "NO", "database is locked", ""},
+      {"a locked marking statement", "accept", true, "", "NO", "database is locked",
        "Get_Operadores_Info()\r\nOK"},
       {"a tool that never ends", "accept", false, "#!/bin/sh\nexec sleep 60\n", "SI",
        "2 of 3 servers were not measured in this run", ""},
@@ -440,14 +443,18 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     testing::CentralService service;
     testing::LoopbackListener server;
     service.SetMode(row.mode);
-    if (row.tcping) std::ofstream(install.Folder() / "stuck-tcping.exe") << row.tcping;
-    if (row.tcping) fs::permissions(install.Folder() / "stuck-tcping.exe", fs::perms::owner_all);
-    if (row.tcping) Settings(install, "TCPING=stuck-tcping.exe\n");
+    const bool servers = !row.tcping || *row.tcping != '\0';  // "": none to measure
+    if (row.tcping && servers) {
+      std::ofstream(install.Folder() / "stuck-tcping.exe") << row.tcping;
+      fs::permissions(install.Folder() / "stuck-tcping.exe", fs::perms::owner_all);
+      Settings(install, "TCPING=stuck-tcping.exe\n");
+    }
     install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" +
                  service.Url() + "')");
     const std::string url =
         "', 'http://127.0.0.1:" + std::to_string(server.port()) + "/', 'AC', 7)";
-    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" + url);
+    if (servers)
+      install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" + url);
     install.Exec(
         "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES ('TIMBRADO', 'S', "
         "'2026-01-05 10:00:00')");
