@@ -16,6 +16,7 @@ const Findings& ConfigurationCheck::Run() {
   FindTool();
   CheckFileSafety();
   CheckDatabase();
+  CheckUsageValues();
   CheckService();
   CheckTool();
   CheckSchedule();

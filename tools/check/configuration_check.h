@@ -48,6 +48,7 @@ class ConfigurationCheck {
   void CheckSettings();    // settings_checks.cc
   void CheckFileSafety();  // settings_checks.cc
   void CheckDatabase();    // database_checks.cc
+  void CheckUsageValues();  // usage_values_check.cc
   void CheckService();     // service_checks.cc
   void FindTool();         // tool_checks.cc
   void CheckTool();        // tool_checks.cc
