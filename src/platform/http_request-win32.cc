@@ -2,14 +2,14 @@
 // limits become WinHTTP's own time-outs (a stall is a receive or send that
 // waits longer than kStallTimeout; neither waits longer than the deadline),
 // the deadline is checked between reads of the body, and the size cap
-// against the announced length and again while reading. Proxies are the machine's WinHTTP settings, certificates
-// come from the system's store.
+// against the announced length and again while reading. Proxies are the machine's WinHTTP settings,
+// certificates come from the system's store.
 #include <windows.h>
 #include <winhttp.h>
 
 #include <algorithm>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <memory>
 #include <string>
 
@@ -157,7 +157,8 @@ void HttpRequest::Send(std::string_view body) {
                      " bytes and was abandoned");
   };
 
-  const Exchange exchange = OpenExchange(CrackUrl(backend_->url), backend_->method, limits_.deadline);
+  const Exchange exchange =
+      OpenExchange(CrackUrl(backend_->url), backend_->method, limits_.deadline);
   HINTERNET request = exchange.request.get();
   // The deadline is checked between the steps of the exchange; so that no
   // single wait inside a step ends past it, each step may wait at most what

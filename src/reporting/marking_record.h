@@ -30,8 +30,8 @@ namespace quorvex {
 
 struct MarkingRecord {
   bool accepted = false;
-  std::string cutoff;    // "YYYY-MM-DD hh:mm:ss"
-  std::string database;  // DatabaseIdentity of the database counted
+  std::string cutoff;        // "YYYY-MM-DD hh:mm:ss"
+  std::string database;      // DatabaseIdentity of the database counted
   std::int64_t rows = 0;     // rows of the document (Transaccion, Server_Id groups)
   std::int64_t accesos = 0;  // the total of their Accesos: the records counted
 

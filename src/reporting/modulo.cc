@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "platform/http_request.h"
-#include "text/xml_document.h"
 #include "reporting/soap_answer.h"
+#include "text/xml_document.h"
 
 namespace quorvex {
 

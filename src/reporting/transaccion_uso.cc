@@ -166,11 +166,12 @@ class CallRecord {
 
  private:
   void Lost(const std::string& why) {
-    LogWarning(EntryText(kProcedure, "The record of the call to the central web service cannot be "
-                                     "kept (" +
-                                         why +
-                                         "): should this run end before the counted records are "
-                                         "marked, the next run sends their counts again"));
+    LogWarning(EntryText(kProcedure,
+                         "The record of the call to the central web service cannot be "
+                         "kept (" +
+                             why +
+                             "): should this run end before the counted records are "
+                             "marked, the next run sends their counts again"));
   }
 
   std::string identity_;
@@ -257,9 +258,11 @@ std::string CountUsage(RunState& run, const std::string& cutoff, Usage& usage) {
 MarkingRecord CountTotals(RunState& run, const std::string& cutoff) {
   MarkingRecord counts;
   counts.cutoff = cutoff;
-  RowSet rows = ExecuteSql(run, "SELECT COUNT(Id) AS Accesos FROM Transaccion_Uso WHERE Fecha <= '" +
-                                    cutoff + "' AND Enviado = 'NO' GROUP BY Transaccion, Server_Id");
-  for (; !rows.Eof(); rows.MoveNext(), ++counts.rows) counts.accesos += ToInt32(rows.Field("Accesos"));
+  RowSet rows =
+      ExecuteSql(run, "SELECT COUNT(Id) AS Accesos FROM Transaccion_Uso WHERE Fecha <= '" + cutoff +
+                          "' AND Enviado = 'NO' GROUP BY Transaccion, Server_Id");
+  for (; !rows.Eof(); rows.MoveNext(), ++counts.rows)
+    counts.accesos += ToInt32(rows.Field("Accesos"));
   return counts;
 }
 
@@ -291,10 +294,9 @@ long long Mark(RunState& run, const std::string& cutoff) {
 // the report was accepted and marked.
 bool Deliver(RunState& run, CallRecord& call, const Usage& usage, bool retry) {
   const std::string& cutoff = usage.counts.cutoff;
-  const auto call_time =
-      TimeForCall(run, kProcedure, run.Deadline.Share(RunDeadline::kMarkingTime),
-                  retry ? "the next run sends the same report again"
-                        : "the records stay unsent and go with the next run");
+  const auto call_time = TimeForCall(run, kProcedure, run.Deadline.Share(RunDeadline::kMarkingTime),
+                                     retry ? "the next run sends the same report again"
+                                           : "the records stay unsent and go with the next run");
   if (!call_time) return false;
   if (!retry) call.Sending(usage.counts);
   CallReach reach = CallReach::kUnknown;
@@ -316,13 +318,13 @@ bool Deliver(RunState& run, CallRecord& call, const Usage& usage, bool retry) {
   if (reach == CallReach::kRefused || (reach == CallReach::kNotSent && !retry)) {
     call.Remove();
   } else if (call.Kept()) {
-    LogWarning(EntryText(kProcedure, "The central web service may hold the usage report with "
-                                     "cut-off " +
-                                         cutoff +
-                                         " though no answer said so: its record stays in " +
-                                         call.File().Path() +
-                                         ", and the next run sends the same report again "
-                                         "before it counts anything new"));
+    LogWarning(EntryText(kProcedure,
+                         "The central web service may hold the usage report with "
+                         "cut-off " +
+                             cutoff + " though no answer said so: its record stays in " +
+                             call.File().Path() +
+                             ", and the next run sends the same report again "
+                             "before it counts anything new"));
   }
   return false;
 }
@@ -350,8 +352,9 @@ bool SettleAccepted(RunState& run, CallRecord& call, const MarkingRecord& record
     return true;
   }
   if (!unsent.SameCounts(record)) {
-    HeldBack(file + " says that " + earlier + " is not marked yet, but the unsent records up to "
-                                              "that cut-off are now " +
+    HeldBack(file + " says that " + earlier +
+             " is not marked yet, but the unsent records up to "
+             "that cut-off are now " +
              Totals(unsent) + ", so nothing is marked. " + CompareAdvice(record.cutoff, file));
     return false;
   }
@@ -373,17 +376,15 @@ bool RetrySending(RunState& run, CallRecord& call, const MarkingRecord& record) 
   Usage usage;
   usage.counts.database = call.Identity();
   if (std::string why = CountUsage(run, record.cutoff, usage); !why.empty()) {
-    HeldBack(file + " holds a usage report that may have reached the central web service; " +
-             why);
+    HeldBack(file + " holds a usage report that may have reached the central web service; " + why);
     return false;
   }
   if (!usage.counts.SameCounts(record)) {
-    HeldBack(file + " holds the usage report with cut-off " + record.cutoff + " (" +
-             Totals(record) +
-             ") that may have reached the central web service without its answer arriving, but "
-             "the unsent records up to that cut-off are now " +
-             Totals(usage.counts) + ", so it is not sent again. " +
-             CompareAdvice(record.cutoff, file));
+    HeldBack(
+        file + " holds the usage report with cut-off " + record.cutoff + " (" + Totals(record) +
+        ") that may have reached the central web service without its answer arriving, but "
+        "the unsent records up to that cut-off are now " +
+        Totals(usage.counts) + ", so it is not sent again. " + CompareAdvice(record.cutoff, file));
     return false;
   }
   LogInfo(EntryText(kProcedure, "The usage report with cut-off " + record.cutoff + " (" +
@@ -421,13 +422,11 @@ bool SettleEarlierCall(RunState& run, CallRecord& call) {
   if (record->database != call.Identity()) {
     HeldBack(file.Path() + " holds the record of a usage report of another database (" +
              record->database + "; this run's is " + call.Identity() +
-             "), so nothing is counted on top of it. If this is that database under another "
-             "address, " +
+             "), so nothing is counted on top of it. " +
              CompareAdvice(record->cutoff, file.Path()));
     return false;
   }
-  return record->accepted ? SettleAccepted(run, call, *record)
-                          : RetrySending(run, call, *record);
+  return record->accepted ? SettleAccepted(run, call, *record) : RetrySending(run, call, *record);
 }
 
 void Report(RunState& run) {

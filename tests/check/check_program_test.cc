@@ -163,8 +163,9 @@ const Row kRows[] = {
     {"a usage record the document cannot carry",
      false,
      [](Installation&, Connection& db) {
-       db.Execute("INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
-                  "('A\"B', 'S-1', '2020-01-01 00:00:00')");
+       db.Execute(
+           "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+           "('A\"B', 'S-1', '2020-01-01 00:00:00')");
      },
      {"FAIL usage values"}},
     {"the service behind a closed port",

@@ -11,8 +11,8 @@
 #include <regex>
 
 #include "job/principal.h"
-#include "reporting/marking_record.h"
 #include "reporting/central_service_fixture.h"
+#include "reporting/marking_record.h"
 #include "support/installation.h"
 #include "support/loopback.h"
 
@@ -266,8 +266,8 @@ std::vector<std::string> StopAt(const std::string& call, const std::string& path
   std::vector<std::string> strace = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null"};
   if (!path.empty()) strace.insert(strace.end(), {"-P", path});
   strace.insert(strace.end(), {"-e", "trace=" + call, "-e",
-                               "inject=" + call + (before ? ":error=EIO" : "") + ":signal=" +
-                                   signal + ":when=" + std::to_string(when)});
+                               "inject=" + call + (before ? ":error=EIO" : "") +
+                                   ":signal=" + signal + ":when=" + std::to_string(when)});
   return strace;
 }
 
@@ -309,8 +309,7 @@ TEST(ExactlyOnceTest, EveryStopOfTheCallBillsEachRecordOnce) {
                              : row.file == 'r' ? record
                              : row.file == 'w' ? install.DatabasePath().string() + "-wal"
                                                : "";
-    const auto first =
-        install.RunJob({}, StopAt(row.call, path, row.before, row.when, row.signal));
+    const auto first = install.RunJob({}, StopAt(row.call, path, row.before, row.when, row.signal));
     EXPECT_NE(first.exit_code, 0) << "the first run was not stopped";
     if (std::string(row.name).ends_with("otherwise")) {
       fs::create_directory_symlink(install.Folder(), install.Folder().string() + "-link");
@@ -345,24 +344,31 @@ TEST(ExactlyOnceTest, ARecordNoOneCanVouchForHoldsTheReportBack) {
     const char* other_path;
     const char* entry;
   } rows[] = {
-      {"another database's record", "ACCEPTED\ncut-off=2026-01-05 10:00:00\ndatabase=sqlite:/srv/"
-       "other.db\nrows=2\naccesos=55\n", fs::perms::owner_read | fs::perms::owner_write, nullptr,
+      {"another database's record",
+       "ACCEPTED\ncut-off=2026-01-05 10:00:00\ndatabase=sqlite:/srv/"
+       "other.db\nrows=2\naccesos=55\n",
+       fs::perms::owner_read | fs::perms::owner_write, nullptr,
        "holds the record of a usage report of another database (sqlite:/srv/other.db; this "
        "run's is sqlite:"},
       {"a cut-off after the database's clock", "ACCEPTED\ncut-off=9999-12-31 23:59:59\n" + counts,
        fs::perms::owner_read | fs::perms::owner_write, nullptr,
        "but its cut-off is later than the database's clock ("},
-      {"totals that do not hold (accepted)", "ACCEPTED\ncut-off=2026-01-05 10:00:00\n"
-       "database=%s\nrows=2\naccesos=54\n", fs::perms::owner_read | fs::perms::owner_write,
-       nullptr, "but the unsent records up to that cut-off are now 55 records in 2 rows, so "
+      {"totals that do not hold (accepted)",
+       "ACCEPTED\ncut-off=2026-01-05 10:00:00\n"
+       "database=%s\nrows=2\naccesos=54\n",
+       fs::perms::owner_read | fs::perms::owner_write, nullptr,
+       "but the unsent records up to that cut-off are now 55 records in 2 rows, so "
        "nothing is marked. Compare the usage the central web service billed for cut-off "
        "2026-01-05 10:00:00 with the unsent records up to it"},
-      {"totals that do not hold (sending)", "SENDING \ncut-off=2026-01-05 10:00:00\n"
-       "database=%s\nrows=1\naccesos=55\n", fs::perms::owner_read | fs::perms::owner_write,
-       nullptr, "the unsent records up to that cut-off are now 55 records in 2 rows, so it is "
+      {"totals that do not hold (sending)",
+       "SENDING \ncut-off=2026-01-05 10:00:00\n"
+       "database=%s\nrows=1\naccesos=55\n",
+       fs::perms::owner_read | fs::perms::owner_write, nullptr,
+       "the unsent records up to that cut-off are now 55 records in 2 rows, so it is "
        "not sent again."},
       {"a file that is no record", "ACCEPTED\n", fs::perms::owner_read | fs::perms::owner_write,
-       nullptr, "is not a record of a usage report: whether the central web service took an "
+       nullptr,
+       "is not a record of a usage report: whether the central web service took an "
        "earlier usage report is not known"},
       {"a record others may change", "ACCEPTED\ncut-off=2026-01-05 10:00:00\n" + counts,
        fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_write, nullptr,
@@ -377,9 +383,8 @@ TEST(ExactlyOnceTest, ARecordNoOneCanVouchForHoldsTheReportBack) {
     testing::CentralService service;
     SeedUsage(install, service);
     const std::string identity = "sqlite:" + fs::canonical(install.DatabasePath()).string();
-    const std::string path = row.other_path
-                                 ? (install.StateFolder() / row.other_path).string()
-                                 : RecordPath(install);
+    const std::string path =
+        row.other_path ? (install.StateFolder() / row.other_path).string() : RecordPath(install);
     fs::create_directories(install.StateFolder());
     std::string content = row.content;
     if (const auto at = content.find("%s"); at != std::string::npos)
@@ -454,7 +459,8 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     const std::string url =
         "', 'http://127.0.0.1:" + std::to_string(server.port()) + "/', 'AC', 7)";
     if (servers)
-      install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" + url);
+      install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" +
+                   url);
     install.Exec(
         "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES ('TIMBRADO', 'S', "
         "'2026-01-05 10:00:00')");

@@ -40,11 +40,10 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
                             : "Data Source=sqlite:" + install_.DatabasePath().string();
     run_.DbConnection = OpenConnection(connection_string_, install_.Folder().string());
     if (pg)
-      Exec(
-          "DROP SCHEMA IF EXISTS reportes CASCADE; CREATE SCHEMA reportes; " +
-          std::string(kSearchPath) +
-          "; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
-          "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
+      Exec("DROP SCHEMA IF EXISTS reportes CASCADE; CREATE SCHEMA reportes; " +
+           std::string(kSearchPath) +
+           "; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
+           "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
     run_.WebServiceUrl = service_.Url();
     run_.StateFolder = install_.Folder().string();
     form_ = std::make_unique<frmMain>(run_, *boxes_);
@@ -111,8 +110,10 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
     form_->Get_Transaccion_Uso();
     const auto entries = Entries();
     ASSERT_EQ(entries.size(), before + 2 + calls[i].kept);
-    EXPECT_EQ(entries.at(before), "2 1002 Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL "
-                                  "WEBSERVICE" + Cutoff(i + 1));
+    EXPECT_EQ(entries.at(before),
+              "2 1002 Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL "
+              "WEBSERVICE" +
+                  Cutoff(i + 1));
     const std::string why = "2 1002 Consumir_WebService()\r\n" + std::string(calls[i].why);
     EXPECT_EQ(entries.at(before + 1).substr(0, why.size()), why);
     EXPECT_EQ(Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "5 ");
@@ -132,16 +133,16 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
             "FUTURO OTRO ");
   const auto entries = Entries();
   ASSERT_EQ(entries.size(), 8u);
-  EXPECT_EQ(entries[5], "4 1001 Get_Transaccion_Uso()\r\nThe usage report with cut-off " +
-                            cutoff +
+  EXPECT_EQ(entries[5], "4 1001 Get_Transaccion_Uso()\r\nThe usage report with cut-off " + cutoff +
                             " (15 records in 5 rows) may have reached the central web service "
                             "in an earlier run without its answer arriving: it is sent again as "
                             "it was");
-  EXPECT_EQ(entries[6], "4 1001 Get_Transaccion_Uso()\r\nThe central web service accepted the "
-                        "usage report with cut-off " +
-                            cutoff +
-                            " (15 records in 5 rows); the marking statement marked 15 records "
-                            "as sent");
+  EXPECT_EQ(entries[6],
+            "4 1001 Get_Transaccion_Uso()\r\nThe central web service accepted the "
+            "usage report with cut-off " +
+                cutoff +
+                " (15 records in 5 rows); the marking statement marked 15 records "
+                "as sent");
   const std::string info =
       "4 1001 Get_Transaccion_Uso()\r\nNO HAY TRANSACCIONES PARA ESTADISTICO EN ";
   EXPECT_EQ(entries[7].substr(0, info.size()), info);
@@ -197,14 +198,18 @@ TEST_P(ReportsTest, ValuesTheDocumentCannotCarryAreNamed) {
     const char* entry;
   } rows[] = {
       {"'A' || char(0) || 'B'", true, "1 of the 2 rows of the usage report with cut-off "},
-      {"CAST(X'41FF42' AS TEXT)", true, "- Transaccion \"A\\xffB\", Server_Id \"S-1\": its "
+      {"CAST(X'41FF42' AS TEXT)", true,
+       "- Transaccion \"A\\xffB\", Server_Id \"S-1\": its "
        "Transaccion is not UTF-8: the byte 0xFF at offset 1"},
-      {"'DOBLE\"COMILLA'", false, "- Transaccion \"DOBLE\"COMILLA\", Server_Id \"S-1\": its "
+      {"'DOBLE\"COMILLA'", false,
+       "- Transaccion \"DOBLE\"COMILLA\", Server_Id \"S-1\": its "
        "Transaccion holds a double quote, which ends the attribute early\r\nCorrect Transaccion "
        "or Server_Id of those records in table Transaccion_Uso"},
-      {"'A & B'", false, "its Transaccion holds '&', which XML reads as the start of a "
+      {"'A & B'", false,
+       "its Transaccion holds '&', which XML reads as the start of a "
        "reference"},
-      {"REPLACE(HEX(ZEROBLOB(8500000)), '0', 'x')", true, " bytes, more than the 16777216 "
+      {"REPLACE(HEX(ZEROBLOB(8500000)), '0', 'x')", true,
+       " bytes, more than the 16777216 "
        "bytes a usage document may have, so no usage is sent. Its largest row: Transaccion "
        "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"... (17000000 bytes), Server_Id \"S-1\""},
   };

@@ -168,8 +168,8 @@ int Installation::StartJob(const std::map<std::string, std::string>& extra_env,
   args.push_back(windows ? (folder_ / "QuorvexServer.exe").string()
                          : (folder_ / "QuorvexServer").string());
   const std::string program = !wrapper.empty() ? wrapper[0] : windows ? "/usr/bin/wine" : "";
-  const int pid = program.empty() ? Spawn(args.back(), {}, env, out)
-                                  : Spawn(program, args, env, out);
+  const int pid =
+      program.empty() ? Spawn(args.back(), {}, env, out) : Spawn(program, args, env, out);
   ::close(out);
   return pid;
 }

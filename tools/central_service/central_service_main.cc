@@ -500,7 +500,7 @@ class Service {
   }
 
   // The modes that answer with a whole body at once (number: the request's,
-// for --on-accept). False for any other.
+  // for --on-accept). False for any other.
   bool AnswerWhole(const Mode& mode, bool understood, const std::string& fault,
                    const std::string& document, int number, httplib::Response& res) {
     const std::string& m = mode.name;

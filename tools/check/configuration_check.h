@@ -48,11 +48,14 @@ class ConfigurationCheck {
   void CheckSettings();    // settings_checks.cc
   void CheckFileSafety();  // settings_checks.cc
   void CheckDatabase();    // database_checks.cc
-  void CheckUsageValues();  // usage_values_check.cc
   void CheckService();     // service_checks.cc
   void FindTool();         // tool_checks.cc
   void CheckTool();        // tool_checks.cc
   void CheckSchedule();    // schedule_check-posix.cc, schedule_check-win32.cc
+
+  // The unsent usage rows the usage document cannot carry
+  // (usage_values_check.cc).
+  void CheckUsageValues();
 
   RunState run_;
   SettingsReport report_;
