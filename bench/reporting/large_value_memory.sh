@@ -47,7 +47,7 @@ for name in before after; do
     for f in "$dir"/received/*.xml; do
       [ -e "$f" ] && grep -q "TRANSACCION-USO" "$f" && sent="$(stat -c %s "$f") bytes"
     done
-    entry=$(grep -o 'Get_Transaccion_Uso()[^"]*' "$dir/events.jsonl" 2>/dev/null | head -1 | cut -c1-160)
+    entry=$( (grep -o 'Get_Transaccion_Uso()[^"]*' "$dir/events.jsonl" 2>/dev/null || true) | head -1 | cut -c1-160)
     printf '%-6s %3d MB value: peak RSS %7d KiB (%s x the value), document sent: %s; entry: %s\n' \
       "$name" "$mb" "$rss" "$(awk -v r="$rss" -v m="$mb" 'BEGIN { printf "%.1f", r / (m * 1024) }')" \
       "$sent" "${entry:-none}"

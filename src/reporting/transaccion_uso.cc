@@ -197,6 +197,40 @@ std::string_view WithoutSpaces(std::string_view text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// The size limit of the usage document, checked before the counting
+// statement: grouping by a value of tens of megabytes costs the database
+// many times the value, so a value that alone would pass the limit is
+// caught by its length first. Empty when none does, or when the database
+// cannot tell (the document's own size is checked as it is built).
+std::string OversizedValue(RunState& run, const std::string& cutoff) {
+  const char* length =
+      run.DbConnection && run.DbConnection->BackendName() == "sqlserver" ? "LEN" : "LENGTH";
+  long long longest = 0;
+  try {
+    RowSet rows = run.DbConnection->Execute(
+        std::string("SELECT MAX(") + length + "(Transaccion)) AS T, MAX(" + length +
+        "(Server_Id)) AS S FROM Transaccion_Uso WHERE Fecha <= '" + cutoff +
+        "' AND Enviado = 'NO'");
+    for (const char* column : {"T", "S"}) {
+      const FieldValue& value = rows.Eof() ? FieldValue() : rows.Field(column);
+      if (value) longest = std::max<long long>(longest, std::stoll(*value));
+    }
+  } catch (const std::exception&) {
+    return "";
+  }
+  if (static_cast<unsigned long long>(longest) + cutoff.size() + 256 <= kMaxUsageDocumentBytes) {
+    return "";
+  }
+  return "An unsent usage record up to cut-off " + cutoff + " holds a value of " +
+         std::to_string(longest) + " characters in Transaccion or Server_Id, more than the " +
+         std::to_string(kMaxUsageDocumentBytes) +
+         " bytes a usage document may have, so no usage is sent. Find it with SELECT Id, "
+         "Server_Id FROM Transaccion_Uso WHERE Enviado = 'NO' AND " +
+         length +
+         "(Transaccion) > 1000000 and correct it; the next run sends the records with "
+         "the others.";
+}
+
 // Counts the unsent records up to cutoff into usage and builds their
 // document. Returns the text of the entry that holds the report back (a
 // value the document cannot carry, a document over its size limit), empty
@@ -205,6 +239,7 @@ std::string_view WithoutSpaces(std::string_view text) {
 // document is built once, in place, beside the rows and nothing else.
 std::string CountUsage(RunState& run, const std::string& cutoff, Usage& usage) {
   usage.counts.cutoff = cutoff;
+  if (std::string why = OversizedValue(run, cutoff); !why.empty()) return why;
   RowSet rows = ExecuteSql(run, CountingSql(cutoff));
   std::size_t size = sizeof kRootStartTag + 64;
   std::size_t bad_rows = 0, largest_size = 0;

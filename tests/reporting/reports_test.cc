@@ -189,7 +189,11 @@ TEST_P(ReportsTest, RecordsOfTheCutOffsSecondAreCountedBeforeTheyAreMarked) {
 // one error entry naming the rows, what is wrong and the fix; nothing is
 // sent or marked. Each row: the Transaccion of the bad record (an SQL
 // expression), the words of the entry; the embedded database alone stores
-// the bytes of the first two and so long a value.
+// the bytes of the first two and so long a value. A value longer than the
+// limit is caught by its length before the counting; one within it that is
+// longer in bytes, by the document's size. A value longer than the
+// limit is caught by its length before the counting; one within it that is
+// longer in bytes, by the document's size.
 TEST_P(ReportsTest, ValuesTheDocumentCannotCarryAreNamed) {
   const bool pg = GetParam() == std::string("postgres");
   const struct {
@@ -208,10 +212,14 @@ TEST_P(ReportsTest, ValuesTheDocumentCannotCarryAreNamed) {
       {"'A & B'", false,
        "its Transaccion holds '&', which XML reads as the start of a "
        "reference"},
-      {"REPLACE(HEX(ZEROBLOB(8500000)), '0', 'x')", true,
-       " bytes, more than the 16777216 "
-       "bytes a usage document may have, so no usage is sent. Its largest row: Transaccion "
-       "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"... (17000000 bytes), Server_Id \"S-1\""},
+      {"REPLACE(HEX(ZEROBLOB(8500000)), '0', 'x')", true, "An unsent usage record up to cut-off "},
+      {"REPLACE(HEX(ZEROBLOB(8387000)), '0', 'x') || REPLACE(HEX(ZEROBLOB(1000)), '0', "
+       "char(233))",
+       true,
+       " bytes, more than the 16777216 bytes a usage document may have, so no "
+       "usage is sent. Its largest row: Transaccion "
+       "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"... "
+       "(16778000 bytes), Server_Id \"S-1\""},
   };
   Use("'BUENA', 'S-1', '2020-01-01 00:00:00'", "NO", 3);
   for (const auto& row : rows) {
