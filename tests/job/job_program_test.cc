@@ -326,6 +326,7 @@ TEST(ExactlyOnceTest, EveryStopOfTheCallBillsEachRecordOnce) {
                 (Billed(service)["CANCELACION"] + Billed(service)["TIMBRADO"]) / 55.0);
     EXPECT_EQ(install.Scalar("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "55");
     EXPECT_FALSE(fs::exists(record));
+    EXPECT_FALSE(fs::exists(record + ".new"));  // a killed run's half-written record
     for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << e.message;
     fs::remove(install.Folder().string() + "-link");
   }
