@@ -46,6 +46,12 @@ TEST(MarkingRecordTest, ReadsOnlyAWholeRecordNoOneElseMayChange) {
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.content);
+#ifdef _WIN32
+    // Who may change a file is its access list there, which the mode bits
+    // do not reach.
+    if ((row.perms & (fs::perms::group_write | fs::perms::others_write)) != fs::perms::none)
+      continue;
+#endif
     fs::remove(file.Path());
     std::ofstream(file.Path(), std::ios::binary) << row.content;
     fs::permissions(file.Path(), row.perms);
