@@ -207,10 +207,10 @@ std::string OversizedValue(RunState& run, const std::string& cutoff) {
       run.DbConnection && run.DbConnection->BackendName() == "sqlserver" ? "LEN" : "LENGTH";
   long long longest = 0;
   try {
-    RowSet rows = run.DbConnection->Execute(
-        std::string("SELECT MAX(") + length + "(Transaccion)) AS T, MAX(" + length +
-        "(Server_Id)) AS S FROM Transaccion_Uso WHERE Fecha <= '" + cutoff +
-        "' AND Enviado = 'NO'");
+    RowSet rows =
+        ExecuteSql(run, std::string("SELECT MAX(") + length + "(Transaccion)) AS T, MAX(" + length +
+                            "(Server_Id)) AS S FROM Transaccion_Uso WHERE Fecha <= '" + cutoff +
+                            "' AND Enviado = 'NO'");
     for (const char* column : {"T", "S"}) {
       const FieldValue& value = rows.Eof() ? FieldValue() : rows.Field(column);
       if (value) longest = std::max<long long>(longest, std::stoll(*value));
