@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,7 +12,9 @@
 
 #include "central_service_fixture.h"
 #include "platform/message_box.h"
+#include "reporting/marking_record.h"
 #include "support/installation.h"
+#include "support/loopback.h"
 #include "ui/frm_main.h"
 
 namespace quorvex {
@@ -93,31 +96,46 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
   Use("'FUTURO', 'SRV-2', '2099-01-01 00:00:00'", "NO");
   Use("'OTRO', 'SRV-2', '2020-01-01 10:00:00'", "XX");  // never counted, never marked
   // Calls that mark nothing, why Consumir_WebService says they failed, and
-  // whether the service may hold the report: then the same report goes
-  // again, before anything new is counted.
+  // whether the service may hold the report (its record is kept): then the
+  // same report goes again, before anything new is counted. No mode: the
+  // service's address is a closed port.
   const struct {
     const char* mode;
     const char* why;
     bool kept;
   } calls[] = {
+      {"", "Funciones - Consumir_WebService(). NO FUE POSIBLE CONSUMIR EL WEBSERVICE. ", false},
       {"rechazado-lower", "EL WEBSERVICE HA RECHAZADO LA PETICION. MINUSCULAS", false},
       {"refuse", "Funciones - Consumir_WebService(). NO FUE POSIBLE CONSUMIR EL WEBSERVICE. ",
        true},
   };
-  for (int i = 0; i < 2; ++i) {
-    service_.SetMode(calls[i].mode);
+  const std::string url = run_.WebServiceUrl;
+  const std::string record =
+      MarkingRecordFile(run_.StateFolder, DatabaseIdentity(*run_.DbConnection)).Path();
+  for (const auto& call : calls) {
+    SCOPED_TRACE(call.mode);
+    const bool closed = *call.mode == '\0';
+    run_.WebServiceUrl = closed
+                             ? "http://127.0.0.1:" + std::to_string(testing::ClosedLoopbackPort()) +
+                                   "/update/update.asmx"
+                             : url;
+    if (!closed) service_.SetMode(call.mode);
     const std::size_t before = Entries().size();
     form_->Get_Transaccion_Uso();
     const auto entries = Entries();
-    ASSERT_EQ(entries.size(), before + 2 + calls[i].kept);
-    EXPECT_EQ(entries.at(before),
-              "2 1002 Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL "
-              "WEBSERVICE" +
-                  Cutoff(i + 1));
-    const std::string why = "2 1002 Consumir_WebService()\r\n" + std::string(calls[i].why);
+    ASSERT_EQ(entries.size(), before + 2 + call.kept);
+    const std::string failed =
+        "2 1002 Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE";
+    EXPECT_EQ(entries.at(before).substr(0, failed.size()), failed);
+    if (!closed) {
+      EXPECT_EQ(entries.at(before), failed + Cutoff(service_.Received()));
+    }
+    const std::string why = "2 1002 Consumir_WebService()\r\n" + std::string(call.why);
     EXPECT_EQ(entries.at(before + 1).substr(0, why.size()), why);
     EXPECT_EQ(Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "5 ");
+    EXPECT_EQ(std::filesystem::exists(record), call.kept);
   }
+  run_.WebServiceUrl = url;
   service_.SetMode("accept");
   form_->Get_Transaccion_Uso();
 
@@ -132,12 +150,12 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
   EXPECT_EQ(Column("SELECT Transaccion FROM Transaccion_Uso WHERE Enviado <> 'SI' ORDER BY Id"),
             "FUTURO OTRO ");
   const auto entries = Entries();
-  ASSERT_EQ(entries.size(), 8u);
-  EXPECT_EQ(entries[5], "4 1001 Get_Transaccion_Uso()\r\nThe usage report with cut-off " + cutoff +
+  ASSERT_EQ(entries.size(), 10u);
+  EXPECT_EQ(entries[7], "4 1001 Get_Transaccion_Uso()\r\nThe usage report with cut-off " + cutoff +
                             " (15 records in 5 rows) may have reached the central web service "
                             "in an earlier run without its answer arriving: it is sent again as "
                             "it was");
-  EXPECT_EQ(entries[6],
+  EXPECT_EQ(entries[8],
             "4 1001 Get_Transaccion_Uso()\r\nThe central web service accepted the "
             "usage report with cut-off " +
                 cutoff +
@@ -145,9 +163,10 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
                 "as sent");
   const std::string info =
       "4 1001 Get_Transaccion_Uso()\r\nNO HAY TRANSACCIONES PARA ESTADISTICO EN ";
-  EXPECT_EQ(entries[7].substr(0, info.size()), info);
-  EXPECT_EQ(entries[7].size(), info.size() + 19) << entries[7];
-  EXPECT_GE(entries[7].substr(info.size()), cutoff);
+  EXPECT_EQ(entries[9].substr(0, info.size()), info);
+  EXPECT_EQ(entries[9].size(), info.size() + 19) << entries[9];
+  EXPECT_GE(entries[9].substr(info.size()), cutoff);
+  EXPECT_FALSE(std::filesystem::exists(record));
 }
 
 // Records written with the database's clock while a report is under way,
