@@ -276,18 +276,30 @@ class OdbcConnection final : public Connection {
     std::string text = translate_top_ ? TranslateTopToLimit(sql) : std::string(sql);
     std::vector<SQLWCHAR> wide = ToWide(text);
     SQLRETURN rc = SQLExecDirectW(statement.get(), wide.data(), SQL_NTS);
-    if (rc == SQL_NO_DATA) return RowSet();  // e.g. an UPDATE that matched no row
+    if (rc == SQL_NO_DATA) {  // e.g. an UPDATE that matched no row
+      RowSet none;
+      none.SetAffectedRows(0);
+      return none;
+    }
     if (!SQL_SUCCEEDED(rc)) Fail(statement, "The statement failed");
 
-    // Skip the row counts of statements that return no rows.
+    // Skip the row counts of statements that return no rows; the first one
+    // is kept as the affected-row count.
     SQLSMALLINT count = 0;
+    long long affected = -1;
     for (;;) {
       if (!SQL_SUCCEEDED(SQLNumResultCols(statement.get(), &count))) {
         Fail(statement, "The result cannot be described");
       }
       if (count > 0) break;
+      SQLLEN changed = -1;
+      if (affected < 0 && SQL_SUCCEEDED(SQLRowCount(statement.get(), &changed))) affected = changed;
       rc = SQLMoreResults(statement.get());
-      if (rc == SQL_NO_DATA) return RowSet();
+      if (rc == SQL_NO_DATA) {
+        RowSet none;
+        none.SetAffectedRows(affected);
+        return none;
+      }
       if (!SQL_SUCCEEDED(rc)) Fail(statement, "The statement failed");
     }
 

@@ -154,6 +154,8 @@ class SqliteConnection final : public Connection {
       if (!have_result && !rows.Columns().empty()) {
         result = std::move(rows);
         have_result = true;
+      } else if (!have_result) {
+        result.SetAffectedRows(sqlite3_changes64(db_.get()));
       }
     }
     return result;

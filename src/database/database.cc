@@ -79,6 +79,47 @@ class DeadlineConnection final : public Connection {
 
 }  // namespace
 
+namespace {
+
+std::string FirstRowText(const RowSet& rows, std::string_view column) {
+  const FieldValue& value = rows.Field(column);
+  return value ? *value : std::string();
+}
+
+}  // namespace
+
+std::string DatabaseIdentity(Connection& session) {
+  if (session.BackendName() == "sqlite") {
+    RowSet files = session.Execute("PRAGMA database_list");
+    for (; !files.Eof(); files.MoveNext()) {
+      if (FirstRowText(files, "name") != "main") continue;
+      const std::string file = FirstRowText(files, "file");
+      std::error_code error;
+      const std::filesystem::path real = std::filesystem::canonical(PathFromUtf8(file), error);
+      if (file.empty() || error) break;
+      return "sqlite:" + Utf8FromPath(real);
+    }
+    throw DatabaseError("The embedded database does not name the file it is kept in");
+  }
+  if (session.BackendName() == "odbc") {
+    // PostgreSQL first; any other server gets its turn below.
+    try {
+      RowSet rows = session.Execute(
+          "SELECT COALESCE(HOST(inet_server_addr()), 'local') AS a, "
+          "COALESCE(CAST(inet_server_port() AS VARCHAR), current_setting('port')) AS p, "
+          "current_database() AS d");
+      if (!rows.Eof()) {
+        return "postgresql:" + FirstRowText(rows, "a") + ":" + FirstRowText(rows, "p") + "/" +
+               FirstRowText(rows, "d");
+      }
+    } catch (const DatabaseError&) {
+    }
+  }
+  RowSet rows = session.Execute("SELECT @@SERVERNAME AS s, DB_NAME() AS d");
+  if (rows.Eof()) throw DatabaseError("The database server does not say its name");
+  return "sqlserver:" + FirstRowText(rows, "s") + "/" + FirstRowText(rows, "d");
+}
+
 std::unique_ptr<Connection> BoundByDeadline(std::unique_ptr<Connection> session,
                                             std::chrono::steady_clock::time_point deadline) {
   return std::make_unique<DeadlineConnection>(std::move(session), deadline);

@@ -79,6 +79,9 @@ class RowSet {
   bool Eof() const { return position_ >= RowCount(); }
   // Moves to the next row. REQUIRES: !Eof().
   void MoveNext();
+  // Back to the first row (the rows are all held, so they can be walked
+  // again).
+  void MoveFirst() { position_ = 0; }
   // The current row's value of the named column, matched without regard to
   // letter case; valid until the next MoveNext. Throws DatabaseError when
   // the column does not exist or there is no current row.
@@ -96,6 +99,12 @@ class RowSet {
   // For the backends: one kind per column.
   void SetColumnKinds(std::vector<ColumnKind> kinds) { kinds_ = std::move(kinds); }
 
+  // How many rows a statement that returns none (an UPDATE) changed, as the
+  // backend counts them; -1 when it did not say (and for statements that
+  // return rows).
+  long long AffectedRows() const { return affected_rows_; }
+  void SetAffectedRows(long long count) { affected_rows_ = count; }
+
  private:
   std::vector<std::string> columns_;
   std::vector<ColumnKind> kinds_;
@@ -103,6 +112,7 @@ class RowSet {
   std::vector<std::size_t> ends_;  // where each value ends in values_
   std::vector<bool> nulls_;        // which values are NULL
   std::size_t position_ = 0;
+  long long affected_rows_ = -1;
   mutable std::size_t unpacked_ = static_cast<std::size_t>(-1);  // row held in current_
   mutable std::vector<FieldValue> current_;
 };
@@ -168,6 +178,17 @@ BackendChoice ChooseBackend(std::string_view connection_string, const std::strin
 std::unique_ptr<Connection> OpenConnection(std::string_view connection_string,
                                            const std::string& program_folder,
                                            DatabaseAccess access = DatabaseAccess::kReadWrite);
+
+// What the database of session says it is, so that two spellings of one
+// database in the settings give the same text and two databases never do:
+//   SQL Server   "sqlserver:" @@SERVERNAME "/" DB_NAME()
+//   PostgreSQL   "postgresql:" the server's address ":" port "/"
+//                current_database() (the address is "local" over a Unix
+//                socket)
+//   SQLite       "sqlite:" the real path of the main database file
+// For an ODBC data source of another kind the SQL Server form is tried.
+// Throws DatabaseError when the database cannot say.
+std::string DatabaseIdentity(Connection& session);
 
 // The session, with every statement bound by a deadline as well: each runs
 // at most min(the command time-out, the whole seconds left until

@@ -158,7 +158,7 @@ std::unique_ptr<Connection> OpenJobDatabase(const ConnectionSettings& settings,
     }
   }
   try {
-    session->SetCommandTimeout(std::chrono::seconds(300));
+    session->SetCommandTimeout(RunDeadline::kStatementTime);
   } catch (const std::exception&) {
   }
   return session;

@@ -8,8 +8,10 @@
 //   - the latency sweep has the run's time but the reports' share
 //     (kReportsTime): it starts no tool once less than kShortestTool of
 //     its time is left, and a tool runs at most min(120 s, its time left);
-//   - a statement runs at most min(300 s, the run's time left) and is not
-//     started with less than a second left;
+//   - a statement runs at most min(kStatementTime, the run's time left)
+//     and is not started with less than a second left; the usage report's
+//     marking statement at most its share kMarkingTime, so that a locked
+//     table leaves the roster report its time;
 //   - a report's call is not started unless kShortestCall is left after
 //     what must follow it (the usage report keeps kMarkingTime for marking
 //     the records it sent); its deadline is min(300 s, the time left minus
@@ -35,6 +37,7 @@ class RunDeadline {
   static constexpr std::chrono::seconds kReportsTime{180};
   static constexpr std::chrono::seconds kShortestTool{10};
   static constexpr std::chrono::seconds kMarkingTime{30};
+  static constexpr std::chrono::seconds kStatementTime{300};
   static constexpr std::chrono::seconds kShortestCall{30};
 
   // A deadline run_time from now; never later than kRunTime from now.

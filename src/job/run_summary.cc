@@ -143,17 +143,6 @@ void SweepSummary::Record(const std::string& st_id, double latency) {
   latency_ms[st_id] = latency;
 }
 
-std::int32_t UsageReportSummary::CountRow(std::int32_t accesos) {
-  ++rows_counted;
-  records_counted += accesos;
-  return accesos;
-}
-
-void UsageReportSummary::Sending() {
-  rows_sent = rows_counted;
-  accesos_sent = records_counted;
-}
-
 void RunSummary::UsageAccepted() {
   usage.outcome = ReportOutcome::kAccepted;
   last_accepted_usage_report = SummaryNow();

@@ -35,8 +35,9 @@ enum class ReportOutcome {
   kNotRun,         // the run ended before the report
   kNoTable,        // a table it reads is missing
   kNothingToSend,  // no row to report
-  kHeldBack,       // not sent on purpose (too little time left, or an earlier
-                   // accepted report not settled yet)
+  kHeldBack,       // not sent on purpose: too little time left, or something an
+                   // operator must settle first (an earlier call's record, a
+                   // value no document can carry)
   kAccepted,
   kRejected,  // the service answered RECHAZADO
   kFailed,    // the call or the report failed otherwise
@@ -69,11 +70,6 @@ struct UsageReportSummary {
   std::int64_t rows_counted = 0;
   std::int64_t rows_sent = 0;  // in a document that went to the service
   std::int64_t accesos_sent = 0;
-
-  // One counted row; returns accesos.
-  std::int32_t CountRow(std::int32_t accesos);
-  // The counted rows go to the service.
-  void Sending();
 };
 
 struct RosterSummary {

@@ -115,6 +115,13 @@ void HttpRequest::Send(std::string_view body) {
   backend_->error[0] = '\0';
   const auto start = std::chrono::steady_clock::now();
   CURLcode code = curl_easy_perform(h);
+  // The transfer phase begins once the connection (and its TLS handshake)
+  // is made: from then on the request may be with the service.
+  curl_off_t pretransfer = 0;
+  request_may_have_arrived_ =
+      code == CURLE_OK || response_started_ ||
+      (curl_easy_getinfo(h, CURLINFO_PRETRANSFER_TIME_T, &pretransfer) == CURLE_OK &&
+       pretransfer > 0);
   if (too_large_ || code == CURLE_FILESIZE_EXCEEDED) {
     body_.Clear();
     throw HttpError("the answer exceeded " + std::to_string(limits_.max_response_bytes) +

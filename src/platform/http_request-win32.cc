@@ -2,14 +2,14 @@
 // limits become WinHTTP's own time-outs (a stall is a receive or send that
 // waits longer than kStallTimeout; neither waits longer than the deadline),
 // the deadline is checked between reads of the body, and the size cap
-// against the announced length and again while reading. Proxies are the machine's WinHTTP settings, certificates
-// come from the system's store.
+// against the announced length and again while reading. Proxies are the machine's WinHTTP settings,
+// certificates come from the system's store.
 #include <windows.h>
 #include <winhttp.h>
 
 #include <algorithm>
-#include <climits>
 #include <chrono>
+#include <climits>
 #include <memory>
 #include <string>
 
@@ -157,7 +157,8 @@ void HttpRequest::Send(std::string_view body) {
                      " bytes and was abandoned");
   };
 
-  const Exchange exchange = OpenExchange(CrackUrl(backend_->url), backend_->method, limits_.deadline);
+  const Exchange exchange =
+      OpenExchange(CrackUrl(backend_->url), backend_->method, limits_.deadline);
   HINTERNET request = exchange.request.get();
   // The deadline is checked between the steps of the exchange; so that no
   // single wait inside a step ends past it, each step may wait at most what
@@ -181,9 +182,15 @@ void HttpRequest::Send(std::string_view body) {
                           headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
                           static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
                           static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0)) {
+    const DWORD error = GetLastError();
+    request_may_have_arrived_ = error != ERROR_WINHTTP_CANNOT_CONNECT &&
+                                error != ERROR_WINHTTP_NAME_NOT_RESOLVED &&
+                                error != ERROR_WINHTTP_SECURE_FAILURE;
     if (past_deadline()) throw deadline_error();
+    SetLastError(error);
     Fail("sending the request");
   }
+  request_may_have_arrived_ = true;
   bound_next_step();
   if (!WinHttpReceiveResponse(request, nullptr)) {
     if (past_deadline()) throw deadline_error();

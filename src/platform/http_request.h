@@ -98,6 +98,12 @@ class HttpRequest {
   void Send(std::string_view body);
 
   int ReadyState() const { return ready_state_; }
+  // After Send (also one that threw): false only when the request surely
+  // did not reach the service, because no connection to it was made (the
+  // name was not resolved, the connection was refused or timed out, the
+  // TLS handshake failed). After any later failure the service may hold the
+  // whole request.
+  bool RequestMayHaveArrived() const { return request_may_have_arrived_; }
   // Status code and reason phrase of the last status line received (the
   // final one after any interim 1xx answers); 0 and "" before any.
   long Status() const { return status_; }
@@ -122,6 +128,7 @@ class HttpRequest {
   ResponseBody body_;  // while it arrives
   std::string response_text_;
   bool response_started_ = false;
+  bool request_may_have_arrived_ = false;
   HttpLimits limits_;
   bool too_large_ = false;
 };

@@ -190,6 +190,8 @@ QUORVEX_FORWARD(Odbc, SQLRETURN, SQLGetData, SQL_ERROR,
                  SQLLEN size, SQLLEN* indicator),
                 (stmt, column, type, value, size, indicator))
 QUORVEX_FORWARD(Odbc, SQLRETURN, SQLMoreResults, SQL_ERROR, (SQLHSTMT stmt), (stmt))
+QUORVEX_FORWARD(Odbc, SQLRETURN, SQLRowCount, SQL_ERROR, (SQLHSTMT stmt, SQLLEN* count),
+                (stmt, count))
 QUORVEX_FORWARD(Odbc, SQLRETURN, SQLGetDiagRecW, SQL_ERROR,
                 (SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, SQLWCHAR* state,
                  SQLINTEGER* native, SQLWCHAR* text, SQLSMALLINT text_size,

@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "platform/http_request.h"
-#include "text/xml_document.h"
 #include "reporting/soap_answer.h"
+#include "text/xml_document.h"
 
 namespace quorvex {
 
@@ -41,7 +41,8 @@ std::string BuildEnvelope(const std::string& method, const std::string& service_
 // anything else throws and ends in the trap of Consumir_WebService.
 bool Exchange(RunState& run, const std::string& report_document, const std::string& address,
               const std::string& method, std::string& answer_code,
-              const std::string& service_namespace, const HttpLimits& limits) {
+              const std::string& service_namespace, const HttpLimits& limits, CallReach& reach) {
+  reach = CallReach::kNotSent;
   if (report_document.empty()) {
     run.LastErrorText = "NO SE HA ENVIADO UN DOCUMENTO XML CORRECTO";
     return false;
@@ -69,14 +70,26 @@ bool Exchange(RunState& run, const std::string& report_document, const std::stri
   http.SetLimits(limits);
   http.SetRequestHeader("Content-Type", "text/xml; charset=utf-8");
   http.SetRequestHeader("SOAPAction", service_namespace + method);
-  http.Send(body);
+  reach = CallReach::kUnknown;
+  try {
+    http.Send(body);
+  } catch (const HttpError&) {
+    if (!http.RequestMayHaveArrived()) reach = CallReach::kNotSent;
+    throw;
+  }
 
   if (http.ReadyState() != HttpRequest::kCompleted) {
     run.LastErrorText = "IMPOSIBLE ESTABLECER CONEXION CON LA URL: " + address;
     return false;
   }
-  return ReadSoapAnswer(http.Status(), http.StatusText(), http.TakeResponseText(), address, method,
-                        run.LastErrorText, answer_code);
+  const bool accepted = ReadSoapAnswer(http.Status(), http.StatusText(), http.TakeResponseText(),
+                                       address, method, run.LastErrorText, answer_code);
+  if (accepted) {
+    reach = CallReach::kAnswered;
+  } else if (run.LastErrorText.starts_with("EL WEBSERVICE HA RECHAZADO LA PETICION")) {
+    reach = CallReach::kRefused;
+  }
+  return accepted;
 }
 
 FechaHora LocalToday() {
@@ -120,10 +133,13 @@ int DaysInMonth(int year, int month) {
 bool Consumir_WebService(RunState& run, const std::string& report_document,
                          const std::string& address, const std::string& method,
                          std::string& answer_code, const std::string& service_namespace,
-                         const HttpLimits& limits) {
+                         const HttpLimits& limits, CallReach* reach) {
   run.LastErrorText.clear();
+  CallReach reached = CallReach::kNotSent;
+  bool accepted = false;
   try {
-    return Exchange(run, report_document, address, method, answer_code, service_namespace, limits);
+    accepted = Exchange(run, report_document, address, method, answer_code, service_namespace,
+                        limits, reached);
   } catch (const std::exception& error) {
     run.LastErrorText = std::string("Funciones - Consumir_WebService()") + ". " +
                         "NO FUE POSIBLE CONSUMIR EL WEBSERVICE" + ". " + error.what();
@@ -131,7 +147,8 @@ bool Consumir_WebService(RunState& run, const std::string& report_document,
     run.LastErrorText = std::string("Funciones - Consumir_WebService()") + ". " +
                         "NO FUE POSIBLE CONSUMIR EL WEBSERVICE" + ". " + "unknown error";
   }
-  return false;
+  if (reach) *reach = reached;
+  return accepted;
 }
 
 bool ParseFechaHora(const std::string& text, FechaHora& out) {
@@ -165,7 +182,7 @@ bool ParseFechaHora(const std::string& text, FechaHora& out) {
   return true;
 }
 
-FechaHora Get_FechaServidor(RunState& run) {
+std::optional<FechaHora> FechaServidor(RunState& run) {
   try {
     if (run.DbConnection) {
       const std::string sql = "SELECT GetDate() as Fecha";
@@ -177,10 +194,27 @@ FechaHora Get_FechaServidor(RunState& run) {
       }
     }
   } catch (const std::exception&) {
-    // Falls through to the local date: the cut-off is then the start of
-    // today, which can only hold back records, never mark uncounted ones.
   }
-  return LocalToday();
+  return std::nullopt;
+}
+
+FechaHora Get_FechaServidor(RunState& run) {
+  // Without the server's clock the cut-off is the start of today, which
+  // can only hold back records, never mark uncounted ones.
+  return FechaServidor(run).value_or(LocalToday());
+}
+
+FechaHora SecondBefore(FechaHora f) {
+  if (--f.second >= 0) return f;
+  f.second = 59;
+  if (--f.minute >= 0) return f;
+  f.minute = 59;
+  if (--f.hour >= 0) return f;
+  f.hour = 23;
+  if (--f.day >= 1) return f;
+  if (--f.month < 1) f.month = 12, --f.year;
+  f.day = DaysInMonth(f.year, f.month);
+  return f;
 }
 
 std::string Formato_Fecha(const FechaHora& fecha) {

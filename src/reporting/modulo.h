@@ -2,6 +2,7 @@
 // two date helpers of the transaction usage report.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "job/run_state.h"
@@ -37,10 +38,22 @@ namespace quorvex {
 // or an address that is not http:// or https://, ends in the trap message
 // naming the problem, and nothing is sent. The answer is read by
 // ReadSoapAnswer (reporting/soap_answer.h).
+//
+// reach, when given, tells a caller that must know whether the service may
+// hold the document how far a failed call got (on true it is kAnswered).
+enum class CallReach {
+  kNotSent,   // nothing reached the service: refused before sending, or no
+              // connection was made
+  kRefused,   // the service answered and its Respuesta rejected the document
+  kAnswered,  // the service answered and did not reject it
+  kUnknown,   // the request may have reached the service, but no verdict
+              // came back (time-out, broken connection, an answer cut at a
+              // limit, an answer that is not a Respuesta)
+};
 bool Consumir_WebService(RunState& run, const std::string& report_document,
                          const std::string& address, const std::string& method,
                          std::string& answer_code, const std::string& service_namespace,
-                         const HttpLimits& limits = HttpLimits());
+                         const HttpLimits& limits = HttpLimits(), CallReach* reach = nullptr);
 
 // A date and time of the database server's clock, to the second.
 struct FechaHora {
@@ -60,6 +73,12 @@ struct FechaHora {
 // DbConnection), the local machine's date of today at 00:00:00. Never
 // throws, logs nothing, does not touch run.SqlText.
 FechaHora Get_FechaServidor(RunState& run);
+
+// The same clock without the fallback: std::nullopt when it cannot be read.
+std::optional<FechaHora> FechaServidor(RunState& run);
+
+// The second before fecha (a minute, day, month or year back when needed).
+FechaHora SecondBefore(FechaHora fecha);
 
 // "YYYY-MM-DD hh:mm:ss" on the 24-hour clock, every field zero-padded.
 std::string Formato_Fecha(const FechaHora& fecha);

@@ -65,12 +65,13 @@ std::optional<std::chrono::seconds> TimeForCall(const RunState& run, std::string
   return time;
 }
 
-bool SendReport(RunState& run, const std::string& document, std::chrono::seconds call_time) {
+bool SendReport(RunState& run, const std::string& document, std::chrono::seconds call_time,
+                CallReach* reach) {
   std::string answer_code;
   HttpLimits limits;
   limits.deadline = call_time;
   return Consumir_WebService(run, document, run.WebServiceUrl, "RecibeDocumento", answer_code,
-                             ServiceNamespace, limits);
+                             ServiceNamespace, limits, reach);
 }
 
 void LogCallFailure(const RunState& run, std::string_view procedure, std::string_view text) {

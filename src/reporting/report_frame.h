@@ -23,6 +23,7 @@
 
 #include "database/database.h"
 #include "job/run_state.h"
+#include "reporting/modulo.h"
 
 namespace quorvex {
 
@@ -38,6 +39,10 @@ class ReportDocument {
   // CRLF. The first row begins the document with the root start and list
   // start lines.
   void AddRow(std::initializer_list<std::string_view> pieces);
+
+  // Makes room for a document of that many bytes, so that a large one
+  // grows without copies.
+  void Reserve(std::size_t bytes) { text_.reserve(bytes); }
 
   // True while no row has been added (no document exists).
   bool Empty() const { return text_.empty(); }
@@ -73,8 +78,10 @@ std::optional<std::chrono::seconds> TimeForCall(const RunState& run, std::string
 // Delivers a report document to run.WebServiceUrl with the method
 // "RecibeDocumento" and ServiceNamespace, the whole exchange bound by
 // call_time; true when the service accepted it. The answer code is not
-// looked at; run.LastErrorText says why a call failed. Never throws.
-bool SendReport(RunState& run, const std::string& document, std::chrono::seconds call_time);
+// looked at; run.LastErrorText says why a call failed, and reach (when
+// given) how far it got. Never throws.
+bool SendReport(RunState& run, const std::string& document, std::chrono::seconds call_time,
+                CallReach* reach = nullptr);
 
 // The warning entries of a failed call: the report's own (its text as
 // written by procedure) and right after it one of Consumir_WebService whose

@@ -264,6 +264,14 @@ const Row kRows[] = {
        db.Execute("ALTER TABLE Servidor_Timbrado ADD COLUMN St_Ping TEXT");
      },
      {"FAIL table Servidor_Timbrado"}},
+    {"a usage record the document cannot carry",
+     false,
+     [](Installation&, Connection& db) {
+       db.Execute(
+           "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+           "('A\"B', 'S-1', '2020-01-01 00:00:00')");
+     },
+     {"FAIL usage values"}},
     {"the service behind a closed port",
      false,
      [](Installation&, Connection& db) {

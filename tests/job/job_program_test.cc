@@ -16,6 +16,7 @@
 #include "job/password_cipher.h"
 #include "job/principal.h"
 #include "reporting/central_service_fixture.h"
+#include "reporting/marking_record.h"
 #include "support/installation.h"
 #include "support/loopback.h"
 
@@ -384,27 +385,13 @@ std::unique_ptr<Connection> HoldWriteLock(const fs::path& database) {
   return session;
 }
 
-// A small file system of its own, mounted (when asked) until destroyed.
-struct SmallDisk {
-  SmallDisk(const fs::path& at, bool mount) : path(at) {
-    fs::create_directory(path);
-    mounted = mount && ::mount("quorvex-test", path.c_str(), "tmpfs", 0, "size=1m") == 0;
-  }
-  ~SmallDisk() {
-    if (mounted) ::umount2(path.c_str(), MNT_DETACH);
-  }
-  void Fill() const {
-    testing::RunProgram("/bin/dd", {"if=/dev/zero", "of=" + (path / "fill").string(), "bs=64k"});
-  }
-  fs::path path;
-  bool mounted = false;
-};
-
-// The Accesos the service received for each Nombre, over every document.
-std::map<std::string, int> Received(const testing::CentralService& service) {
+// The Accesos the service billed for each Nombre: the documents it counted,
+// not those it recognised as sent again.
+std::map<std::string, int> Billed(const testing::CentralService& service) {
   static const std::regex row("Nombre=\"([^\"]*)\"[^\n]* Accesos=\"([0-9]+)\"");
   std::map<std::string, int> counts;
   for (int n = 1; n <= service.Received(); ++n) {
+    if (!fs::exists(service.RecordPath(n, ".billed"))) continue;
     const std::string document = service.Record(n, ".xml");
     for (std::sregex_iterator it(document.begin(), document.end(), row), end; it != end; ++it)
       counts[(*it)[1]] += std::stoi((*it)[2]);
@@ -412,79 +399,186 @@ std::map<std::string, int> Received(const testing::CentralService& service) {
   return counts;
 }
 
-// The service accepts the usage report, then the first run's marking fails
-// or never happens; a second run, with nothing in the way, settles it.
-// Every record's count reaches the service exactly once and every record
-// ends 'SI'. Each row: how the first run's marking is stopped. The signals
-// come once the acceptance is recorded, while a writer holds the database.
-TEST(ExactlyOnceTest, AcceptedUsageIsSentOnceAndMarked) {
+// 55 unsent usage records in two rows, and the service's address.
+void SeedUsage(Installation& install, const testing::CentralService& service,
+               const std::string& sid = "SRV-1") {
+  install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
+               "')");
+  install.Exec(
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 55) "
+      "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) SELECT CASE WHEN i <= 40 "
+      "THEN 'TIMBRADO' ELSE 'CANCELACION' END, '" +
+      sid + "', '2026-01-05 10:00:00' FROM n");
+}
+
+// The usage record of the installation's database.
+std::string RecordPath(Installation& install) {
+  return MarkingRecordFile(install.StateFolder().string(),
+                           "sqlite:" + fs::canonical(install.DatabasePath()).string())
+      .Path();
+}
+
+// strace stopping the job with signal at a system call (the when-th that
+// touches path, when one is given); before: the call itself fails first.
+std::vector<std::string> StopAt(const std::string& call, const std::string& path, bool before,
+                                int when, const char* signal) {
+  std::vector<std::string> strace = {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null"};
+  if (!path.empty()) strace.insert(strace.end(), {"-P", path});
+  strace.insert(strace.end(), {"-e", "trace=" + call, "-e",
+                               "inject=" + call + (before ? ":error=EIO" : "") +
+                                   ":signal=" + signal + ":when=" + std::to_string(when)});
+  return strace;
+}
+
+// The job stopped at every point of the usage report's call, then run
+// twice more: the service bills each record exactly once and every record
+// ends 'SI'. Each row: where the first run stops (the system call, the file
+// it touches: 'n' the record being written, 'r' the record, 'w' the
+// database's write-ahead log, '-' any), how the service answers meanwhile.
+TEST(ExactlyOnceTest, EveryStopOfTheCallBillsEachRecordOnce) {
   const struct {
     const char* name;
-    bool full_disk;  // the disk holding database and state fills during the call
-    int signal;
-    const char* run_seconds;  // the first run's QUORVEX_RUN_SECONDS
+    const char* mode;
+    const char* call;
+    char file;
+    bool before;
+    int when;
+    const char* signal;
   } rows[] = {
-      {"a writer holds the lock until the run's time is up", false, 0, "5"},
-      {"killed right after acceptance", false, SIGKILL, ""},
-      {"stopped by the scheduler's time limit", false, SIGTERM, ""},
-      {"the disk fills during the call", true, 0, ""},
+      {"before the record is durable", "accept", "fsync", 'n', true, 1, "KILL"},
+      {"SIGTERM after the POST", "accept delay=300", "recvfrom", '-', false, 1, "TERM"},
+      {"SIGKILL after the POST", "accept delay=300", "recvfrom", '-', true, 1, "KILL"},
+      {"during the answer", "drip 20", "recvfrom", '-', true, 6, "KILL"},
+      {"before the flip", "accept", "pwrite64", 'r', true, 1, "KILL"},
+      {"after the flip", "accept", "fdatasync", 'r', false, 1, "KILL"},
+      {"after the flip, the database then named otherwise", "accept", "fdatasync", 'r', false, 1,
+       "KILL"},
+      {"during the UPDATE", "accept", "pwrite64", 'w', true, 1, "KILL"},
+      {"after the UPDATE", "accept", "fdatasync", 'w', false, 1, "KILL"},
+      {"before the removal", "accept", "unlink", 'r', true, 1, "KILL"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    if (row.full_disk && ::geteuid() != 0) GTEST_SKIP() << "mounting a small disk needs root";
     Installation install;
     testing::CentralService service;
-    const SmallDisk disk(install.StateFolder().string() + "-disk", row.full_disk);
-    fs::path database = install.DatabasePath(), state = install.StateFolder();
-    if (row.full_disk) {
-      ASSERT_TRUE(disk.mounted);
-      fs::copy_file(install.DatabasePath(), database = disk.path / "quorvex.sqlite3");
-      fs::create_directory(state = disk.path / "state");
-      install.WriteSettings("[CONEXION]\nSERVERDB=sqlite:" + database.string() + "\n");
-      service.SetMode("accept delay=1000 once");
+    SeedUsage(install, service);
+    service.SetMode(std::string(row.mode) + " once");
+    const std::string record = RecordPath(install);
+    const std::string path = row.file == 'n'   ? record + ".new"
+                             : row.file == 'r' ? record
+                             : row.file == 'w' ? install.DatabasePath().string() + "-wal"
+                                               : "";
+    const auto first = install.RunJob({}, StopAt(row.call, path, row.before, row.when, row.signal));
+    EXPECT_NE(first.exit_code, 0) << "the first run was not stopped";
+    if (std::string(row.name).ends_with("otherwise")) {
+      fs::create_directory_symlink(install.Folder(), install.Folder().string() + "-link");
+      install.WriteSettings("[CONEXION]\nSERVERDB=sqlite:" + install.Folder().string() +
+                            "-link/./database.sqlite3\n");
     }
-    {
-      auto db = OpenConnection("Data Source=sqlite:" + database.string(), "/");
-      db->Execute("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" +
-                  service.Url() + "')");
-      db->Execute(
-          "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 55) "
-          "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) SELECT CASE WHEN i <= 40 "
-          "THEN 'TIMBRADO' ELSE 'CANCELACION' END, 'SRV-1', '2026-01-05 10:00:00' FROM n");
-    }
-    auto lock = row.full_disk ? nullptr : HoldWriteLock(database);
-    const int first = install.StartJob(
-        {{"QUORVEX_STATE_DIR", state.string()}, {"QUORVEX_RUN_SECONDS", row.run_seconds}});
-    for (int i = 0; i < 500 && service.Received() == 0; ++i) ::usleep(10'000);
-    if (row.full_disk) disk.Fill();
-    for (int i = 0; i < 500 && row.signal != 0; ++i) {
-      std::ifstream record(state / "usage-report.record");
-      std::string word;
-      if (std::getline(record, word) && word == "ACCEPTED") break;
-      ::usleep(10'000);
-    }
-    if (row.signal != 0) ::kill(first, row.signal);
-    EXPECT_EQ(Installation::Wait(first).exit_code, row.signal != 0 ? -1 : 0);
-    lock.reset();
-    fs::remove(disk.path / "fill");
     fs::remove(install.EventLogPath());
+    EXPECT_EQ(install.RunJob().exit_code, 0);
+    EXPECT_EQ(install.RunJob().exit_code, 0);
 
-    EXPECT_EQ(install.RunJob({{"QUORVEX_STATE_DIR", state.string()}}).exit_code, 0);
     const std::map<std::string, int> once = {{"CANCELACION", 15}, {"TIMBRADO", 40}};
-    EXPECT_EQ(Received(service), once);
-    auto db = OpenConnection("Data Source=sqlite:" + database.string(), "/");
-    EXPECT_EQ(
-        *db->Execute("SELECT COUNT(*) AS n FROM Transaccion_Uso WHERE Enviado = 'SI'").Field("n"),
-        "55");
-    const auto events = install.Events();
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events[0].type, 4);
-    EXPECT_TRUE(
-        events[0].message.ends_with(" that the central web service accepted in an earlier "
-                                    "run had not been marked: its records are now marked "
-                                    "as sent"))
-        << events[0].message;
+    EXPECT_EQ(Billed(service), once);
+    std::printf("[ kill table ] %-52s billed per record %.2f\n", row.name,
+                (Billed(service)["CANCELACION"] + Billed(service)["TIMBRADO"]) / 55.0);
+    EXPECT_EQ(install.Scalar("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "55");
+    EXPECT_FALSE(fs::exists(record));
+    EXPECT_FALSE(fs::exists(record + ".new"));  // a killed run's half-written record
+    for (const auto& e : install.Events()) EXPECT_NE(e.type, 1) << e.message;
+    fs::remove(install.Folder().string() + "-link");
   }
+}
+
+// A record the job cannot vouch for holds the usage report back: one error
+// entry naming the file and what to compare, nothing sent, nothing marked.
+// Each row: the record file's content (written for this database unless
+// another path is given) and permissions, words of the entry.
+TEST(ExactlyOnceTest, ARecordNoOneCanVouchForHoldsTheReportBack) {
+  const std::string counts = "database=%s\nrows=2\naccesos=55\n";
+  const struct {
+    const char* name;
+    std::string content;
+    fs::perms perms;
+    const char* other_path;
+    const char* entry;
+  } rows[] = {
+      {"another database's record",
+       "ACCEPTED\ncut-off=2026-01-05 10:00:00\ndatabase=sqlite:/srv/"
+       "other.db\nrows=2\naccesos=55\n",
+       fs::perms::owner_read | fs::perms::owner_write, nullptr,
+       "holds the record of a usage report of another database (sqlite:/srv/other.db; this "
+       "run's is sqlite:"},
+      {"a cut-off after the database's clock", "ACCEPTED\ncut-off=9999-12-31 23:59:59\n" + counts,
+       fs::perms::owner_read | fs::perms::owner_write, nullptr,
+       "but its cut-off is later than the database's clock ("},
+      {"totals that do not hold (accepted)",
+       "ACCEPTED\ncut-off=2026-01-05 10:00:00\n"
+       "database=%s\nrows=2\naccesos=54\n",
+       fs::perms::owner_read | fs::perms::owner_write, nullptr,
+       "but the unsent records up to that cut-off are now 55 records in 2 rows, so "
+       "nothing is marked. Compare the usage the central web service billed for cut-off "
+       "2026-01-05 10:00:00 with the unsent records up to it"},
+      {"totals that do not hold (sending)",
+       "SENDING \ncut-off=2026-01-05 10:00:00\n"
+       "database=%s\nrows=1\naccesos=55\n",
+       fs::perms::owner_read | fs::perms::owner_write, nullptr,
+       "the unsent records up to that cut-off are now 55 records in 2 rows, so it is "
+       "not sent again."},
+      {"a file that is no record", "ACCEPTED\n", fs::perms::owner_read | fs::perms::owner_write,
+       nullptr,
+       "is not a record of a usage report: whether the central web service took an "
+       "earlier usage report is not known"},
+      {"a record others may change", "ACCEPTED\ncut-off=2026-01-05 10:00:00\n" + counts,
+       fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_write, nullptr,
+       ", so what it says cannot be believed"},
+      {"an earlier version's record", "ACCEPTED\ncut-off=2026-01-05 10:00:00\nserver=x\n",
+       fs::perms::owner_read | fs::perms::owner_write, "usage-report.record",
+       "usage-report.record was left by an earlier version of the job"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    Installation install;
+    testing::CentralService service;
+    SeedUsage(install, service);
+    const std::string identity = "sqlite:" + fs::canonical(install.DatabasePath()).string();
+    const std::string path =
+        row.other_path ? (install.StateFolder() / row.other_path).string() : RecordPath(install);
+    fs::create_directories(install.StateFolder());
+    std::string content = row.content;
+    if (const auto at = content.find("%s"); at != std::string::npos)
+      content.replace(at, 2, identity);
+    std::ofstream(path) << content;
+    fs::permissions(path, row.perms);
+
+    EXPECT_EQ(install.RunJob().exit_code, 0);
+    EXPECT_EQ(service.Received(), 0);
+    EXPECT_EQ(install.Scalar("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "0");
+    const auto events = install.Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].type, 1);
+    EXPECT_NE(events[0].message.find(row.entry), std::string::npos) << events[0].message;
+    EXPECT_NE(events[0].message.find(path), std::string::npos) << events[0].message;
+  }
+}
+
+// Two installations share one state directory; the first is stopped after
+// the service accepted. Each still bills its own records exactly once.
+TEST(ExactlyOnceTest, InstallationsSharingAStateDirectoryBillOnceEach) {
+  Installation a, b;
+  testing::CentralService service;
+  SeedUsage(a, service);
+  SeedUsage(b, service, "SRV-2");
+  const std::map<std::string, std::string> shared = {
+      {"QUORVEX_STATE_DIR", a.StateFolder().string()}};
+  a.RunJob(shared, StopAt("fdatasync", RecordPath(a), false, 1, "KILL"));
+  EXPECT_EQ(b.RunJob(shared).exit_code, 0);
+  EXPECT_EQ(a.RunJob(shared).exit_code, 0);
+  const std::map<std::string, int> twice = {{"CANCELACION", 30}, {"TIMBRADO", 80}};
+  EXPECT_EQ(Billed(service), twice);
+  for (Installation* i : {&a, &b})
+    EXPECT_EQ(i->Scalar("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "55");
 }
 
 // However slow the service, the database or a tool, a run ends within its
@@ -495,15 +589,18 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     const char* name;
     const char* mode;
     bool locked;
-    const char* tcping;  // a script, or none for the real tool
+    const char* tcping;  // a script, none for the real tool, "" for no server to measure
     const char* enviado;
     const char* entry;
+    const char* roster;  // the roster report's entry
   } rows[] = {
       {"a service dripping a byte every 0.9 s", "drip 900", false, nullptr, "NO",
-       "NO ES POSIBLE CONSUMIR EL WEBSERVICE"},
-      {"a locked database", "accept", true, nullptr, "NO", "database is locked"},
+       "NO ES POSIBLE CONSUMIR EL WEBSERVICE", ""},
+      {"a locked database", "accept", true, nullptr, "NO", "database is locked", ""},
+      {"a locked marking statement", "accept", true, "", "NO", "database is locked",
+       "Get_Operadores_Info()\r\nOK"},
       {"a tool that never ends", "accept", false, "#!/bin/sh\nexec sleep 60\n", "SI",
-       "2 of 3 servers were not measured in this run"},
+       "2 of 3 servers were not measured in this run", ""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -511,14 +608,19 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     testing::CentralService service;
     testing::LoopbackListener server;
     service.SetMode(row.mode);
-    if (row.tcping) std::ofstream(install.Folder() / "stuck-tcping.exe") << row.tcping;
-    if (row.tcping) fs::permissions(install.Folder() / "stuck-tcping.exe", fs::perms::owner_all);
-    if (row.tcping) Settings(install, "TCPING=stuck-tcping.exe\n");
+    const bool servers = !row.tcping || *row.tcping != '\0';  // "": none to measure
+    if (row.tcping && servers) {
+      std::ofstream(install.Folder() / "stuck-tcping.exe") << row.tcping;
+      fs::permissions(install.Folder() / "stuck-tcping.exe", fs::perms::owner_all);
+      Settings(install, "TCPING=stuck-tcping.exe\n");
+    }
     install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" +
                  service.Url() + "')");
     const std::string url =
         "', 'http://127.0.0.1:" + std::to_string(server.port()) + "/', 'AC', 7)";
-    install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" + url);
+    if (servers)
+      install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1" + url + ", ('2" + url + ", ('3" +
+                   url);
     install.Exec(
         "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES ('TIMBRADO', 'S', "
         "'2026-01-05 10:00:00')");
@@ -535,6 +637,7 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     std::string entries;
     for (const auto& e : install.Events()) entries += e.message + "\n";
     EXPECT_NE(entries.find(row.entry), std::string::npos) << entries;
+    EXPECT_NE(entries.find(row.roster), std::string::npos) << entries;
   }
 }
 

@@ -67,10 +67,13 @@ class CentralService {
       count += entry.path().extension() == ".xml";
     return count;
   }
-  std::string Record(int number, const char* extension) const {
+  std::string RecordPath(int number, const char* extension) const {
     char name[32];
     std::snprintf(name, sizeof name, "/received/%04d%s", number, extension);
-    std::ifstream in(dir_ + name, std::ios::binary);
+    return dir_ + name;
+  }
+  std::string Record(int number, const char* extension) const {
+    std::ifstream in(RecordPath(number, extension), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
@@ -11,7 +12,9 @@
 
 #include "central_service_fixture.h"
 #include "platform/message_box.h"
+#include "reporting/marking_record.h"
 #include "support/installation.h"
+#include "support/loopback.h"
 #include "ui/frm_main.h"
 
 namespace quorvex {
@@ -36,15 +39,14 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
     const bool pg = GetParam() == std::string("postgres");
     if (pg && !std::getenv("ODBCINI")) GTEST_SKIP() << "needs the fixture of tests/postgres";
     setenv("QUORVEX_EVENT_LOG", install_.EventLogPath().c_str(), 1);
-    run_.DbConnection =
-        OpenConnection(pg ? "Password=quorvex;User ID=quorvex;Data Source=odbc:QuorvexPgTest"
-                          : "Data Source=sqlite:" + install_.DatabasePath().string(),
-                       install_.Folder().string());
+    connection_string_ = pg ? "Password=quorvex;User ID=quorvex;Data Source=odbc:QuorvexPgTest"
+                            : "Data Source=sqlite:" + install_.DatabasePath().string();
+    run_.DbConnection = OpenConnection(connection_string_, install_.Folder().string());
     if (pg)
-      Exec(
-          "DROP SCHEMA IF EXISTS reportes CASCADE; CREATE SCHEMA reportes; SET search_path TO "
-          "reportes, public; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
-          "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
+      Exec("DROP SCHEMA IF EXISTS reportes CASCADE; CREATE SCHEMA reportes; " +
+           std::string(kSearchPath) +
+           "; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
+           "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
     run_.WebServiceUrl = service_.Url();
     run_.StateFolder = install_.Folder().string();
     form_ = std::make_unique<frmMain>(run_, *boxes_);
@@ -75,6 +77,8 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
     return service_.Record(n, ".xml").substr(service_.Record(n, ".xml").find("Fecha=\"") + 7, 19);
   }
 
+  static constexpr char kSearchPath[] = "SET search_path TO reportes, public";
+  std::string connection_string_;
   testing::Installation install_;
   testing::CentralService service_;
   std::unique_ptr<MessageBoxPresenter> boxes_ = MakeConsoleMessageBox("Quorvex");
@@ -85,39 +89,58 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
 TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
   Use("'TIMBRADO', '  SRV-1 ', '2020-01-01 10:00:00'", "NO", 4);
   Use("' CANCELACION ', '  SRV-1 ', '2020-01-01 10:00:00'", "NO", 3);
-  Use("'TIMBRADO', 'SRV-2', '2020-01-01 10:00:00'", "NO");
+  Use("'TIMBRADO', 'SRV-2', '2020-01-01 10:00:00'", "NO", 2);
   Use("'CONSULTA', NULL, '2020-01-01 10:00:00'", "NO");
   Use("'TIMBRADO', ' \tSRV-3\t ', '2020-01-01 10:00:00'", "NO", 5);  // spaces trimmed, not tabs
   Use("'TIMBRADO', 'SRV-2', '2020-01-01 10:00:00'", "SI", 5);
   Use("'FUTURO', 'SRV-2', '2099-01-01 00:00:00'", "NO");
   Use("'OTRO', 'SRV-2', '2020-01-01 10:00:00'", "XX");  // never counted, never marked
-  // Calls that mark nothing, and why Consumir_WebService says they failed.
-  const char* const modes[][2] = {
-      {"rechazado-lower", "EL WEBSERVICE HA RECHAZADO LA PETICION. MINUSCULAS"},
-      {"refuse", "Funciones - Consumir_WebService(). NO FUE POSIBLE CONSUMIR EL WEBSERVICE. "}};
-  for (int i = 0; i < 2; ++i) {
-    service_.SetMode(modes[i][0]);
+  // Calls that mark nothing, why Consumir_WebService says they failed, and
+  // whether the service may hold the report (its record is kept): then the
+  // same report goes again, before anything new is counted. No mode: the
+  // service's address is a closed port.
+  const struct {
+    const char* mode;
+    const char* why;
+    bool kept;
+  } calls[] = {
+      {"", "Funciones - Consumir_WebService(). NO FUE POSIBLE CONSUMIR EL WEBSERVICE. ", false},
+      {"rechazado-lower", "EL WEBSERVICE HA RECHAZADO LA PETICION. MINUSCULAS", false},
+      {"refuse", "Funciones - Consumir_WebService(). NO FUE POSIBLE CONSUMIR EL WEBSERVICE. ",
+       true},
+  };
+  const std::string url = run_.WebServiceUrl;
+  const std::string record =
+      MarkingRecordFile(run_.StateFolder, DatabaseIdentity(*run_.DbConnection)).Path();
+  for (const auto& call : calls) {
+    SCOPED_TRACE(call.mode);
+    const bool closed = *call.mode == '\0';
+    run_.WebServiceUrl = closed
+                             ? "http://127.0.0.1:" + std::to_string(testing::ClosedLoopbackPort()) +
+                                   "/update/update.asmx"
+                             : url;
+    if (!closed) service_.SetMode(call.mode);
+    const std::size_t before = Entries().size();
     form_->Get_Transaccion_Uso();
-    EXPECT_EQ(
-        Entries().at(2 * i),
-        "2 1002 Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE" + Cutoff(i + 1));
-    const std::string why = "2 1002 Consumir_WebService()\r\n" + std::string(modes[i][1]);
-    EXPECT_EQ(Entries().at(2 * i + 1).substr(0, why.size()), why);
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), before + 2 + call.kept);
+    const std::string failed =
+        "2 1002 Get_Transaccion_Uso()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE";
+    EXPECT_EQ(entries.at(before).substr(0, failed.size()), failed);
+    if (!closed) {
+      EXPECT_EQ(entries.at(before), failed + Cutoff(service_.Received()));
+    }
+    const std::string why = "2 1002 Consumir_WebService()\r\n" + std::string(call.why);
+    EXPECT_EQ(entries.at(before + 1).substr(0, why.size()), why);
     EXPECT_EQ(Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "5 ");
+    EXPECT_EQ(std::filesystem::exists(record), call.kept);
   }
+  run_.WebServiceUrl = url;
   service_.SetMode("accept");
-  // A record of this very second: the cut-off, read a moment later, is it.
-  std::this_thread::sleep_until(
-      std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) +
-      std::chrono::milliseconds(20));
-  Use("'TIMBRADO', 'SRV-2', GetDate()", "NO");
-
   form_->Get_Transaccion_Uso();
 
-  const std::string cutoff = Cutoff(3);
-  ASSERT_EQ(Column("SELECT Fecha FROM Transaccion_Uso WHERE Fecha BETWEEN '2021-01-01' AND "
-                   "'2098-01-01'"),
-            cutoff + " ");
+  const std::string cutoff = Cutoff(2);
+  EXPECT_EQ(service_.Record(3, ".xml"), service_.Record(2, ".xml"));
   EXPECT_EQ(service_.Record(3, ".xml"),
             kUsageStart + UsageLine("TIMBRADO", "\tSRV-3\t", cutoff, "5") +
                 UsageLine("TIMBRADO", "SRV-1", cutoff, "4") +
@@ -126,15 +149,110 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
                 UsageLine("CONSULTA", "", cutoff, "1") + "  </Transacciones>\r\n </Documento>");
   EXPECT_EQ(Column("SELECT Transaccion FROM Transaccion_Uso WHERE Enviado <> 'SI' ORDER BY Id"),
             "FUTURO OTRO ");
-  EXPECT_EQ(Entries().size(), 4u);
-
-  form_->Get_Transaccion_Uso();  // nothing left up to the new cut-off
-  const std::string entry = Entries().at(4);
+  const auto entries = Entries();
+  ASSERT_EQ(entries.size(), 10u);
+  EXPECT_EQ(entries[7], "4 1001 Get_Transaccion_Uso()\r\nThe usage report with cut-off " + cutoff +
+                            " (15 records in 5 rows) may have reached the central web service "
+                            "in an earlier run without its answer arriving: it is sent again as "
+                            "it was");
+  EXPECT_EQ(entries[8],
+            "4 1001 Get_Transaccion_Uso()\r\nThe central web service accepted the "
+            "usage report with cut-off " +
+                cutoff +
+                " (15 records in 5 rows); the marking statement marked 15 records "
+                "as sent");
   const std::string info =
       "4 1001 Get_Transaccion_Uso()\r\nNO HAY TRANSACCIONES PARA ESTADISTICO EN ";
-  EXPECT_EQ(entry.substr(0, info.size()), info);
-  EXPECT_EQ(entry.size(), info.size() + 19) << entry;
-  EXPECT_GE(entry.substr(info.size()), cutoff);
+  EXPECT_EQ(entries[9].substr(0, info.size()), info);
+  EXPECT_EQ(entries[9].size(), info.size() + 19) << entries[9];
+  EXPECT_GE(entries[9].substr(info.size()), cutoff);
+  EXPECT_FALSE(std::filesystem::exists(record));
+}
+
+// Records written with the database's clock while a report is under way,
+// in the second it starts: none is marked without being counted, and the
+// next report counts them. Every record marked 'SI' is billed once.
+TEST_P(ReportsTest, RecordsOfTheCutOffsSecondAreCountedBeforeTheyAreMarked) {
+  auto writer_session = OpenConnection(connection_string_, install_.Folder().string());
+  if (GetParam() == std::string("postgres")) writer_session->Execute(kSearchPath);
+  service_.SetMode("accept delay=600 once");
+  Use("'TIMBRADO', 'SRV-1', '2020-01-01 10:00:00'", "NO");
+  std::this_thread::sleep_until(
+      std::chrono::ceil<std::chrono::seconds>(std::chrono::system_clock::now()) +
+      std::chrono::milliseconds(20));
+  std::thread writer([&] {
+    for (int i = 0; i < 12; ++i) {
+      writer_session->Execute(
+          "INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha, Enviado) VALUES "
+          "('TIMBRADO', 'SRV-1', GetDate(), 'NO')");
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
+  form_->Get_Transaccion_Uso();
+  writer.join();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  form_->Get_Transaccion_Uso();
+  int billed = 0;
+  for (int n = 1; n <= service_.Received(); ++n) {
+    const std::string document = service_.Record(n, ".xml");
+    for (std::size_t at = document.find("Accesos=\""); at != std::string::npos;
+         at = document.find("Accesos=\"", at + 1))
+      billed += std::stoi(document.substr(at + 9));
+  }
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"),
+            std::to_string(billed) + " ");
+  EXPECT_EQ(billed, 13);
+}
+
+// A value the document cannot carry, or a document over its size limit:
+// one error entry naming the rows, what is wrong and the fix; nothing is
+// sent or marked. Each row: the Transaccion of the bad record (an SQL
+// expression), the words of the entry; the embedded database alone stores
+// the bytes of the first two and so long a value. A value longer than the
+// limit is caught by its length before the counting; one within it that is
+// longer in bytes, by the document's size. A value longer than the
+// limit is caught by its length before the counting; one within it that is
+// longer in bytes, by the document's size.
+TEST_P(ReportsTest, ValuesTheDocumentCannotCarryAreNamed) {
+  const bool pg = GetParam() == std::string("postgres");
+  const struct {
+    const char* value;
+    bool sqlite_only;
+    const char* entry;
+  } rows[] = {
+      {"'A' || char(0) || 'B'", true, "1 of the 2 rows of the usage report with cut-off "},
+      {"CAST(X'41FF42' AS TEXT)", true,
+       "- Transaccion \"A\\xffB\", Server_Id \"S-1\": its "
+       "Transaccion is not UTF-8: the byte 0xFF at offset 1"},
+      {"'DOBLE\"COMILLA'", false,
+       "- Transaccion \"DOBLE\"COMILLA\", Server_Id \"S-1\": its "
+       "Transaccion holds a double quote, which ends the attribute early\r\nCorrect Transaccion "
+       "or Server_Id of those records in table Transaccion_Uso"},
+      {"'A & B'", false,
+       "its Transaccion holds '&', which XML reads as the start of a "
+       "reference"},
+      {"REPLACE(HEX(ZEROBLOB(8500000)), '0', 'x')", true, "An unsent usage record up to cut-off "},
+      {"REPLACE(HEX(ZEROBLOB(8387000)), '0', 'x') || REPLACE(HEX(ZEROBLOB(1000)), '0', "
+       "char(233))",
+       true,
+       " bytes, more than the 16777216 bytes a usage document may have, so no "
+       "usage is sent. Its largest row: Transaccion "
+       "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"... "
+       "(16778000 bytes), Server_Id \"S-1\""},
+  };
+  Use("'BUENA', 'S-1', '2020-01-01 00:00:00'", "NO", 3);
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.value);
+    if (pg && row.sqlite_only) continue;
+    Exec("DELETE FROM Transaccion_Uso WHERE Transaccion <> 'BUENA'");
+    Use(std::string(row.value) + ", 'S-1', '2020-01-01 00:00:00'", "NO");
+    form_->Get_Transaccion_Uso();
+    const std::string entry = Entries().back();
+    EXPECT_TRUE(entry.starts_with("1 1003 Get_Transaccion_Uso()\r\n")) << entry;
+    EXPECT_NE(entry.find(row.entry), std::string::npos) << entry.substr(0, 600);
+  }
+  EXPECT_EQ(service_.Received(), 0);
+  EXPECT_EQ(Column("SELECT COUNT(*) FROM Transaccion_Uso WHERE Enviado = 'SI'"), "0 ");
 }
 
 TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {

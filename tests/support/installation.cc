@@ -164,7 +164,8 @@ std::string Installation::Scalar(const std::string& sql) {
   return value ? *value : "NULL";
 }
 
-int Installation::StartJob(const std::map<std::string, std::string>& extra_env) {
+int Installation::StartJob(const std::map<std::string, std::string>& extra_env,
+                           const std::vector<std::string>& wrapper) {
   db_.reset();
   std::map<std::string, std::string> env = extra_env;
   const bool windows = programs_ == Programs::kWindows;
@@ -172,9 +173,12 @@ int Installation::StartJob(const std::map<std::string, std::string>& extra_env) 
   env.emplace("QUORVEX_STATE_DIR", windows ? WinePath(StateFolder()) : StateFolder().string());
   const int out =
       ::open((folder_ / "job-output.txt").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-  const int pid = windows
-                      ? Spawn("/usr/bin/wine", {(folder_ / "QuorvexServer.exe").string()}, env, out)
-                      : Spawn((folder_ / "QuorvexServer").string(), {}, env, out);
+  std::vector<std::string> args(wrapper.begin() + !wrapper.empty(), wrapper.end());
+  args.push_back(windows ? (folder_ / "QuorvexServer.exe").string()
+                         : (folder_ / "QuorvexServer").string());
+  const std::string program = !wrapper.empty() ? wrapper[0] : windows ? "/usr/bin/wine" : "";
+  const int pid =
+      program.empty() ? Spawn(args.back(), {}, env, out) : Spawn(program, args, env, out);
   ::close(out);
   return pid;
 }
@@ -188,9 +192,10 @@ ProcessResult Installation::Wait(int pid) {
   return result;
 }
 
-ProcessResult Installation::RunJob(const std::map<std::string, std::string>& extra_env) {
+ProcessResult Installation::RunJob(const std::map<std::string, std::string>& extra_env,
+                                   const std::vector<std::string>& wrapper) {
   fs::remove(folder_ / "job-output.txt");
-  ProcessResult result = Wait(StartJob(extra_env));
+  ProcessResult result = Wait(StartJob(extra_env, wrapper));
   result.output = ReadFile(folder_ / "job-output.txt");
   return result;
 }

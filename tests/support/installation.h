@@ -62,9 +62,13 @@ class Installation {
   // directory redirected (extra_env may name others). The session of Db()
   // is closed first: the Windows job's file locks do not reach a Linux
   // SQLite, so the two never share the file at once.
-  ProcessResult RunJob(const std::map<std::string, std::string>& extra_env = {});
+  // wrapper: a program and its arguments that run the job, given as the
+  // last argument (strace, for one); none runs it directly.
+  ProcessResult RunJob(const std::map<std::string, std::string>& extra_env = {},
+                       const std::vector<std::string>& wrapper = {});
   // Starts the job without waiting; returns its process id.
-  int StartJob(const std::map<std::string, std::string>& extra_env = {});
+  int StartJob(const std::map<std::string, std::string>& extra_env = {},
+               const std::vector<std::string>& wrapper = {});
   static ProcessResult Wait(int pid);
 
   // Entries written so far, in order.

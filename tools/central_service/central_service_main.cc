@@ -64,6 +64,13 @@
 // the mode, and so is a GET of the service's path (answered 405), which is
 // what a client that follows a redirect from POST to GET sends.
 //
+// A usage report (TRANSACCION-USO) whose rows carry the same (SID, Nombre,
+// Fecha) as a report accepted before is the same report sent again: it is
+// accepted again ("DOCUMENTO TRANSACCION-USO YA RECIBIDO EN LA PETICION M")
+// but not counted twice, and the service's log (standard error) says so.
+// With --record-dir, a usage report that is counted leaves DIR/NNNN.billed
+// (empty), and one recognised as sent again DIR/NNNN.repeat holding M.
+//
 // With --on-accept FILE, every answer that accepts a document (Estado
 // ACEPTADO in mode accept) appends the request's number and a line break
 // to FILE once the whole answer has been handed to the connection: a test
@@ -93,6 +100,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <pugixml.hpp>
@@ -257,9 +265,8 @@ std::string Answer(const std::string& estado, const std::string& codigo,
 }
 
 // Judges a received report document; returns the answer document.
-std::string Judge(const std::string& document) {
+std::string Judge(const std::string& document, pugi::xml_document& doc) {
   if (document.empty()) return Answer("RECHAZADO", "1", "DOCUMENTO VACIO");
-  pugi::xml_document doc;
   pugi::xml_parse_result parsed = doc.load_buffer(document.data(), document.size());
   if (!parsed) {
     return Answer("RECHAZADO", "1",
@@ -360,6 +367,44 @@ class Service {
     std::rename(temp.c_str(), path.c_str());
   }
 
+  // Judges a received report document and returns the answer document;
+  // counts a usage report once (see the head of this file).
+  std::string JudgeOnce(const std::string& document, int number) {
+    pugi::xml_document doc;
+    std::string verdict = Judge(document, doc);
+    pugi::xml_node root = doc.document_element();
+    if (!verdict.starts_with("<Respuesta Estado=\"ACEPTADO\"") ||
+        std::string(root.attribute("Tipo").value()) != "TRANSACCION-USO") {
+      return verdict;
+    }
+    std::vector<std::string> rows;
+    for (pugi::xml_node row = root.child("Transacciones").first_child(); row;
+         row = row.next_sibling()) {
+      rows.push_back(std::string(row.attribute("SID").value()) + '\t' +
+                     row.attribute("Nombre").value() + '\t' + row.attribute("Fecha").value());
+    }
+    std::sort(rows.begin(), rows.end());
+    std::string key;
+    for (const std::string& row : rows) key += row + '\n';
+    int first = 0;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto [at, inserted] = billed_.emplace(key, number);
+      if (!inserted) first = at->second;
+    }
+    char stem[16];
+    std::snprintf(stem, sizeof stem, "%04d", number);
+    if (first == 0) {
+      if (!record_dir_.empty()) WriteFile(std::string(stem) + ".billed", "");
+      return verdict;
+    }
+    std::cerr << "request " << number << " repeats the usage report of request " << first
+              << " (the same SID, Nombre and Fecha rows): accepted again, not counted again\n";
+    if (!record_dir_.empty()) WriteFile(std::string(stem) + ".repeat", std::to_string(first));
+    return Answer("ACEPTADO", "0",
+                  "DOCUMENTO TRANSACCION-USO YA RECIBIDO EN LA PETICION " + std::to_string(first));
+  }
+
   // Returns the request's number.
   int Record(const std::string& document, const httplib::Request& req) {
     int number;
@@ -450,20 +495,20 @@ class Service {
     } else if (mode.name == "huge" || mode.name == "huge-chunked") {
       AnswerHuge(mode, res);
     } else if (!AnswerWhole(mode, understood, fault, document, number, res)) {
-      AnswerInPieces(mode, document, res);
+      AnswerInPieces(mode, document, number, res);
     }
   }
 
   // The modes that answer with a whole body at once (number: the request's,
-// for --on-accept). False for any other.
+  // for --on-accept). False for any other.
   bool AnswerWhole(const Mode& mode, bool understood, const std::string& fault,
-                   const std::string& document, int number, httplib::Response& res) const {
+                   const std::string& document, int number, httplib::Response& res) {
     const std::string& m = mode.name;
     if (m == "accept") {
       if (!understood) {
         res.status = 500;
         res.set_content(FaultEnvelope(fault), kXml);
-      } else if (std::string verdict = Judge(document);
+      } else if (std::string verdict = JudgeOnce(document, number);
                  !on_accept_.empty() && verdict.starts_with("<Respuesta Estado=\"ACEPTADO\"")) {
         AnswerNoted(res, ResultEnvelope(ns_, verdict), number);
       } else {
@@ -511,8 +556,9 @@ class Service {
 
   // The judged answer sent in pieces that break off (partial), stop
   // (stall MS) or come one byte at a time (drip MS).
-  void AnswerInPieces(const Mode& mode, const std::string& document, httplib::Response& res) const {
-    auto full = std::make_shared<std::string>(ResultEnvelope(ns_, Judge(document)));
+  void AnswerInPieces(const Mode& mode, const std::string& document, int number,
+                      httplib::Response& res) {
+    auto full = std::make_shared<std::string>(ResultEnvelope(ns_, JudgeOnce(document, number)));
     if (mode.name == "partial") {
       res.set_content_provider(full->size() * 2, kXml,
                                [full](size_t offset, size_t, httplib::DataSink& sink) {
@@ -586,6 +632,7 @@ class Service {
   std::mutex mutex_;
   Mode mode_;
   int received_ = 0;
+  std::map<std::string, int> billed_;  // usage reports counted: rows -> request
 };
 
 // Blocks SIGINT and SIGTERM in every thread (call before any other thread

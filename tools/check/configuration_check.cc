@@ -23,6 +23,7 @@ const Findings& ConfigurationCheck::Run() {
   CheckServers();
   CheckServerKey();
   CheckServiceAddressRows();
+  CheckUsageValues();
   CheckService();
   CheckTool();
   CheckSchedule();

@@ -66,6 +66,10 @@ class ConfigurationCheck {
   void CheckServers();             // table_checks.cc
   void CheckServerKey();           // table_checks.cc
 
+  // The unsent usage rows the usage document cannot carry
+  // (usage_values_check.cc).
+  void CheckUsageValues();
+
   RunState run_;
   std::unique_ptr<JobAccount> account_;
   BackendChoice backend_;  // set once the database backend is known
