@@ -26,15 +26,15 @@ void WriteRunRecords(RunState& run, int exit_status, const std::string& metrics_
   RunSummary& summary = run.Summary;
   summary.end = SummaryNow();
   summary.exit_status = exit_status;
-  // Neither file is a record anything depends on: the summary's content is
-  // synced before it replaces the old one, the metrics are not synced at all
-  // (a collector reads them long before a crash could matter, and the next
-  // run writes them anew), and neither rename waits for the disk.
+  // Neither file is a record anything depends on, so neither waits for the
+  // disk: each is renamed into place whole, and a crash at the wrong moment
+  // leaves at worst the previous file or one the next run reads as no
+  // summary (it then carries no time of an accepted report over). A sync
+  // would cost an empty run several milliseconds on a journalling disk.
   const auto write = [](const std::string& path, const std::string& text, FileReaders readers,
                         const char* what, const char* fix) {
     try {
-      WriteStateFile(path, text, readers,
-                     readers == FileReaders::kOwners ? Durability::kSynced : Durability::kCheap);
+      WriteStateFile(path, text, readers, Durability::kCheap);
     } catch (const std::exception& e) {
       LogWarning(std::string("The run's ") + what + " cannot be written: " + e.what() + ". " + fix);
     }

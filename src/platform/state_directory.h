@@ -54,8 +54,6 @@ enum class FileReaders {
 // What a crash or a power loss may do to a file the job replaces.
 enum class Durability {
   kDurable,  // nothing: the new content is on the disk when the call returns
-  kSynced,   // the new content is synced before the rename, which may be lost
-             // with the crash: the file then holds its old content in full
   kCheap,    // no sync at all (a file the next run writes anew): it may hold
              // its old content, or with some file systems nothing
 };
