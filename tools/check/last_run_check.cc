@@ -3,12 +3,14 @@
 // accepted a usage report in the last day while usage waits to be sent.
 #include <chrono>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "configuration_check.h"
 #include "job/run_summary.h"
 #include "platform/state_directory.h"
+#include "platform/utf8_path.h"
 
 namespace quorvex {
 namespace {
@@ -25,7 +27,14 @@ void ConfigurationCheck::CheckLastRun() {
   std::string path;
   std::optional<std::string> json;
   try {
-    path = StateFilePath(StateDirectoryPath(), kRunSummaryFile);
+    const std::string folder = StateDirectoryPath();
+    std::error_code error;
+    if (!std::filesystem::is_directory(PathFromUtf8(folder), error)) {
+      // The state directory's own line says what is wrong with it.
+      findings_.Ok("last run", "no summary: " + folder + " is no folder the job could write to");
+      return;
+    }
+    path = StateFilePath(folder, kRunSummaryFile);
     json = ReadStateFile(path, kRunSummaryMaxBytes);
   } catch (const std::exception& e) {
     findings_.Warn("last run", std::string("its summary cannot be read: ") + e.what(),
