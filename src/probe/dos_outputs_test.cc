@@ -104,7 +104,9 @@ TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
     EXPECT_EQ(runner.TimedOut(), c.timed_out);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
     ASSERT_EQ(boxes_.shown.size(), c.box ? 1u : 0u);
-    if (c.box) EXPECT_EQ(boxes_.shown[0].text, c.box);
+    if (c.box) {
+      EXPECT_EQ(boxes_.shown[0].text, c.box);
+    }
     boxes_.shown.clear();
   }
 }
