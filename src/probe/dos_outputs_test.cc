@@ -55,64 +55,57 @@ class DOSOutputsTest : public ::testing::Test, public DOSOutputsListener {
 };
 
 #ifdef _WIN32
-// Each row: the command line, the runner's limits, its whole result and
-// whether the time limit ended it.
+// Each row: the command line, its whole result, the runner's limits,
+// whether the time limit ended it, and for a run that starts nothing its one
+// box or, for a program folder that the ANSI code page (1252 for the tests'
+// German user) cannot hold, the error naming the problem. An empty line and
+// an unknown bare name: the console's test (tests/ui).
 TEST_F(DOSOutputsTest, WindowsChildrenDeliverAndEnd) {
   std::string counted;
   for (int i = 1; counted.size() < 1000; ++i) counted += std::to_string(i) + "\r\n";
   const struct {
     const char* command_line;
-    RunLimits limits;
     std::string output;
-    bool timed_out;
+    RunLimits limits = {};
+    bool timed_out = false;
+    const char* box = nullptr;
+    const char* error = "";
   } cases[] = {
-      {"cmd /c echo out1& echo err1 1>&2& echo out2", {}, "out1\r\nerr1 \r\nout2\r\n", false},
+      {"cmd /c echo out1& echo err1 1>&2& echo out2", "out1\r\nerr1 \r\nout2\r\n"},
       // Through the ANSI code page both ways.
-      {"cmd /c echo Facturación", {}, "Facturación\r\n", false},
+      {"cmd /c echo Facturación", "Facturación\r\n"},
       // The limit leaves cmd under wine time to start and echo on a loaded
       // machine; ping -n 30 outlasts it by far.
-      {"cmd /c echo started& ping -n 30 127.0.0.1 >nul",
-       RunLimits{.time_limit = milliseconds(4000)}, "started\r\n", true},
-      {"cmd /c for /l %i in (1,1,5000) do @echo %i",
-       RunLimits{.time_limit = milliseconds(60000), .capture_limit = 1000}, counted.substr(0, 1000),
-       false},
+      {"cmd /c echo started& ping -n 30 127.0.0.1 >nul", "started\r\n",
+       RunLimits{.time_limit = milliseconds(4000)}, true},
+      {"cmd /c for /l %i in (1,1,5000) do @echo %i", counted.substr(0, 1000),
+       RunLimits{.time_limit = milliseconds(60000), .capture_limit = 1000}},
+      {R"("C:\no\such\tool.exe" -x)", "", {}, false, "File or command not found"},
+      {R"("C:\Квота\tcping.exe" -i 0 127.0.0.1 80)",
+       "",
+       {},
+       false,
+       nullptr,
+       R"(The program C:\Квота\tcping.exe cannot be started: its path holds characters that the )"
+       "system's ANSI code page (1252) cannot represent. Folder and program names must be "
+       "written with characters of that code page."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command_line);
     DOSOutputs runner(this, boxes_, {}, c.limits);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Run(runner, c.command_line), c.output);
-    EXPECT_EQ(runner.TimedOut(), c.timed_out);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  }
-  // Failures start nothing: one box each, or for a program folder that the
-  // ANSI code page (1252 for the tests' German user) cannot hold, an error
-  // naming the problem.
-  const struct {
-    const char* line;
-    const char* box;
-    const char* error;
-  } failures[] = {
-      {"", "Command Line empty", ""},
-      {"quorvex-no-such-program -x", "File or command not found", ""},
-      {R"("C:\no\such\tool.exe" -x)", "File or command not found", ""},
-      {R"("C:\Квота\tcping.exe" -i 0 127.0.0.1 80)", nullptr,
-       R"(The program C:\Квота\tcping.exe cannot be started: its path holds characters that the )"
-       "system's ANSI code page (1252) cannot represent. Folder and program names must be "
-       "written with characters of that code page."},
-  };
-  for (const auto& f : failures) {
-    SCOPED_TRACE(f.line);
     std::string error;
     try {
-      EXPECT_EQ(DOSOutputs(this, boxes_).ExecuteCommand(f.line), "");
+      EXPECT_EQ(Run(runner, c.command_line), c.output);
     } catch (const std::runtime_error& e) {
       error = e.what();
     }
-    EXPECT_EQ(error, f.error);
-    ASSERT_EQ(boxes_.shown.size(), f.box ? 1u : 0u);
-    if (f.box) {
-      EXPECT_EQ(boxes_.shown[0].text, f.box);
+    EXPECT_EQ(error, c.error);
+    EXPECT_EQ(runner.TimedOut(), c.timed_out);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    ASSERT_EQ(boxes_.shown.size(), c.box ? 1u : 0u);
+    if (c.box) {
+      EXPECT_EQ(boxes_.shown[0].text, c.box);
     }
     boxes_.shown.clear();
   }
@@ -140,15 +133,25 @@ TEST_F(DOSOutputsTest, WindowsChildInheritsOnlyItsOutput) {
   CloseHandle(read_end);
 }
 #else
-TEST_F(DOSOutputsTest, DeliversWhatTheChildWrote) {
+// Each row: the command line, its whole result, the capture limit (0: the
+// default), and the one box of a run that starts nothing, with the
+// descriptors left to this process. seq ends only once all of its 590 kB
+// have been read. An empty line and an unknown bare name: the console's tests
+// (tests/ui).
+TEST_F(DOSOutputsTest, DeliversWhatTheChildWroteOrShowsOneBox) {
   int input[2];  // our own input holds text that the child must never see
   ASSERT_TRUE(pipe2(input, O_CLOEXEC) == 0 && write(input[1], "leaked", 6) == 6);
   close(input[1]);
   const int saved_input = dup(0);
   dup2(input[0], 0);
+  std::string counted;
+  for (int i = 1; counted.size() < 1000; ++i) counted += std::to_string(i) + "\n";
   const struct {
     const char* command_line;
     std::string output;
+    std::size_t capture_limit = 0;
+    const char* box = nullptr;
+    rlim_t descriptors = RLIM_INFINITY;
   } cases[] = {
       {R"(sh -c "echo out1; echo err1 >&2; echo out2; echo err2 >&2")", "out1\nerr1\nout2\nerr2\n"},
       {"cat", ""},
@@ -159,41 +162,36 @@ TEST_F(DOSOutputsTest, DeliversWhatTheChildWrote) {
        R"([a b][][c"d][e\f g][a\"b][a\b\\c\][xyz w][t)"
        "\tu]"},
       {R"(sh -c "(sleep 0.3; echo grandchild) & echo child")", "child\ngrandchild\n"},
-  };
-  DOSOutputs runner(this, boxes_);
-  for (const auto& c : cases) EXPECT_EQ(Run(runner, c.command_line), c.output) << c.command_line;
-  dup2(saved_input, 0);
-  close(saved_input);
-}
-
-TEST_F(DOSOutputsTest, FailuresShowOneBoxAndStartNothing) {
-  const struct {
-    const char* command_line;
-    rlim_t descriptors;
-    const char* box;
-  } cases[] = {
-      {"", RLIM_INFINITY, "Command Line empty"},
-      {"quorvex-no-such-program -x", RLIM_INFINITY, "File or command not found"},
-      {R"("/no/such/folder/tool.exe" -x)", RLIM_INFINITY, "File or command not found"},
-      {"true", 3, "CreatePipe failed. Error: 24"},  // 0, 1 and 2 taken: EMFILE
+      {"seq 1 100000", counted.substr(0, 1000), 1000},
+      {R"("/no/such/folder/tool.exe" -x)", "", 0, "File or command not found"},
+      {"true", "", 0, "CreatePipe failed. Error: 24", 3},  // 0, 1 and 2 taken: EMFILE
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.command_line);
 #ifdef __SANITIZE_ADDRESS__
     if (c.descriptors == 3) continue;  // the sanitizers need descriptors of their own
 #endif
+    RunLimits limits{.time_limit = milliseconds(20000)};
+    if (c.capture_limit != 0) limits.capture_limit = c.capture_limit;
+    DOSOutputs runner(this, boxes_, {}, limits);
     rlimit saved;
     getrlimit(RLIMIT_NOFILE, &saved);
     const rlimit tight = {std::min(c.descriptors, saved.rlim_cur), saved.rlim_max};
     setrlimit(RLIMIT_NOFILE, &tight);
-    const std::string result = DOSOutputs(this, boxes_).ExecuteCommand(c.command_line);
+    const std::string result = Run(runner, c.command_line);
     setrlimit(RLIMIT_NOFILE, &saved);
-    EXPECT_EQ(result, "");
-    ASSERT_EQ(boxes_.shown.size(), 1u);
-    EXPECT_EQ(boxes_.shown[0].text, c.box);
-    EXPECT_EQ(boxes_.shown[0].icon, MessageBoxIcon::kCritical);
-    EXPECT_TRUE(pieces_.empty());
+    EXPECT_EQ(result, c.output);
+    EXPECT_FALSE(runner.TimedOut());
+    ASSERT_EQ(boxes_.shown.size(), c.box ? 1u : 0u);
+    if (c.box) {
+      EXPECT_EQ(boxes_.shown[0].text, c.box);
+      EXPECT_EQ(boxes_.shown[0].icon, MessageBoxIcon::kCritical);
+      EXPECT_TRUE(pieces_.empty());
+    }
     boxes_.shown.clear();
   }
+  dup2(saved_input, 0);
+  close(saved_input);
 }
 
 // Each row: a tool whose grandchild would touch a mark file a second after
@@ -235,15 +233,6 @@ TEST_F(DOSOutputsTest, NothingTheToolStartedOutlivesItsLimitOrTheRun) {
   }
 }
 
-TEST_F(DOSOutputsTest, CaptureLimitKeepsTheStartAndReadsToTheEnd) {
-  // seq ends only once all of its 590 kB have been read from the pipe.
-  DOSOutputs runner(this, boxes_, {},
-                    RunLimits{.time_limit = milliseconds(20000), .capture_limit = 1000});
-  std::string start;
-  for (int i = 1; start.size() < 1000; ++i) start += std::to_string(i) + "\n";
-  EXPECT_EQ(Run(runner, "seq 1 100000"), start.substr(0, 1000));
-  EXPECT_FALSE(runner.TimedOut());
-}
 #endif
 
 }  // namespace

@@ -103,14 +103,11 @@ TEST_P(LatencySweepTest, PingModeChoosesTheTool) {
     EXPECT_EQ(StPing(), "S1=" + std::string(c.latency) + " ") << c.mode;
   }
   EXPECT_EQ(form_.objDOS()->CommandLine(), "ping 127.0.0.1:" + open_);
+  // The entry's whole text: ping_tools_test.cc.
   const std::string ping = (Folder() / "ping").string();
-  EXPECT_EQ(Messages(), std::vector<std::string>{
-                            "SystemPingResp()\r\n" + ping + " was not started: " + ping +
-                            " is writable by everyone, so someone other than the "
-                            "administrators and the job's account could have replaced the tool. "
-                            "Let the tool's file and its folders up to the program folder belong "
-                            "to root and be writable by their owner only (chown root, chmod "
-                            "go-w)."});
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_TRUE(Messages()[0].starts_with("SystemPingResp()\r\n" + ping +
+                                        " was not started: " + ping + " is writable by everyone"));
   EXPECT_EQ(CallsOf("ping").size(), 2u);
 }
 
