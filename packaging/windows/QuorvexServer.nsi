@@ -257,7 +257,7 @@ Section "Quorvex Server"
   ${EndIf}
 
   ; The task replaces one left by an earlier installation. The password
-  ; is on schtasks' command line for as long as it runs (README).
+  ; is on schtasks' command line for as long as it runs (docs/install-windows.md).
   Call WriteTaskDefinition
   ${If} $Password == ""
     nsExec::ExecToLog '"$SYSDIR\schtasks.exe" /Create /F /TN "${TASK_NAME}" /XML "$INSTDIR\${TASK_XML}"'
