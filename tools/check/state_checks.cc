@@ -14,8 +14,16 @@
 namespace quorvex {
 namespace {
 
-// The names the job gives its files there.
-constexpr const char* kStateFiles[] = {"QuorvexServer.lock", "usage-report.record"};
+// The files the job keeps there: its lock file, the usage report's
+// records (one per database, "usage-report-<hash>.record", and the one of
+// earlier versions, "usage-report.record") and the last run's summary.
+bool IsStateFile(const std::string& name) {
+  return name == kLockFileName || name == "last-run.json" ||
+         (name.starts_with("usage-report") && name.ends_with(".record"));
+}
+
+// A folder that holds more entries than this is not the job's own.
+constexpr int kMostEntries = 1000;
 
 std::string ParentOf(const std::string& path) {
   std::string parent = Utf8FromPath(PathFromUtf8(path).parent_path());
@@ -67,9 +75,12 @@ void ConfigurationCheck::CheckStateDirectory() {
   } else if (std::string unsafe = account_->WhyUnsafe(folder); !unsafe.empty()) {
     faults = folder + " " + unsafe + ", so others could change the job's lock and record";
   }
-  for (const char* name : kStateFiles) {
+  int entries = 0;
+  for (std::filesystem::directory_iterator it(PathFromUtf8(folder), error), end;
+       !error && it != end && ++entries <= kMostEntries; it.increment(error)) {
+    const std::string name = Utf8FromPath(it->path().filename());
+    if (!IsStateFile(name)) continue;
     const std::string file = StateFilePath(folder, name);
-    if (!std::filesystem::exists(PathFromUtf8(file), error)) continue;
     std::string why = account_->WhyCannotWrite(file);
     if (why.empty()) why = account_->WhyUnsafe(file);
     if (!why.empty()) faults += (faults.empty() ? "" : "; ") + file + " " + why;
