@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <unistd.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #endif
@@ -48,33 +50,40 @@ TEST(EventSinkTest, EntryPointsDifferOnlyInTypeAndId) {
   unsetenv("QUORVEX_EVENT_LOG");
 }
 
-// Each row: a QUORVEX_EVENT_LOG that is no log file or cannot be written.
-// The caller goes on at once, and nothing is written into a named pipe
-// (with a reader, which lets a writer open it; without one, where opening
-// it to write would wait for good).
+// Each row: a QUORVEX_EVENT_LOG and whether the file sink takes the entry
+// (true also where the write fails). Anything but a regular file is
+// refused at once, so that the entry goes to the system's log, and nothing
+// is written into a named pipe (on Linux one with a reader, which lets a
+// writer open it, and one without, where opening it to write would wait for
+// good) or a device.
 TEST(EventSinkTest, WhatIsNoLogFileTakesNoEntry) {
-  const std::string dir = ::testing::TempDir();
-  std::vector<std::string> paths = {"/no-such-folder/events.jsonl", dir};
+  const std::string dir = ::testing::TempDir(), id = std::to_string(getpid());
+  std::vector<std::pair<std::string, bool>> rows = {{"/no-such-folder/events.jsonl", true},
+                                                    {dir, false}};
 #ifndef _WIN32
-  const std::string read_pipe = dir + "quorvex-read-pipe-" + std::to_string(getpid());
-  const std::string lone_pipe = dir + "quorvex-lone-pipe-" + std::to_string(getpid());
+  const std::string read_pipe = dir + "quorvex-read-pipe-" + id;
+  const std::string lone_pipe = dir + "quorvex-lone-pipe-" + id;
   ASSERT_EQ(mkfifo(read_pipe.c_str(), 0600), 0);
   ASSERT_EQ(mkfifo(lone_pipe.c_str(), 0600), 0);
   const int reader = open(read_pipe.c_str(), O_RDONLY | O_NONBLOCK);
-  paths.insert(paths.end(), {read_pipe, lone_pipe});
+  rows.insert(rows.end(), {{read_pipe, false}, {lone_pipe, false}, {"/dev/null", false}});
+#else
+  const std::string pipe = "\\\\.\\pipe\\quorvex-events-" + id;
+  const HANDLE server = CreateNamedPipeA(pipe.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE, 1, 4096,
+                                         4096, 0, nullptr);
+  rows.insert(rows.end(), {{pipe, false}, {"NUL", false}, {"\\\\.\\NUL", false}});
 #endif
-  for (const std::string& path : paths) {
-    SCOPED_TRACE(path);
-    setenv("QUORVEX_EVENT_LOG", path.c_str(), 1);
-    LogWarning("lost on purpose");
+  for (const auto& [path, taken] : rows) {
+    EXPECT_EQ(AppendEventLine(path.c_str(), "lost on purpose\n"), taken) << path;
   }
-  unsetenv("QUORVEX_EVENT_LOG");
 #ifndef _WIN32
   char byte;
   EXPECT_LE(read(reader, &byte, 1), 0) << "an entry went into the named pipe";
   close(reader);
   unlink(read_pipe.c_str());
   unlink(lone_pipe.c_str());
+#else
+  CloseHandle(server);
 #endif
 }
 

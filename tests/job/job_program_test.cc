@@ -1,6 +1,7 @@
 // The real QuorvexServer in a throw-away program folder, on a real SQLite
 // database, with its event entries read back from the event-log file.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -378,6 +379,82 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
     for (const auto& e : install.Events()) entries += e.message + "\n";
     EXPECT_NE(entries.find(row.entry), std::string::npos) << entries;
   }
+}
+
+// The usage report goes to an http or https address only. The https
+// service's certificate is made here for 127.0.0.1; the job trusts it once
+// it stands in the system's trust store, which libcurl reads by path (not
+// through SSL_CERT_FILE): it is bound over that file in a mount namespace of
+// this test's own. Each row: the address, whether the certificate is
+// trusted by then, the documents the service gets and Enviado after it.
+TEST(ServiceAddressTest, ReportsOverHttpAndHttpsOnly) {
+  if (::geteuid() != 0) GTEST_SKIP() << "binding a certificate into the trust store needs root";
+  Installation install;
+  const std::string cert = (install.Folder() / "cert.pem").string();
+  const std::string key = (install.Folder() / "key.pem").string();
+  ASSERT_EQ(
+      testing::RunProgram(
+          "/usr/bin/openssl",
+          {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=localhost",
+           "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", key, "-out", cert})
+          .exit_code,
+      0);
+  testing::CentralService http, https(cert, key);
+  const struct {
+    const char* name;
+    std::string url;
+    bool trusted;
+    const testing::CentralService& service;
+    int received;
+    const char* enviado;
+  } rows[] = {
+      {"https, certificate not trusted", https.Url(), false, https, 0, "NO"},
+      {"no scheme", http.Url().substr(7), false, http, 0, "NO"},
+      {"https", https.Url(), true, https, 1, "SI"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    if (row.trusted) {
+      ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
+      ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+      ASSERT_EQ(
+          ::mount(cert.c_str(), "/etc/ssl/certs/ca-certificates.crt", nullptr, MS_BIND, nullptr),
+          0);
+    }
+    install.Exec("DELETE FROM Configuracion; DELETE FROM Transaccion_Uso");
+    install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + row.url +
+                 "'); INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+                 "('TIMBRADO', 'S', '2026-01-05 10:00:00')");
+    const int before = row.service.Received();
+    EXPECT_EQ(install.RunJob().exit_code, 0);
+    EXPECT_EQ(row.service.Received() - before, row.received);
+    EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), row.enviado);
+  }
+}
+
+// A tool leaves a process in a session of its own (setsid) whose child
+// sleeps, and ends: once the run is over, that grandchild of the job's is
+// gone too.
+TEST(LeftoverProcessTest, NothingAToolStartedOutlivesTheRun) {
+  Installation install;
+  testing::LoopbackListener server;
+  const std::string pid_file = (install.Folder() / "sleeper.pid").string();
+  std::ofstream(install.Folder() / "leaving-tcping.exe")
+      << "#!/bin/sh\nsetsid sh -c 'sleep 60 & echo $! >" << pid_file
+      << "; wait' </dev/null >/dev/null 2>&1 &\nwhile [ ! -s " << pid_file
+      << " ]; do sleep 0.01; done\necho 'Average = 1.000ms'\n";
+  fs::permissions(install.Folder() / "leaving-tcping.exe", fs::perms::owner_all);
+  Settings(install, "TCPING=leaving-tcping.exe\n");
+  install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1', 'http://127.0.0.1:" +
+               std::to_string(server.port()) + "/', 'AC', 0)");
+  EXPECT_EQ(install.RunJob().exit_code, 0);
+  int pid = 0;
+  std::ifstream(pid_file) >> pid;
+  ASSERT_GT(pid, 0);
+  std::string stat;
+  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+  EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+  if (!stat.empty()) ::kill(pid, SIGKILL);
 }
 
 // The address steps of Main, on a real session: the default only for no
