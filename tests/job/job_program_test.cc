@@ -321,7 +321,7 @@ TEST(ExactlyOnceTest, AcceptedUsageIsSentOnceAndMarked) {
         "55");
     const auto events = install.Events();
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events[0].type, 4);
+    EXPECT_EQ(std::to_string(events[0].type) + " " + std::to_string(events[0].id), "4 1001");
     EXPECT_TRUE(
         events[0].message.ends_with(" that the central web service accepted in an earlier "
                                     "run had not been marked: its records are now marked "
@@ -386,34 +386,27 @@ TEST(RunDeadlineTest, EveryRunEndsWithinItsDeadline) {
 // it stands in the system's trust store, which libcurl reads by path (not
 // through SSL_CERT_FILE): it is bound over that file in a mount namespace of
 // this test's own. Each row: the address, whether the certificate is
-// trusted by then, the documents the service gets and Enviado after it.
+// trusted by then, Enviado after the run (SI: the one document was sent).
 TEST(ServiceAddressTest, ReportsOverHttpAndHttpsOnly) {
   if (::geteuid() != 0) GTEST_SKIP() << "binding a certificate into the trust store needs root";
   Installation install;
   const std::string cert = (install.Folder() / "cert.pem").string();
   const std::string key = (install.Folder() / "key.pem").string();
   ASSERT_EQ(
-      testing::RunProgram(
-          "/usr/bin/openssl",
-          {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj", "/CN=localhost",
-           "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", key, "-out", cert})
+      testing::RunProgram("/usr/bin/openssl",
+                          {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=x",
+                           "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert})
           .exit_code,
       0);
   testing::CentralService http, https(cert, key);
   const struct {
-    const char* name;
     std::string url;
     bool trusted;
-    const testing::CentralService& service;
-    int received;
     const char* enviado;
   } rows[] = {
-      {"https, certificate not trusted", https.Url(), false, https, 0, "NO"},
-      {"no scheme", http.Url().substr(7), false, http, 0, "NO"},
-      {"https", https.Url(), true, https, 1, "SI"},
-  };
+      {https.Url(), false, "NO"}, {http.Url().substr(7), false, "NO"}, {https.Url(), true, "SI"}};
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+    SCOPED_TRACE(row.url + (row.trusted ? " trusted" : ""));
     if (row.trusted) {
       ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
       ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
@@ -425,9 +418,9 @@ TEST(ServiceAddressTest, ReportsOverHttpAndHttpsOnly) {
     install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + row.url +
                  "'); INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
                  "('TIMBRADO', 'S', '2026-01-05 10:00:00')");
-    const int before = row.service.Received();
+    const int before = http.Received() + https.Received();
     EXPECT_EQ(install.RunJob().exit_code, 0);
-    EXPECT_EQ(row.service.Received() - before, row.received);
+    EXPECT_EQ(http.Received() + https.Received() - before, *row.enviado == 'S');
     EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), row.enviado);
   }
 }
