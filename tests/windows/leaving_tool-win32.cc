@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   PROCESS_INFORMATION child{};
   if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                      nullptr, &startup, &child)) {
-    std::printf("Average = 1.000ms\n");
+    std::printf("Average = 1ms\n");
   }
   return 0;
 }
