@@ -13,7 +13,8 @@ int main(int argc, char** argv) {
   char self[MAX_PATH];
   GetModuleFileNameA(nullptr, self, MAX_PATH);
   std::string line = std::string("\"") + self + "\" --stay " + argv[2];
-  STARTUPINFOA startup{sizeof startup};
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   PROCESS_INFORMATION child{};
   if (CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
