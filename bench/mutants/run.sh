@@ -119,8 +119,11 @@ fi
 
 caught=0 total=0
 survivors=() stale=() unbuilt=()
-while IFS=$'\t' read -r name file original replacement tests || [ -n "$name" ]; do
-  [[ -z "$name" || "$name" == \#* ]] && continue
+while IFS= read -r line || [ -n "$line" ]; do
+  [[ -z "$line" || "$line" == \#* ]] && continue
+  # cut, not read: read would merge the two tabs around an empty field.
+  field() { cut -f"$1" <<<"$line"; }
+  name=$(field 1) file=$(field 2) original=$(field 3) replacement=$(field 4) tests=$(field 5)
   [[ -n "$only" && ! "$name" =~ $only ]] && continue
   target=$tree/$file
   applied=$(python3 - "$target" "$original" "$replacement" <<'EOF'
