@@ -73,7 +73,8 @@ for name in sys.stdin.read().split("\0"):
 restore=""
 restore_file() {
   if [ -n "$restore" ]; then
-    cp -p "$restore.orig" "$restore"
+    # Copied with a new time, so that ninja rebuilds what the mutant built.
+    cp "$restore.orig" "$restore"
     rm -f "$restore.orig"
     restore=""
   fi
