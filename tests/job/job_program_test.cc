@@ -190,9 +190,12 @@ TEST(SingleInstanceTest, SecondStartIsRefusedWhileARunIsBusy) {
     EXPECT_EQ(events[0].id, 1002);
     EXPECT_EQ(events[0].message,
               "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!");
-    // The system released the lock with its holder.
+    // The system released the lock with its holder. The state folder the
+    // job made admits nobody else.
     Settings(install, "");
     EXPECT_EQ(install.RunJob().exit_code, 0);
+    EXPECT_EQ(fs::status(install.StateFolder()).permissions() & fs::perms::others_all,
+              fs::perms::none);
   }
 }
 
