@@ -1,11 +1,13 @@
 # How every test program is built and registered with CTest: quorvex_test().
 
 # The throw-away PostgreSQL server of tests/postgres, which the tests that
-# need one share: its loopback port, its programs and its folder (whose
-# odbc.ini names the server as a data source).
-set(QUORVEX_PG_PORT 54329 CACHE STRING "Loopback port of the throw-away PostgreSQL test server")
+# need one share, one per test run: its loopback port (empty: a free one,
+# picked as it starts), its programs and the build's folder for it, whose
+# odbc.ini names the server as a data source.
+set(QUORVEX_PG_PORT "" CACHE STRING
+    "Loopback port of the throw-away PostgreSQL test server (empty: a free port per run)")
 set(QUORVEX_PG_BIN /usr/lib/postgresql/15/bin CACHE PATH "Folder of initdb and pg_ctl")
-set(QUORVEX_PG_DIR /tmp/quorvex-pg-${QUORVEX_PG_PORT})
+set(QUORVEX_PG_DIR ${CMAKE_BINARY_DIR}/postgres-fixture)
 if(NOT WIN32 AND EXISTS ${QUORVEX_PG_BIN}/pg_ctl)
   set(QUORVEX_HAVE_POSTGRES ON)
 else()

@@ -136,5 +136,23 @@ TEST(ConnectionStringTest, TemplateTitleAndPlaceholderOrder) {
             "Initial Catalog=EMPRESAS;Data Source=xEMPRESASy;APP=Quorvex");
 }
 
+// A password that SERVER or USER-ID takes in reaches the driver cut at the
+// connection string's characters and blanks: each piece of three characters
+// or more is hidden wherever it shows; a password in its own item only
+// whole. Each row's password holds one separator twice.
+TEST(WithoutPasswordTest, HidesEveryPieceOfAPasswordPlacedElsewhere) {
+  for (const char separator : std::string(";=\"'{} \t")) {
+    const std::string password = std::string("Kq7w") + separator + "Zx4v" + separator + "ab";
+    SCOPED_TRACE(password);
+    ConnectionSettings s{"*PASSWORD*", "sa", password, "EMPRESAS", 0, "", "", "", "", ""};
+    const std::string text = "host Kq7w; user Zx4v ab; whole " + password;
+    EXPECT_EQ(WithoutPassword(text, s), "host *****; user ***** ab; whole *****");
+    s.Server = "db", s.UserId = "u*PASSWORD*";
+    EXPECT_EQ(WithoutPassword(text, s), "host *****; user ***** ab; whole *****");
+    s.UserId = "sa";
+    EXPECT_EQ(WithoutPassword(text, s), "host Kq7w; user Zx4v ab; whole *****");
+  }
+}
+
 }  // namespace
 }  // namespace quorvex

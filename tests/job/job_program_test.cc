@@ -1,6 +1,7 @@
 // The real QuorvexServer in a throw-away program folder, on a real SQLite
 // database, with its event entries read back from the event-log file.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -281,9 +282,12 @@ TEST(SingleInstanceTest, SecondStartIsRefusedWhileARunIsBusy) {
     EXPECT_EQ(events[0].id, 1002);
     EXPECT_EQ(events[0].message,
               "Se detecto otra instancia de servicio QuorvexServer, ejecucion abortada!");
-    // The system released the lock with its holder.
+    // The system released the lock with its holder. The state folder the
+    // job made admits nobody else.
     Settings(install, "");
     EXPECT_EQ(install.RunJob().exit_code, 0);
+    EXPECT_EQ(fs::status(install.StateFolder()).permissions() & fs::perms::others_all,
+              fs::perms::none);
   }
 }
 
@@ -806,6 +810,75 @@ TEST(RunSummaryTest, WhatCannotBeReadOrWrittenIsOneWarningEach) {
     for (std::size_t i = 0; i < warnings.size(); ++i)
       EXPECT_TRUE(warnings[i].starts_with(row.warnings[i])) << warnings[i];
   }
+}
+
+// The usage report goes to an http or https address only. The https
+// service's certificate is made here for 127.0.0.1; the job trusts it once
+// it stands in the system's trust store, which libcurl reads by path (not
+// through SSL_CERT_FILE): it is bound over that file in a mount namespace of
+// this test's own. Each row: the address, whether the certificate is
+// trusted by then, Enviado after the run (SI: the one document was sent).
+TEST(ServiceAddressTest, ReportsOverHttpAndHttpsOnly) {
+  if (::geteuid() != 0) GTEST_SKIP() << "binding a certificate into the trust store needs root";
+  Installation install;
+  const std::string cert = (install.Folder() / "cert.pem").string();
+  const std::string key = (install.Folder() / "key.pem").string();
+  ASSERT_EQ(
+      testing::RunProgram("/usr/bin/openssl",
+                          {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=x",
+                           "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key, "-out", cert})
+          .exit_code,
+      0);
+  testing::CentralService http, https(cert, key);
+  const struct {
+    std::string url;
+    bool trusted;
+    const char* enviado;
+  } rows[] = {
+      {https.Url(), false, "NO"}, {http.Url().substr(7), false, "NO"}, {https.Url(), true, "SI"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.url + (row.trusted ? " trusted" : ""));
+    if (row.trusted) {
+      ASSERT_EQ(::unshare(CLONE_NEWNS), 0);
+      ASSERT_EQ(::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr), 0);
+      ASSERT_EQ(
+          ::mount(cert.c_str(), "/etc/ssl/certs/ca-certificates.crt", nullptr, MS_BIND, nullptr),
+          0);
+    }
+    install.Exec("DELETE FROM Configuracion; DELETE FROM Transaccion_Uso");
+    install.Exec("INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + row.url +
+                 "'); INSERT INTO Transaccion_Uso (Transaccion, Server_Id, Fecha) VALUES "
+                 "('TIMBRADO', 'S', '2026-01-05 10:00:00')");
+    const int before = http.Received() + https.Received();
+    EXPECT_EQ(install.RunJob().exit_code, 0);
+    EXPECT_EQ(http.Received() + https.Received() - before, *row.enviado == 'S');
+    EXPECT_EQ(install.Scalar("SELECT Enviado FROM Transaccion_Uso"), row.enviado);
+  }
+}
+
+// A tool leaves a process in a session of its own (setsid) whose child
+// sleeps, and ends: once the run is over, that grandchild of the job's is
+// gone too.
+TEST(LeftoverProcessTest, NothingAToolStartedOutlivesTheRun) {
+  Installation install;
+  testing::LoopbackListener server;
+  const std::string pid_file = (install.Folder() / "sleeper.pid").string();
+  std::ofstream(install.Folder() / "leaving-tcping.exe")
+      << "#!/bin/sh\nsetsid sh -c 'sleep 60 & echo $! >" << pid_file
+      << "; wait' </dev/null >/dev/null 2>&1 &\nwhile [ ! -s " << pid_file
+      << " ]; do sleep 0.01; done\necho 'Average = 1.000ms'\n";
+  fs::permissions(install.Folder() / "leaving-tcping.exe", fs::perms::owner_all);
+  Settings(install, "TCPING=leaving-tcping.exe\n");
+  install.Exec("INSERT INTO Servidor_Timbrado VALUES ('1', 'http://127.0.0.1:" +
+               std::to_string(server.port()) + "/', 'AC', 0)");
+  EXPECT_EQ(install.RunJob().exit_code, 0);
+  int pid = 0;
+  std::ifstream(pid_file) >> pid;
+  ASSERT_GT(pid, 0);
+  std::string stat;
+  std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+  EXPECT_TRUE(stat.empty() || stat.find(") Z ") != std::string::npos) << stat;
+  if (!stat.empty()) ::kill(pid, SIGKILL);
 }
 
 // The address steps of Main, on a real session: the default only for no

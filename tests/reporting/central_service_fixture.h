@@ -1,5 +1,6 @@
 // The reference central service (tools/central_service) as a child process
-// on a free loopback port, recording into a folder of its own.
+// on a free loopback port, recording into a folder of its own; with a
+// certificate and its key (PEM files), over https.
 #pragma once
 
 #include <httplib.h>
@@ -20,15 +21,18 @@ namespace quorvex::testing {
 
 class CentralService {
  public:
-  CentralService() {
+  explicit CentralService(const std::string& cert = {}, const std::string& key = {})
+      : scheme_(cert.empty() ? "http" : "https") {
     dir_ = (std::filesystem::temp_directory_path() / "quorvex-rep-XXXXXX").string();
     if (mkdtemp(dir_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     std::filesystem::create_directory(dir_ + "/received");
     const std::string binary = std::string(QUORVEX_BINARY_DIR) + "/quorvex-central-ref";
     pid_ = fork();
     if (pid_ == 0) {
+      const char* tls[] = {"--cert", cert.c_str(), "--key", key.c_str()};
       execl(binary.c_str(), binary.c_str(), "--port-file", (dir_ + "/port").c_str(), "--record-dir",
-            (dir_ + "/received").c_str(), "--on-accept", AcceptedFile().c_str(), nullptr);
+            (dir_ + "/received").c_str(), "--on-accept", AcceptedFile().c_str(),
+            cert.empty() ? nullptr : tls[0], tls[1], tls[2], tls[3], nullptr);
       _exit(127);
     }
     for (int i = 0; i < 1000 && !(std::ifstream(dir_ + "/port") >> port_); ++i)
@@ -48,12 +52,14 @@ class CentralService {
 
   int port() const { return port_; }
   std::string Url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/update/update.asmx";
+    return scheme_ + "://127.0.0.1:" + std::to_string(port_) + "/update/update.asmx";
   }
 
   // The answer mode: "NAME [ARG] [delay=MS] [once]", a payload after "\n".
   void SetMode(const std::string& mode) {
-    auto answer = httplib::Client("127.0.0.1", port_).Post("/__control", mode, "text/plain");
+    httplib::Client client(scheme_ + "://127.0.0.1:" + std::to_string(port_));
+    client.enable_server_certificate_verification(false);
+    auto answer = client.Post("/__control", mode, "text/plain");
     if (!answer || answer->status != 200) throw std::runtime_error("refused mode " + mode);
   }
 
@@ -78,6 +84,7 @@ class CentralService {
   }
 
  private:
+  std::string scheme_;
   std::string dir_;
   pid_t pid_ = -1;
   int port_ = 0;

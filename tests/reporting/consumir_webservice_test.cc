@@ -124,11 +124,15 @@ TEST_F(ConsumirWebServiceTest, JudgesEveryWayTheCallEnds) {
       {"", trap + "the report document is not UTF-8: the byte 0xE9 at offset 6 does not begin "
        "a valid sequence", kKept, false, "<D>Jos\xE9</D>"},
       // About 1 MB of answer, 150,000 elements deep: in the envelope, then in
-      // the answer document.
-      {envelope + Nested(150000, "&lt;Respuesta E='A'&gt;&lt;Mensaje C='6'&gt;hondo&lt;/Mensaje&gt;"
-       "&lt;/Respuesta&gt;") + envelope_end, "hondo", "6", true},
-      {"result\n<Respuesta E=\"A\"><Mensaje C=\"5\">" + Nested(150000, "muy hondo") +
-       "</Mensaje></Respuesta>", "muy hondo", "5", true},
+      // the answer document. Text before and after the deepest element, and
+      // an attribute written twice after it: a walk must climb all the way.
+      {envelope + "&lt;Respuesta E='A'&gt;" + Nested(150000, "&lt;Mensaje C='6'&gt;hondo&lt;/"
+       "Mensaje&gt;") + "&lt;/Respuesta&gt;" + envelope_end, "hondo", "6", true},
+      {"result\n<Respuesta E=\"A\"><Mensaje C=\"5\">muy" + Nested(150000, " hondo") +
+       " y de vuelta</Mensaje></Respuesta>", "muy hondo y de vuelta", "5", true},
+      {"result\n<Respuesta E=\"A\"><Mensaje C=\"5\">" + Nested(150000, "hondo") +
+       "<b c='1' c='2'/></Mensaje></Respuesta>", "EL WEBSERVICE " + url +
+       ", RESPONDIO INCORRECTAMENTE. {raw}"},
       // An attribute written twice makes a document that is not XML.
       {"result\n<Respuesta Estado=\"ACEPTADO\" Estado=\"RECHAZADO\"><Mensaje Codigo=\"0\">"
        "OK</Mensaje></Respuesta>", "EL WEBSERVICE " + url + ", RESPONDIO INCORRECTAMENTE. {raw}"},

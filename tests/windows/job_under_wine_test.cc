@@ -3,6 +3,7 @@
 // ODBC to the throw-away PostgreSQL server, reporting to the reference
 // central service (a Linux program) over loopback.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -396,6 +397,33 @@ TEST(WindowsJobTest, SecondInstanceIsRefused) {
             "Quorvex 2 1002 Se detecto otra instancia de servicio QuorvexServer, ejecucion "
             "abortada!");
   EXPECT_EQ(install.RunJob().exit_code, 0);
+}
+
+// A tool that starts a process of its own and ends at once: the run's job
+// object ends that process with the run (it would sleep a minute). The
+// latency stored shows the tool started it.
+TEST(WindowsJobTest, NothingAToolStartedOutlivesTheRun) {
+  testing::LoopbackListener server;
+  Installation install(true, Programs::kWindows);
+  const fs::path tool = install.Folder() / "leaving-tcping.exe";
+  fs::copy_file(fs::path(std::getenv("QUORVEX_WINDOWS_BUILD")) / "quorvex_leaving_tool.exe", tool);
+  fs::permissions(tool, fs::perms::group_write | fs::perms::others_write, fs::perm_options::remove);
+  const std::string mark = "quorvex-left-" + std::to_string(getpid());
+  install.WriteSettings(Installation::SqliteSettings(
+      "TCPING=leaving-tcping.exe\nTCPING-COMMAND=--leave " + mark + "\n"));
+  install.Exec("INSERT INTO Servidor_Timbrado VALUES ('S1', 'http://127.0.0.1:" +
+               std::to_string(server.port()) + "/', 'AC', 5)");
+  EXPECT_EQ(install.RunJob().exit_code, 0);
+  EXPECT_EQ(install.Scalar("SELECT St_Ping FROM Servidor_Timbrado"), "1");
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  int left = 0;  // ended here
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream file(entry.path() / "cmdline");
+    const std::string line(std::istreambuf_iterator<char>(file), {});
+    if (line.find(mark) != std::string::npos && line.find("--stay") != std::string::npos)
+      left += ::kill(std::atoi(entry.path().filename().c_str()), SIGKILL) == 0;
+  }
+  EXPECT_EQ(left, 0);
 }
 
 // quorvex-check.exe, healthy and broken: each row names every line that is
