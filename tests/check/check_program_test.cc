@@ -292,11 +292,9 @@ TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
                     (l.fix.empty() ? "" : ". Fix: " + l.fix) + "\n";
       }
     }
-    rendered += "Result: " +
-                std::string(count["FAIL"]   ? "FAIL"
-                            : count["WARN"] ? "WARN"
-                                            : "OK") +
-                " (" + std::to_string(count["FAIL"]) + " failed, " + std::to_string(count["WARN"]) +
+    const std::string worst = count["FAIL"] ? "FAIL" : count["WARN"] ? "WARN" : "OK";
+    rendered += "Result: " + worst + " (" + std::to_string(count["FAIL"]) + " failed, " +
+                std::to_string(count["WARN"]) +
                 (count["WARN"] == 1 ? " warning, " : " warnings, ") + std::to_string(count["OK"]) +
                 " OK)\n";
     const std::string listed = row.flagged;

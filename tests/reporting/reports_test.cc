@@ -45,8 +45,8 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
     if (pg)
       Exec("DROP SCHEMA IF EXISTS reportes CASCADE; CREATE SCHEMA reportes; " +
            std::string(kSearchPath) +
-           "; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
-           "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
+           "; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso"
+           " INCLUDING ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
     run_.WebServiceUrl = service_.Url();
     run_.StateFolder = install_.Folder().string();
     form_ = std::make_unique<frmMain>(run_, *boxes_);
