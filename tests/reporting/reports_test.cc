@@ -259,8 +259,7 @@ TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {
   const std::string roster =
       "<Documento Tipo='OPERADOR-INFO' Usuario='' Password='' Empresa='' > \r\n <Operadores>\r\n"
       "  <Operador  SID=\"\tSRV 9\t\"  Operador=\" A1 \"  Nombre=\"Jos\xC3\xA9 "
-      "O'N\xC3\xBA\xC3\xB1\x65z\""
-      "  Email=\"\" />\r\n  </Operadores>\r\n </Documento>";
+      "O'N\xC3\xBA\xC3\xB1\x65z\"  Email=\"\" />\r\n  </Operadores>\r\n </Documento>";
   EXPECT_EQ(service_.Record(1, ".xml"), roster);
   EXPECT_EQ(service_.Record(2, ".xml"), roster);
   EXPECT_EQ(Entries(), (std::vector<std::string>{
