@@ -239,23 +239,18 @@ TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
     SCOPED_TRACE(row.name);
     if (row.postgres && !pg) continue;
     Installation install;
+    WriteIni(install, row.postgres ? PgSettings("quorvex") : Installation::SqliteSettings(""));
     std::unique_ptr<Connection> pg_db;
-    Connection* db = nullptr;
-    if (row.postgres) {
-      WriteIni(install, PgSettings("quorvex"));
+    if (row.postgres)
       pg_db =
           OpenConnection("Password=quorvex;User ID=quorvex;Data Source=odbc:QuorvexPgTest", "/");
-      db = pg_db.get();
-    } else {
-      WriteIni(install, Installation::SqliteSettings(""));
-      db = &install.Db();
-    }
+    Connection& db = row.postgres ? *pg_db : install.Db();
     Then(Sql("DELETE FROM Configuracion", "DELETE FROM Servidor_Timbrado",
              "INSERT INTO Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', '" + service.Url() +
                  "')",
              "INSERT INTO Servidor_Timbrado VALUES ('1', 'https://stamp.test/ws', 'AC', 0), "
              "('2', 'http://[::1]/ws', 'AC', 0)"),
-         row.breaks)(install, *db);
+         row.breaks)(install, db);
     // Out of the write-ahead mode a session that may write would put it in:
     // such a session would change the file's header.
     if (!row.postgres && fs::exists(install.DatabasePath())) {
@@ -313,8 +308,7 @@ TEST(CheckProgramTest, NamesWhatIsBrokenAndChangesNothing) {
     EXPECT_TRUE(Files(install.Folder().parent_path()) == files_before);
     if (row.postgres) {
       EXPECT_EQ(Rows(*pg_db), rows_before);
-      pg_db->Execute("DELETE FROM Configuracion");
-      pg_db->Execute("GRANT UPDATE ON Transaccion_Uso TO quorvex");
+      Sql("DELETE FROM Configuracion", "GRANT UPDATE ON Transaccion_Uso TO quorvex")(install, db);
     }
     const bool answered = strict.output.find("OK   service answer") != std::string::npos;
     EXPECT_EQ(service.Received() - requests_before, answered ? 3 : 0);
