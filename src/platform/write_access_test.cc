@@ -109,9 +109,8 @@ void AddEntry(PACL acl, BYTE kind, DWORD object_flags, PSID sid) {
     if (object_flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) append(&type, sizeof type);
   }
   append(sid, GetLengthSid(sid));
-  if (kind == ACCESS_ALLOWED_CALLBACK_ACE_TYPE || kind == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE) {
+  if (kind == ACCESS_ALLOWED_CALLBACK_ACE_TYPE || kind == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE)
     append("artx", 4);
-  }
   auto* header = reinterpret_cast<ACE_HEADER*>(entry.data());
   header->AceType = kind;
   header->AceSize = static_cast<WORD>(entry.size());
@@ -148,11 +147,7 @@ TEST(WriteAccessTest, JudgesDescriptorsAsWindowsDoes) {
     const std::string verdict = WhyOthersHave(row.access, judged, task);
     LocalFree(account);
     LocalFree(descriptor);
-    if (*row.verdict == '\0') {
-      EXPECT_EQ(verdict, "");
-    } else {
-      EXPECT_TRUE(verdict.starts_with(row.verdict)) << verdict;
-    }
+    EXPECT_TRUE(*row.verdict ? verdict.starts_with(row.verdict) : verdict.empty()) << verdict;
   }
   LocalFree(task);
 }

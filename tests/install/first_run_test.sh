@@ -82,10 +82,8 @@ found=$(grep -v -e '^OK ' -e '^WARN schedule:' <<<"$report" | cut -d: -f1 || tru
 check "quorvex-check finds nothing to fix but the schedule ($found)" test -z "$found"
 check "quorvex-check reaches the central service" grep -Eq '^OK +service answer' <<<"$report"
 check "the first run ends with status 0" grep -qx 'unit ended with status=0' <<<"$transcript"
-check "the run wrote no warning or error entry" \
-  bash -c "! grep -E '\"type\":(1|2),' '$work/journal.jsonl'"
-check "journalctl shows the run's entries: nothing to report yet" \
-  grep -q 'NO HAY TRANSACCIONES PARA ESTADISTICO EN' <<<"$transcript"
+check "the run wrote no warning or error entry" bash -c "! grep -E '\"type\":(1|2),' '$work/journal.jsonl'"
+check "journalctl shows the run's entries: nothing to report yet" grep -q 'NO HAY TRANSACCIONES PARA ESTADISTICO EN' <<<"$transcript"
 check "the server's latency, or -1, is in St_Ping" grep -Eqx '1\|-?[0-9]+(\.[0-9]+)?' <<<"$transcript"
 check "the timer is enabled last" test "$(tail -1 <<<"$transcript")" = "timer enabled"
 

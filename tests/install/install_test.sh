@@ -103,26 +103,23 @@ as_installed() {
     mount --bind "$1/debroot/usr/lib/sysusers.d" /usr/lib/sysusers.d && shift && "$@"' \
     as_installed "$work" "$@"
 }
-owner_mode() { as_installed stat -c '%U:%G %a' "$1"; }
+owned() { check "$1 is $3" test "$(as_installed stat -c '%U:%G %a' "$2")" = "$3"; }  # DESC PATH "U:G MODE"
 if [ -n "$server" ] && unshare --mount true 2>/dev/null && [ -d /usr/lib/sysusers.d ]; then
   cp -a /etc "$work/etc"
   mkdir "$work/varlib"
   check "the postinst configures" as_installed sh "$work/control/postinst" configure
-  check "the program folder is root's" test "$(owner_mode /opt/quorvex)" = "root:root 755"
-  check "the settings are root:quorvex 0640" \
-    test "$(owner_mode /opt/quorvex/QuorvexServer.ini)" = "root:quorvex 640"
-  check "the state directory is the job's" test "$(owner_mode /var/lib/quorvex)" = "quorvex:quorvex 750"
-  check "the embedded database is seeded and the job's" \
-    test "$(owner_mode /var/lib/quorvex/quorvex.sqlite3)" = "quorvex:quorvex 640"
+  owned "the program folder" /opt/quorvex "root:root 755"
+  owned "the settings file" /opt/quorvex/QuorvexServer.ini "root:quorvex 640"
+  owned "the state directory" /var/lib/quorvex "quorvex:quorvex 750"
+  owned "the seeded embedded database" /var/lib/quorvex/quorvex.sqlite3 "quorvex:quorvex 640"
   # An upgrade from a package that gave the folder and the settings to the
   # job's user: the edited settings stay, the owners are taken back.
   as_installed bash -c 'echo "; edited" >>/opt/quorvex/QuorvexServer.ini &&
     chown quorvex:quorvex /opt/quorvex /opt/quorvex/QuorvexServer.ini && chmod 0666 /opt/quorvex/QuorvexServer.ini'
   check "the postinst configures again" as_installed sh "$work/control/postinst" configure 0.9.0
   check "the postinst keeps edited settings" grep -qx '; edited' "$work/debroot/opt/quorvex/QuorvexServer.ini"
-  check "the postinst takes the program folder back" test "$(owner_mode /opt/quorvex)" = "root:root 755"
-  check "the postinst takes the settings back" \
-    test "$(owner_mode /opt/quorvex/QuorvexServer.ini)" = "root:quorvex 640"
+  owned "after an upgrade the program folder" /opt/quorvex "root:root 755"
+  owned "after an upgrade the settings file" /opt/quorvex/QuorvexServer.ini "root:quorvex 640"
   # The settings across configures. Each row: what is made at the settings
   # path first, the version configure is given (none at a first
   # installation, the one configured before at an upgrade), and what must

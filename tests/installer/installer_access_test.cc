@@ -74,13 +74,11 @@ TEST(InstallerAccessTest, ProtectedListsForWhomTheyAreMeant) {
   GetTempPathW(MAX_PATH, temporary);
   const std::wstring program = temporary + std::to_wstring(GetTickCount64());
   const std::wstring state = program + L"-state";
-  for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\deeper"}) {
+  for (const wchar_t* folder : {L"", L"\\sub", L"\\sub\\deeper"})
     ASSERT_TRUE(CreateDirectoryW((program + folder).c_str(), nullptr));
-  }
-  for (const wchar_t* file : {L"\\sub\\deeper\\planted.cmd", L"\\QuorvexServer.ini"}) {
+  for (const wchar_t* file : {L"\\sub\\deeper\\planted.cmd", L"\\QuorvexServer.ini"})
     CloseHandle(
         CreateFileW((program + file).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-  }
   ASSERT_EQ(RunAccess({L"NETWORK SERVICE", L"program", program, L"settings",
                        program + L"\\QuorvexServer.ini", L"state", state}),
             0);

@@ -70,8 +70,7 @@ check "makes the state folder" "test -d '$state'"
 secured "first install"
 check "the event source names the job as its message file" "wine reg query \"\$source_key\" /v EventMessageFile |
   grep -E 'REG_EXPAND_SZ +C:.Quorvex.QuorvexServer\.exe'"
-check "the event source takes information, warnings and errors" \
-  "wine reg query \"\$source_key\" /v TypesSupported | grep -E 'REG_DWORD +0x7'"
+check "the event source takes information, warnings and errors" "wine reg query \"\$source_key\" /v TypesSupported | grep -E 'REG_DWORD +0x7'"
 # Wine's Task Scheduler keeps the name, description and settings of a task
 # but drops its triggers, principal and actions, and its schtasks has no
 # /Query: those are checked in the definition the installer registered.
@@ -92,8 +91,7 @@ cp "$dir/QuorvexServer.ini" "$2/edited.ini" && echo data >"$dir/quorvex.sqlite3"
 chmod 0666 "$dir/QuorvexServer.ini" && echo planted >"$dir/winhttp.dll"
 plant "$dir/sql/sqlserver/added.cmd" "$dir/sql"
 check "a second install with another account succeeds" "wine '$setup' /S '/ACCOUNT=QUORVEX\\svc-quorvex\$' '/METRICS=C:\\metrics' '/D=C:\\Quorvex'"
-check "/METRICS names the metrics folder to every run" \
-  "wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR | grep -E 'REG_SZ +C:.metrics'"
+check "/METRICS names the metrics folder to every run" "wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR | grep -E 'REG_SZ +C:.metrics'"
 check "a second install keeps the edited settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
 secured "second install"
 for path in 'C:\Quorvex\sql\sqlserver' 'C:\Quorvex\sql\sqlserver\added.cmd'; do
@@ -130,8 +128,7 @@ for _ in $(seq 150); do [ -e "$dir/Uninstall.exe" ] || break; sleep 0.2; done
 for f in "${installed[@]}"; do check "uninstall removes $f" "test ! -e \"\$dir/$f\""; done
 check "uninstall removes the task" "test ! -e \"\$task\""
 check "uninstall removes the event source" "! wine reg query \"\$source_key\""
-check "uninstall removes the metrics folder's variable" \
-  "! wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR"
+check "uninstall removes the metrics folder's variable" "! wine reg query \"\$environment_key\" /v QUORVEX_METRICS_DIR"
 check "uninstall keeps the settings file" "cmp '$2/edited.ini' \"\$dir/QuorvexServer.ini\""
 check "uninstall keeps the database" "test -s \"\$dir/quorvex.sqlite3\""
 check "uninstall keeps the state folder" "test -d '$state'"

@@ -45,8 +45,8 @@ class ReportsTest : public ::testing::TestWithParam<const char*> {
     if (pg)
       Exec("DROP SCHEMA IF EXISTS reportes CASCADE; CREATE SCHEMA reportes; " +
            std::string(kSearchPath) +
-           "; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso INCLUDING "
-           "ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
+           "; CREATE TABLE Transaccion_Uso (LIKE public.Transaccion_Uso"
+           " INCLUDING ALL); CREATE TABLE Operadores (LIKE public.Operadores INCLUDING ALL)");
     run_.WebServiceUrl = service_.Url();
     run_.StateFolder = install_.Folder().string();
     form_ = std::make_unique<frmMain>(run_, *boxes_);
@@ -110,15 +110,14 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
        true},
   };
   const std::string url = run_.WebServiceUrl;
+  const std::string closed_url =
+      "http://127.0.0.1:" + std::to_string(testing::ClosedLoopbackPort()) + "/update/update.asmx";
   const std::string record =
       MarkingRecordFile(run_.StateFolder, DatabaseIdentity(*run_.DbConnection)).Path();
   for (const auto& call : calls) {
     SCOPED_TRACE(call.mode);
     const bool closed = *call.mode == '\0';
-    run_.WebServiceUrl = closed
-                             ? "http://127.0.0.1:" + std::to_string(testing::ClosedLoopbackPort()) +
-                                   "/update/update.asmx"
-                             : url;
+    run_.WebServiceUrl = closed ? closed_url : url;
     if (!closed) service_.SetMode(call.mode);
     const std::size_t before = Entries().size();
     form_->Get_Transaccion_Uso();
@@ -151,21 +150,16 @@ TEST_P(ReportsTest, UsageIsCountedSentAndExactlyTheCountedRecordsMarked) {
             "FUTURO OTRO ");
   const auto entries = Entries();
   ASSERT_EQ(entries.size(), 10u);
-  EXPECT_EQ(entries[7], "4 1001 Get_Transaccion_Uso()\r\nThe usage report with cut-off " + cutoff +
-                            " (15 records in 5 rows) may have reached the central web service "
-                            "in an earlier run without its answer arriving: it is sent again as "
-                            "it was");
-  EXPECT_EQ(entries[8],
-            "4 1001 Get_Transaccion_Uso()\r\nThe central web service accepted the "
-            "usage report with cut-off " +
-                cutoff +
-                " (15 records in 5 rows); the marking statement marked 15 records "
-                "as sent");
-  const std::string info =
-      "4 1001 Get_Transaccion_Uso()\r\nNO HAY TRANSACCIONES PARA ESTADISTICO EN ";
-  EXPECT_EQ(entries[9].substr(0, info.size()), info);
-  EXPECT_EQ(entries[9].size(), info.size() + 19) << entries[9];
-  EXPECT_GE(entries[9].substr(info.size()), cutoff);
+  const std::string info = "4 1001 Get_Transaccion_Uso()\r\n", rows = " (15 records in 5 rows)";
+  EXPECT_EQ(entries[7], info + "The usage report with cut-off " + cutoff + rows +
+                            " may have reached the central web service in an earlier run without "
+                            "its answer arriving: it is sent again as it was");
+  EXPECT_EQ(entries[8], info + "The central web service accepted the usage report with cut-off " +
+                            cutoff + rows + "; the marking statement marked 15 records as sent");
+  const std::string nothing = info + "NO HAY TRANSACCIONES PARA ESTADISTICO EN ";
+  EXPECT_EQ(entries[9].substr(0, nothing.size()), nothing);
+  EXPECT_EQ(entries[9].size(), nothing.size() + 19) << entries[9];
+  EXPECT_GE(entries[9].substr(nothing.size()), cutoff);
   EXPECT_FALSE(std::filesystem::exists(record));
 }
 
@@ -210,8 +204,6 @@ TEST_P(ReportsTest, RecordsOfTheCutOffsSecondAreCountedBeforeTheyAreMarked) {
 // expression), the words of the entry; the embedded database alone stores
 // the bytes of the first two and so long a value. A value longer than the
 // limit is caught by its length before the counting; one within it that is
-// longer in bytes, by the document's size. A value longer than the
-// limit is caught by its length before the counting; one within it that is
 // longer in bytes, by the document's size.
 TEST_P(ReportsTest, ValuesTheDocumentCannotCarryAreNamed) {
   const bool pg = GetParam() == std::string("postgres");
@@ -222,23 +214,19 @@ TEST_P(ReportsTest, ValuesTheDocumentCannotCarryAreNamed) {
   } rows[] = {
       {"'A' || char(0) || 'B'", true, "1 of the 2 rows of the usage report with cut-off "},
       {"CAST(X'41FF42' AS TEXT)", true,
-       "- Transaccion \"A\\xffB\", Server_Id \"S-1\": its "
-       "Transaccion is not UTF-8: the byte 0xFF at offset 1"},
+       "- Transaccion \"A\\xffB\", Server_Id \"S-1\": its Transaccion is not UTF-8: the byte 0xFF"
+       " at offset 1"},
       {"'DOBLE\"COMILLA'", false,
-       "- Transaccion \"DOBLE\"COMILLA\", Server_Id \"S-1\": its "
-       "Transaccion holds a double quote, which ends the attribute early\r\nCorrect Transaccion "
-       "or Server_Id of those records in table Transaccion_Uso"},
-      {"'A & B'", false,
-       "its Transaccion holds '&', which XML reads as the start of a "
-       "reference"},
+       "- Transaccion \"DOBLE\"COMILLA\", Server_Id \"S-1\": its Transaccion holds a double quote,"
+       " which ends the attribute early\r\nCorrect Transaccion or Server_Id of those records in "
+       "table Transaccion_Uso"},
+      {"'A & B'", false, "its Transaccion holds '&', which XML reads as the start of a reference"},
       {"REPLACE(HEX(ZEROBLOB(8500000)), '0', 'x')", true, "An unsent usage record up to cut-off "},
-      {"REPLACE(HEX(ZEROBLOB(8387000)), '0', 'x') || REPLACE(HEX(ZEROBLOB(1000)), '0', "
-       "char(233))",
+      {"REPLACE(HEX(ZEROBLOB(8387000)), '0', 'x') || REPLACE(HEX(ZEROBLOB(1000)), '0', char(233))",
        true,
-       " bytes, more than the 16777216 bytes a usage document may have, so no "
-       "usage is sent. Its largest row: Transaccion "
-       "\"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"... "
-       "(16778000 bytes), Server_Id \"S-1\""},
+       " bytes, more than the 16777216 bytes a usage document may have, so no usage is sent. Its "
+       "largest row: Transaccion \"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx\"... (16778000 bytes), "
+       "Server_Id \"S-1\""},
   };
   Use("'BUENA', 'S-1', '2020-01-01 00:00:00'", "NO", 3);
   for (const auto& row : rows) {
@@ -260,9 +248,8 @@ TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {
   Use("'T', ' \tSRV 9\t ', '2020-03-01 00:00:00'", "SI");  // the latest, reported or not
   Use("'T', 'MID', '2020-02-01 00:00:00'", "NO");
   Exec(
-      "INSERT INTO Operadores VALUES ('CONFIG', 'x', 'x'), (' A1 ', 'Jos\xC3\xA9 "
-      "O''N\xC3\xBA\xC3\xB1\x65z', "
-      "NULL), ('DESARROLLO', 'y', 'y')");
+      "INSERT INTO Operadores VALUES ('CONFIG', 'x', 'x'), "
+      "(' A1 ', 'Jos\xC3\xA9 O''N\xC3\xBA\xC3\xB1\x65z', NULL), ('DESARROLLO', 'y', 'y')");
   service_.SetMode("rechazado-lower");
   form_->Get_Operadores_Info();
   service_.SetMode("accept");
@@ -272,14 +259,13 @@ TEST_P(ReportsTest, RosterCarriesTheLatestServerIdAndMarksNothing) {
   const std::string roster =
       "<Documento Tipo='OPERADOR-INFO' Usuario='' Password='' Empresa='' > \r\n <Operadores>\r\n"
       "  <Operador  SID=\"\tSRV 9\t\"  Operador=\" A1 \"  Nombre=\"Jos\xC3\xA9 "
-      "O'N\xC3\xBA\xC3\xB1\x65z\"  "
-      "Email=\"\" />\r\n  </Operadores>\r\n </Documento>";
+      "O'N\xC3\xBA\xC3\xB1\x65z\"  Email=\"\" />\r\n  </Operadores>\r\n </Documento>";
   EXPECT_EQ(service_.Record(1, ".xml"), roster);
   EXPECT_EQ(service_.Record(2, ".xml"), roster);
   EXPECT_EQ(Entries(), (std::vector<std::string>{
                            "2 1002 Get_Operadores_Info()\r\nNO ES POSIBLE CONSUMIR EL WEBSERVICE",
-                           "2 1002 Consumir_WebService()\r\nEL WEBSERVICE HA RECHAZADO LA "
-                           "PETICION. MINUSCULAS",
+                           "2 1002 Consumir_WebService()\r\nEL WEBSERVICE HA RECHAZADO LA PETICION."
+                           " MINUSCULAS",
                            "4 1001 Get_Operadores_Info()\r\nOK"}));
   EXPECT_EQ(Column("SELECT Enviado FROM Transaccion_Uso ORDER BY Id"), "NO SI NO ");
 }
