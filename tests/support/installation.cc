@@ -151,9 +151,7 @@ std::string Installation::SqliteSettings(const std::string& extra_lines) {
 }
 
 Connection& Installation::Db() {
-  if (!db_) {
-    db_ = OpenConnection("Data Source=sqlite:" + DatabasePath().string(), folder_.string());
-  }
+  if (!db_) db_ = OpenConnection("Data Source=sqlite:" + DatabasePath().string(), folder_.string());
   return *db_;
 }
 

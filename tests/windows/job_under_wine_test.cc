@@ -296,32 +296,24 @@ TEST(WindowsJobTest, EveryEndSaysWhy) {
     fs::copy_file(install.DatabasePath(), install.Folder() / "no-url.sqlite3");
     install.Exec("ATTACH '" + (install.Folder() / "no-url.sqlite3").string() + "' AS n");
     install.Exec("INSERT INTO n.Configuracion VALUES ('GEN_WEBSERVICE_UPDATE_URL', NULL)");
-    if (c.settings) {
-      install.WriteSettings("[CONEXION]\n" + *c.settings);
-    } else {
-      fs::remove(install.Folder() / "QuorvexServer.ini");
+    if (c.settings) install.WriteSettings("[CONEXION]\n" + *c.settings);
+    if (!c.settings && fs::remove(install.Folder() / "QuorvexServer.ini"))
       fs::create_directory(install.Folder() / "QuorvexServer.ini");
-    }
     const auto result = install.RunJob(c.env);
     const auto events = install.Events();
     EXPECT_EQ(result.exit_code, c.exit_code) << result.output;
     // Every run that holds the guard leaves its summary.
-    const fs::path summary = install.StateFolder() / "last-run.json";
-    EXPECT_EQ(fs::exists(summary), c.exit_code != 71);
-    if (c.exit_code != 71) {
-      EXPECT_NE(Contents(summary).find("\"exit_status\": " + std::to_string(c.exit_code) + ","),
-                std::string::npos)
-          << Contents(summary);
-    }
+    const fs::path file = install.StateFolder() / "last-run.json";
+    const std::string summary = fs::exists(file) ? Contents(file) : "(none)";
+    const std::string status = "\"exit_status\": " + std::to_string(c.exit_code) + ",";
+    EXPECT_EQ(summary.find(status) != std::string::npos, c.exit_code != 71) << summary;
     if (c.exit_code == 0) {
       for (const auto& e : events) EXPECT_NE(e.type, 1) << Entry(e);
     } else if (c.env.count("WINEDEBUG")) {
       EXPECT_TRUE(events.empty());
       EXPECT_NE(result.output.find(c.expected), std::string::npos) << result.output;
-      if (!c.env.empty()) {
-        const auto [data_size, bytes] = TracedDataSizeAndBytes(result.output);
-        EXPECT_EQ(data_size, bytes + 1) << result.output;
-      }
+      const auto [data_size, bytes] = TracedDataSizeAndBytes(result.output);
+      EXPECT_EQ(data_size, bytes + 1) << result.output;
     } else {
       ASSERT_EQ(events.size(), 1u) << result.output;
       EXPECT_EQ(Entry(events[0]).substr(0, 15), "Quorvex 1 1003 ");
