@@ -62,8 +62,10 @@ DescendantKeeper::~DescendantKeeper() {
   HANDLE job = AsHandle(job_);
   for (ULONG_PTR id : ProcessesIn(job)) {
     if (id == GetCurrentProcessId()) continue;
-    HANDLE process = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
-                                 static_cast<DWORD>(id));
+    // IsProcessInJob asks for query rights; wine's server takes only the
+    // full PROCESS_QUERY_INFORMATION for it, which Windows accepts too.
+    HANDLE process =
+        OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, static_cast<DWORD>(id));
     if (process == nullptr) continue;
     // The id was listed a moment ago: the process may have ended since and
     // its id gone to another, unrelated one. Only the handle tells.
