@@ -14,8 +14,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Only a whole record with a real date as its cut-off, whole totals and a
-// file no one else may change is read: its cut-off goes into the marking
+// Only a whole record with a real date as its cut-off, its database, whole
+// totals and a file no one else may change is read: its cut-off goes into the marking
 // statement, so anything else is refused, never guessed at. Each row: the
 // file, its permissions, and what is read ('A' accepted, 'S' sending, 'X'
 // refused).
@@ -40,7 +40,7 @@ TEST(MarkingRecordTest, ReadsOnlyAWholeRecordNoOneElseMayChange) {
       {"ACCEPTED\ncut-off=2026-02-30 10:00:00\n" + rest, own, 'X'},
       {"ACCEPTED\ncut-off=2026-01-05\n" + rest, own, 'X'},
       {"ACCEPTED\ncut-off=2026-01-05 10:00:00\ndatabase=x\nrows=2\naccesos=-5\n", own, 'X'},
-      {"ACCEPTED\ncut-off=2026-01-05 10:00:00\ndatabase=x\nrows=2\n", own, 'X'},
+      {"ACCEPTED\ncut-off=2026-01-05 10:00:00\nrows=2\naccesos=55\n", own, 'X'},
       {"ACCEPTE\ncut-off=2026-01-05 10:00:00\n" + rest, own, 'X'},
       {"", own, 'X'},
   };
