@@ -333,7 +333,10 @@ bool Deliver(RunState& run, CallRecord& call, const Usage& usage, bool retry) {
                                      retry ? "the next run sends the same report again"
                                            : "the records stay unsent and go with the next run");
   UsageReportSummary& summary = run.Summary.usage;
-  if (!call_time) return void(summary.outcome = ReportOutcome::kHeldBack), false;
+  if (!call_time) {
+    summary.outcome = ReportOutcome::kHeldBack;
+    return false;
+  }
   if (!retry) call.Sending(usage.counts);
   summary.rows_sent = usage.counts.rows;
   summary.accesos_sent = usage.counts.accesos;
@@ -476,7 +479,10 @@ void Report(RunState& run) {
     return TableMissing();
   }
   CallRecord call(run, DatabaseIdentity(*run.DbConnection));
-  if (!SettleEarlierCall(run, call)) return void(summary.outcome = ReportOutcome::kHeldBack);
+  if (!SettleEarlierCall(run, call)) {
+    summary.outcome = ReportOutcome::kHeldBack;
+    return;
+  }
 
   // The last whole second of the database's clock: every record of it is
   // written by now, so none of them is marked without being counted.
